@@ -1,0 +1,208 @@
+#include "app/DownloadMain.h"
+
+#include "app/FirmwareVariants.h"
+#include "app/Glyphs.h"
+#include "app/WindowSetup.h"
+#include "dialogs/AboutDialogForm.h"
+#include "platform/Platform.h"
+
+namespace {
+
+QFrame *raisedPanel(QWidget *parent, int bevelWidth) {
+    auto *panel = new QFrame(parent);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panel->setLineWidth(bevelWidth);
+    return panel;
+}
+
+QLabel *label(QWidget *parent, const char *text, int left, int top, int width, int height) {
+    auto *l = new QLabel(app::ansi(text), parent);
+    l->setGeometry(left, top, width, height);
+    return l;
+}
+
+QPushButton *glyphButton(QWidget *parent, const char *text, const QIcon &glyph, int left,
+                         int top, int width, int height) {
+    auto *button = new QPushButton(glyph, app::ansi(text), parent);
+    button->setGeometry(left, top, width, height);
+    button->setIconSize(QSize(16, 16));
+    button->setAutoDefault(false);
+    return button;
+}
+
+}  // namespace
+
+TMainForm::TMainForm(QWidget *parent) : QWidget(parent) {
+    app::setupFixedWindow(*this, QStringLiteral("  CD-R/RW Firmware Update"), 419, 209,
+                          Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(app::programIcon());
+    setFont(app::msSansSerif(8, true));
+    QPalette black = palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    setPalette(black);
+
+    createButtonBar();
+    createUnitList();
+    createOptionsRow();
+    createHiddenControls();
+    setTabOrder();
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+    Timer1->start();
+
+    state.allocateBuffers();
+
+    // Constructor steps: the first scan runs with the SCSI command forms, downloads then default
+    // to ATAPI.
+    BUS->setCurrentIndex(0);
+    state.aspi.LoadAspiManager();
+    app::ScanUnits(state, *this);
+    BUS->setCurrentIndex(1);
+    state.BlockSize = 16384;
+    if (DrivesList->count() > 0) {
+        Update->setEnabled(true);
+        DrivesList->setCurrentRow(0);
+    } else {
+        Update->setEnabled(false);
+    }
+    app::centerOnScreen(*this);
+}
+
+void TMainForm::createButtonBar() {
+    Panel2 = raisedPanel(this, 1);
+    Panel2->setGeometry(-5, 5, 471, 31);
+    Update = glyphButton(Panel2, "Update", app::updateGlyph(), 30, 3, 81, 25);
+    About = glyphButton(Panel2, "About ...", app::aboutGlyph(), 231, 3, 75, 25);
+    Close = glyphButton(Panel2, "Quit", app::quitGlyph(), 313, 3, 75, 25);
+    connect(Update, &QPushButton::clicked, this, &TMainForm::UpdateClick);
+    connect(About, &QPushButton::clicked, this, &TMainForm::AboutClick);
+    connect(Close, &QPushButton::clicked, this, &TMainForm::CloseClick);
+}
+
+void TMainForm::createUnitList() {
+    Panel1 = raisedPanel(this, 1);
+    Panel1->setGeometry(-5, 40, 471, 241);
+    GroupBox1 = new QGroupBox(app::ansi(" CD_R/RW Unit List "), Panel1);
+    GroupBox1->setGeometry(9, 10, 397, 123);
+    Panel3 = raisedPanel(GroupBox1, 2);
+    Panel3->setGeometry(2, 20, 394, 18);
+    Label3 = label(Panel3, "SCSI ID", 5, 3, 46, 13);
+    Label4 = label(Panel3, "Vendor", 70, 3, 41, 13);
+    Product = label(Panel3, "Product", 140, 3, 45, 13);
+    Label5 = label(Panel3, "Version", 240, 3, 43, 13);
+    Label6 = label(Panel3, "Date", 310, 3, 28, 13);
+    DrivesList = new QListWidget(GroupBox1);
+    DrivesList->setGeometry(3, 37, 391, 83);
+    DrivesList->setSelectionMode(QAbstractItemView::SingleSelection);
+    DrivesList->setUniformItemSizes(true);
+    // Unit lines keep their blanks; a fixed item height of 13 pixels as in the layout.
+    DrivesList->setStyleSheet(QStringLiteral("QListWidget::item { height: 13px; padding: 0; }"));
+}
+
+void TMainForm::createOptionsRow() {
+    Label2 = label(Panel1, "BUS Type", 25, 145, 58, 13);
+    // A selection-only list, so a bus is always selected and every command has a known form.
+    BUS = new QComboBox(Panel1);
+    BUS->setEditable(false);
+    BUS->setGeometry(90, 142, 101, 21);
+    BUS->addItem(QStringLiteral("SCSI"));
+    BUS->addItem(QStringLiteral("ATAPI"));
+    CreatEDC = new QCheckBox(app::ansi(" Create  EDC"), Panel1);
+    CreatEDC->setGeometry(280, 145, 101, 17);
+    CreatEDC->setChecked(true);
+    GroupBox2 = new QGroupBox(app::ansi(" Down Load "), Panel1);
+    GroupBox2->setGeometry(15, 175, 386, 45);
+    ProgressBar1 = new QProgressBar(GroupBox2);
+    ProgressBar1->setGeometry(10, 20, 366, 15);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+}
+
+void TMainForm::createHiddenControls() {
+    RadioGroup = new QGroupBox(app::ansi("The downloded file's type"), this);
+    RadioGroup->setGeometry(16, 288, 369, 105);
+    RadioGroupItems = new QButtonGroup(this);
+    // Items fill four columns top to bottom.
+    constexpr int kColumns = 4;
+    constexpr int kRows = 2;
+    const int columnWidth = (369 - 16) / kColumns;
+    for (int i = 0; i < static_cast<int>(app::kFirmwareVariants.size()); ++i) {
+        auto *item = new QRadioButton(app::ansi(app::kFirmwareVariants[i].caption), RadioGroup);
+        item->setGeometry(8 + (i / kRows) * columnWidth, 20 + (i % kRows) * 40, columnWidth, 17);
+        RadioGroupItems->addButton(item, i);
+        RadioItems[i] = item;
+    }
+    RadioItems[app::kDefaultFirmwareVariant]->setChecked(true);
+    connect(RadioGroupItems, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked) {
+            RadioGroupClick();
+        }
+    });
+
+    const auto checkBox = [this](const char *caption, int top) {
+        auto *box = new QCheckBox(app::ansi(caption), this);
+        box->setGeometry(448, top, 97, 17);
+        return box;
+    };
+    ChkB_YEB = checkBox("For YEB", 296);
+    ChkB_VEK = checkBox("For VEK", 312);
+    ChkB_DUQ = checkBox("For DUQ", 328);
+    ChkB_BEZ = checkBox("For BEZ", 344);
+    ChkB_HUP = checkBox("For HUP", 360);
+    ChkB_WOL = checkBox("For WOL", 376);
+    ChkB_LIX = checkBox("For LIX", 392);
+}
+
+void TMainForm::setTabOrder() {
+    // Panel1 (unit list, BUS, CreatEDC), then Panel2 (Update, Quit, About), then the seven
+    // check boxes, then the radio group.
+    QList<QWidget *> chain{DrivesList, BUS,      CreatEDC, Update,   Close,    About,
+                           ChkB_YEB,   ChkB_VEK, ChkB_DUQ, ChkB_BEZ, ChkB_HUP, ChkB_WOL,
+                           ChkB_LIX};
+    for (QRadioButton *item : RadioItems) {
+        chain.append(item);
+    }
+    for (qsizetype i = 1; i < chain.size(); ++i) {
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+    }
+}
+
+int TMainForm::firmwareVariant() const { return RadioGroupItems->checkedId(); }
+
+void TMainForm::appendUnitLine(const std::string &line) { DrivesList->addItem(app::ansi(line)); }
+
+void TMainForm::UpdateClick() {}
+
+void TMainForm::SetAboutTitle() {
+    if (m_windows.AboutDialog != nullptr) {
+        m_windows.AboutDialog->Label1->setText(
+            app::ansi(app::kFirmwareVariants[firmwareVariant()].aboutTitle));
+    }
+}
+
+void TMainForm::AboutClick() {
+    SetAboutTitle();
+    if (m_windows.AboutDialog != nullptr) {
+        m_windows.AboutDialog->exec();
+    }
+}
+
+void TMainForm::CloseClick() { platform::exitProcess(0); }
+
+void TMainForm::Timer1Timer() {
+    if (ProgressBar1->value() < state.ProgressTarget) {
+        ProgressBar1->setValue(ProgressBar1->value() + kProgressStep);
+    }
+    // A zero interval stops the timer (the toolkit would otherwise fire it continuously).
+    if (state.TimerInterval <= 0) {
+        Timer1->stop();
+    } else {
+        Timer1->setInterval(state.TimerInterval);
+    }
+}
+
+void TMainForm::RadioGroupClick() { app::ScanUnits(state, *this); }

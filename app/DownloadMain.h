@@ -1,0 +1,105 @@
+// The main window: the unit list with its header, the bus selection, the EDC option and the
+// Update, About and Quit buttons. Controls outside the client area (the progress group, the
+// firmware variant radio group and seven inert check boxes) exist but are never seen.
+// The working state lives in `state`; the window only wires controls to the logic.
+#pragma once
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+
+#include "app/Discovery.h"
+#include "app/MainState.h"
+
+class TAboutDialog;
+class TOpenFileDialog;
+class TCMD_Error_Form;
+class TWaitDlg;
+class TFinishBox;
+
+// The five windows created after the main window; it reaches them through these.
+struct AppWindows {
+    TAboutDialog *AboutDialog = nullptr;
+    TOpenFileDialog *OpenFileDialog = nullptr;
+    TCMD_Error_Form *CMD_Error_Form = nullptr;
+    TWaitDlg *WaitDlg = nullptr;
+    TFinishBox *FinishBox = nullptr;
+};
+
+class TMainForm : public QWidget, public app::UnitListView {
+    Q_OBJECT
+public:
+    // Builds the layout, then: SCSI selected, the manager bound (fatal failures end the process
+    // here), the buses scanned, ATAPI selected, block size 16384, Update enabled only with units.
+    explicit TMainForm(QWidget *parent = nullptr);
+
+    void attachWindows(const AppWindows &windows) { m_windows = windows; }
+    const AppWindows &windows() const { return m_windows; }
+
+    app::MainState state;
+
+    // app::UnitListView
+    int busType() const override { return BUS->currentIndex(); }
+    int firmwareVariant() const override;
+    void appendUnitLine(const std::string &line) override;
+
+    // Handlers.
+    void UpdateClick();
+    void AboutClick();
+    void CloseClick();
+    void Timer1Timer();
+    void RadioGroupClick();
+    void SetAboutTitle();
+
+    // Controls, named as in the layout.
+    QFrame *Panel2;
+    QPushButton *Update;
+    QPushButton *About;
+    QPushButton *Close;
+    QFrame *Panel1;
+    QGroupBox *GroupBox1;
+    QFrame *Panel3;
+    QLabel *Label3;
+    QLabel *Label4;
+    QLabel *Product;
+    QLabel *Label5;
+    QLabel *Label6;
+    QListWidget *DrivesList;
+    QLabel *Label2;
+    QComboBox *BUS;
+    QCheckBox *CreatEDC;
+    QGroupBox *GroupBox2;
+    QProgressBar *ProgressBar1;
+    QTimer *Timer1;
+    QGroupBox *RadioGroup;
+    QButtonGroup *RadioGroupItems;
+    std::array<QRadioButton *, 7> RadioItems{};
+    QCheckBox *ChkB_YEB;
+    QCheckBox *ChkB_VEK;
+    QCheckBox *ChkB_DUQ;
+    QCheckBox *ChkB_BEZ;
+    QCheckBox *ChkB_HUP;
+    QCheckBox *ChkB_WOL;
+    QCheckBox *ChkB_LIX;
+
+    static constexpr int kProgressStep = 10;
+
+private:
+    void createButtonBar();
+    void createUnitList();
+    void createOptionsRow();
+    void createHiddenControls();
+    void setTabOrder();
+
+    AppWindows m_windows;
+};

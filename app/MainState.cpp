@@ -1,0 +1,17 @@
+#include "app/MainState.h"
+
+#include "platform/Platform.h"
+
+namespace app {
+
+void MainState::allocateBuffers() {
+    aspi::LowBuffers buffers;
+    if (!aspi::allocateLowBuffers(buffers)) {
+        platform::messageBox(aspi::kLowMemoryMessage, std::nullopt, platform::Icon::Error);
+        platform::exitProcess(1);
+    }
+    InquiryData = buffers.InquiryData;
+    DownloadImage = buffers.DownloadImage;
+}
+
+}  // namespace app

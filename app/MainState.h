@@ -1,0 +1,40 @@
+// The working state that the main window owns for the whole life of the process: the manager
+// binding, the unit tables, the shared command buffers, the selected unit, the transfer block
+// size, the progress target and the download image. Kept apart from the window so the logic
+// that works on it runs in tests without a display.
+#pragma once
+
+#include <cstdint>
+
+#include "app/UnitTable.h"
+#include "aspi/AspiManager.h"
+#include "aspi/LowMemory.h"
+
+namespace app {
+
+struct MainState {
+    aspi::AspiManager aspi;
+    UnitTable units;
+    std::uint8_t AdapterCount = 0;
+
+    // Low-memory buffers that request records point at (see aspi/LowMemory.h).
+    std::uint8_t *InquiryData = nullptr;    // 98 bytes
+    std::uint8_t *DownloadImage = nullptr;  // aspi::kImageBufferSize bytes
+    std::uint32_t ImageLength = 0;
+
+    std::uint8_t LastSense[aspi::kSenseLength] = {};
+    aspi::CommandResult LastResult = 0;
+
+    std::uint8_t SelectedAdapter = 0;
+    std::uint8_t SelectedTarget = 0;
+
+    std::uint16_t BlockSize = 0;
+    std::int32_t ProgressTarget = 0;
+    std::int32_t TimerInterval = 0;
+
+    // Reserves the low-memory buffers. On failure shows a message box and ends the process with
+    // status 1: without them no command can be sent.
+    void allocateBuffers();
+};
+
+}  // namespace app

@@ -1,0 +1,76 @@
+#include "aspi/AspiManager.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+
+#include "platform/Platform.h"
+
+namespace aspi {
+
+namespace {
+
+[[noreturn]] void fail(const char *text, std::optional<std::string> caption, platform::Icon icon) {
+    platform::messageBox(text, std::move(caption), icon);
+    platform::exitProcess(kBindingFailureExitStatus);
+}
+
+std::uint8_t waitForCompletion(std::uint8_t &status) {
+    // No sleep and no time-out of our own: every manager completes every request (the real one
+    // sets a time-out per command in the kernel).
+    std::uint8_t value = loadStatus(status);
+    while (value == SS_PENDING) {
+        value = loadStatus(status);
+    }
+    return value;
+}
+
+}  // namespace
+
+void AspiManager::LoadAspiManager() {
+    // The library stays loaded until the process ends; the handle is never closed.
+    m_handle = dlopen(kManagerLibraryName, RTLD_NOW);
+    if (m_handle == nullptr) {
+        fail(kCantLoadText, kCantLoadCaption, platform::Icon::Warning);
+    }
+    m_supportInfo =
+        reinterpret_cast<GetASPI32SupportInfoFn>(dlsym(m_handle, "GetASPI32SupportInfo"));
+    if (m_supportInfo == nullptr) {
+        fail(kNoSupportInfoText, std::nullopt, platform::Icon::Warning);
+    }
+    m_support = static_cast<std::uint16_t>(m_supportInfo() & 0xFFFFu);
+    if ((m_support >> 8) != SS_COMP) {
+        fail(kInitFailedText, std::nullopt, platform::Icon::Error);
+    }
+    m_send = reinterpret_cast<SendASPI32CommandFn>(dlsym(m_handle, "SendASPI32Command"));
+    if (m_send == nullptr) {
+        fail(kNoSendCommandText, std::nullopt, platform::Icon::Error);
+    }
+}
+
+std::uint8_t AspiManager::SendHostAdapterInquiry(SRB_HAInquiry &srb) const {
+    m_send(&srb);
+    return loadStatus(srb.SRB_Status);
+}
+
+CommandResult AspiManager::SendAndWait(SRB_GDEVBlock &srb) const {
+    m_send(&srb);
+    const std::uint8_t status = waitForCompletion(srb.SRB_Status);
+    return static_cast<CommandResult>((srb.SRB_DeviceType << 8) | status);
+}
+
+CommandResult AspiManager::SendAndWait(SRB_ExecSCSICmd &srb, std::uint8_t *sense) const {
+    m_send(&srb);
+    waitForCompletion(srb.SRB_Status);
+    if (srb.SRB_HaStat == HASTAT_OK && srb.SRB_TargStat == STATUS_CHKCOND && sense != nullptr) {
+        std::memcpy(sense, srb.SenseArea, kSenseLength);
+    }
+    return executeResult(srb);
+}
+
+CommandResult executeResult(const SRB_ExecSCSICmd &srb) {
+    const std::uint8_t high = srb.SRB_HaStat != 0 ? srb.SRB_HaStat : srb.SRB_TargStat;
+    return static_cast<CommandResult>((high << 8) | srb.SRB_Status);
+}
+
+}  // namespace aspi

@@ -1,0 +1,65 @@
+// Binding of the drive-access manager library and the one rule by which every request is sent
+// and awaited. The library is loaded by its bare name, so the dynamic loader's search order
+// decides which manager serves the program (LD_LIBRARY_PATH, then the executable's RUNPATH).
+#pragma once
+
+#include <cstdint>
+
+#include "aspi/AspiRecords.h"
+
+namespace aspi {
+
+// Low byte: SRB_Status at completion. High byte: host adapter status if non-zero, else target
+// status (execute requests), or the device type (get-device-type requests). 0x0001 is success.
+using CommandResult = std::uint16_t;
+
+inline constexpr CommandResult kCommandSuccess = 0x0001;
+inline constexpr const char *kManagerLibraryName = "wnaspi32.DLL";
+
+// The four fatal binding failures, exactly as they are shown.
+inline constexpr const char *kCantLoadText = "Can't load the ASPI Manager wnaspi32.DLL!";
+inline constexpr const char *kCantLoadCaption = "Can't load !";
+inline constexpr const char *kNoSupportInfoText =
+    "Can't get the address of GetASPI32SupportInfo \t\t\t            function from wnaspi32.DLL!";
+inline constexpr const char *kInitFailedText = "Failure in initializing ASPI manager!!!";
+inline constexpr const char *kNoSendCommandText =
+    "Can't get the address of SendASPI32Command \t\t                function from wnaspi32.DLL!";
+
+// Exit status of a fatal binding failure: a failure must not read as success.
+inline constexpr int kBindingFailureExitStatus = 1;
+
+class AspiManager {
+public:
+    // Loads the manager, binds both entry points, checks the status byte of the support word and
+    // keeps its low 16 bits. Returns only on success; every failure shows its message box and
+    // ends the process through platform::exitProcess.
+    void LoadAspiManager();
+
+    bool bound() const { return m_send != nullptr; }
+
+    // Low 16 bits of the support word: high byte the manager's status, low byte adapter count.
+    std::uint16_t AspiSupport() const { return m_support; }
+
+    // Hands a host adapter inquiry over and returns SRB_Status as read once right after the call.
+    std::uint8_t SendHostAdapterInquiry(SRB_HAInquiry &srb) const;
+
+    // Hands the record over, polls SRB_Status until it is no longer pending and returns the
+    // result (device type × 256 + status).
+    CommandResult SendAndWait(SRB_GDEVBlock &srb) const;
+
+    // As above for an execute request. The 18 sense bytes are copied to `sense` exactly when the
+    // host adapter status is 0 and the target status is CHECK CONDITION; otherwise `sense` keeps
+    // what it held.
+    CommandResult SendAndWait(SRB_ExecSCSICmd &srb, std::uint8_t *sense) const;
+
+private:
+    void *m_handle = nullptr;
+    GetASPI32SupportInfoFn m_supportInfo = nullptr;
+    SendASPI32CommandFn m_send = nullptr;
+    std::uint16_t m_support = 0;
+};
+
+// The result of a completed execute request, as defined above.
+CommandResult executeResult(const SRB_ExecSCSICmd &srb);
+
+}  // namespace aspi

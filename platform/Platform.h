@@ -1,0 +1,55 @@
+// The small layer over what the host provides: message boxes, a blocking sleep and process exit.
+// The program reaches these only through platform::host(), so tests can install a stand-in that
+// records each request and answers it without a display, without waiting and without ending.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+enum class Icon { None, Warning, Error, Question, Information };
+enum class Buttons { Ok, YesNo };
+enum class Answer { Ok, Yes, No };
+
+struct MessageBoxRequest {
+    std::string text;
+    // No caption: the toolkit's own default caption shows.
+    std::optional<std::string> caption;
+    Icon icon = Icon::None;
+    Buttons buttons = Buttons::Ok;
+};
+
+class Host {
+public:
+    virtual ~Host() = default;
+    // Shows a modal message box with no owner window and returns the button pressed.
+    virtual Answer messageBox(const MessageBoxRequest &request) = 0;
+    // Blocks the calling (GUI) thread; no events are processed meanwhile.
+    virtual void sleepMilliseconds(unsigned milliseconds) = 0;
+    // Flushes standard output and ends the process at once. A stand-in may return or throw
+    // instead; platform::exitProcess guards the caller against a return.
+    virtual void exitProcess(int status) = 0;
+};
+
+// The host in force. Before any host is installed this is a host that writes message boxes to
+// standard error and answers them with their first button (used by command-line tools).
+Host &host();
+// Installs a host (not owned); nullptr restores the standard-error host.
+void installHost(Host *host);
+
+// Convenience wrappers over host().
+Answer messageBox(const std::string &text, std::optional<std::string> caption, Icon icon,
+                  Buttons buttons = Buttons::Ok);
+[[noreturn]] void exitProcess(int status);
+void sleepMilliseconds(unsigned milliseconds);
+
+// A host for programs without windows: message boxes go to standard error, one line each.
+class StderrHost : public Host {
+public:
+    Answer messageBox(const MessageBoxRequest &request) override;
+    void sleepMilliseconds(unsigned milliseconds) override;
+    void exitProcess(int status) override;
+};
+
+}  // namespace platform

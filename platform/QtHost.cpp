@@ -1,0 +1,50 @@
+#include "platform/QtHost.h"
+
+#include <QMessageBox>
+#include <QString>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+
+namespace platform {
+
+namespace {
+QMessageBox::Icon toQtIcon(Icon icon) {
+    switch (icon) {
+        case Icon::Warning:
+            return QMessageBox::Warning;
+        case Icon::Error:
+            return QMessageBox::Critical;
+        case Icon::Question:
+            return QMessageBox::Question;
+        case Icon::Information:
+            return QMessageBox::Information;
+        case Icon::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+}  // namespace
+
+Answer QtHost::messageBox(const MessageBoxRequest &request) {
+    // Texts are single-byte; Latin-1 keeps every byte as one character.
+    QMessageBox box(toQtIcon(request.icon),
+                    request.caption ? QString::fromLatin1(*request.caption) : QString(),
+                    QString::fromLatin1(request.text),
+                    request.buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No
+                                                      : QMessageBox::Ok);
+    const int pressed = box.exec();
+    if (request.buttons == Buttons::YesNo) {
+        return pressed == QMessageBox::Yes ? Answer::Yes : Answer::No;
+    }
+    return Answer::Ok;
+}
+
+void QtHost::sleepMilliseconds(unsigned milliseconds) { QThread::msleep(milliseconds); }
+
+void QtHost::exitProcess(int status) {
+    std::fflush(stdout);
+    std::_Exit(status);
+}
+
+}  // namespace platform

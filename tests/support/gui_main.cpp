@@ -1,0 +1,12 @@
+// Test entry for suites that need a QApplication: runs on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include "app/Application.h"
+#include <cstdlib>
+
+int main(int argc, char **argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    ::testing::InitGoogleTest(&argc, argv);
+    TApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}

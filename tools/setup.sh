@@ -1,0 +1,47 @@
+# Sourced by ./run and ./test: installs the Debian packages the build needs (as root through
+# apt-get; otherwise it names what is missing) and configures and builds a build folder.
+set -euo pipefail
+
+CDRW_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+  libsgutils2-dev
+  clang libclang-rt-14-dev binutils
+  fonts-dejavu-core fonts-ipafont-gothic
+)
+
+cdrw_missing_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  echo "${missing[@]:-}"
+}
+
+# cdrw_install_packages pkg...: installs what is missing, or names it and fails.
+cdrw_install_packages() {
+  local missing
+  missing=$(cdrw_missing_packages "$@")
+  [ -z "$missing" ] && return 0
+  if [ "$(id -u)" = 0 ]; then
+    echo "Installing: $missing"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q >/dev/null
+    # shellcheck disable=SC2086
+    apt-get install -y -q --no-install-recommends $missing >/dev/null
+  else
+    echo "These Debian packages are missing: $missing" >&2
+    echo "Install them with: sudo apt-get install $missing" >&2
+    return 1
+  fi
+}
+
+# cdrw_build DIR [cmake options...]: configures once, then builds incrementally.
+cdrw_build() {
+  local dir=$1; shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  fi
+  cmake --build "$dir" -j "$(nproc)"
+}
