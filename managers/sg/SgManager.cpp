@@ -82,46 +82,39 @@ std::uint8_t SgManager::hostAdapterInquiry(aspi::SRB_HAInquiry &record) {
 }
 
 std::uint8_t SgManager::deviceType(aspi::SRB_GDEVBlock &record) {
-    std::uint8_t status = aspi::SS_COMP;
-    const ScsiDevice *unit = locate(record.SRB_HaId, record.SRB_Target, record.SRB_Lun, status);
-    if (unit == nullptr) {
-        return status;
+    const ScsiDevice *unit = nullptr;
+    int handle = -1;
+    const std::uint8_t status =
+        reachUnit(record.SRB_HaId, record.SRB_Target, record.SRB_Lun, unit, handle);
+    if (status == aspi::SS_COMP) {
+        record.SRB_DeviceType = static_cast<std::uint8_t>(unit->type);
     }
-    if (openUnit(*unit) < 0) {
-        return aspi::SS_NO_DEVICE;
-    }
-    record.SRB_DeviceType = static_cast<std::uint8_t>(unit->type);
-    return aspi::SS_COMP;
+    return status;
 }
 
 std::uint8_t SgManager::executeCommand(aspi::SRB_ExecSCSICmd &record) {
-    std::uint8_t status = aspi::SS_COMP;
-    const ScsiDevice *unit = locate(record.SRB_HaId, record.SRB_Target, record.SRB_Lun, status);
-    if (unit == nullptr) {
+    const ScsiDevice *unit = nullptr;
+    int handle = -1;
+    if (const std::uint8_t status =
+            reachUnit(record.SRB_HaId, record.SRB_Target, record.SRB_Lun, unit, handle);
+        status != aspi::SS_COMP) {
         return status;
     }
     PassThroughCommand command;
     if (const std::uint8_t refused = buildCommand(record, command); refused != 0) {
         return refused;
     }
-    const int handle = openUnit(*unit);
-    if (handle < 0) {
-        return aspi::SS_NO_DEVICE;
-    }
     return applyResult(m_passThrough.run(handle, command), record);
 }
 
-const ScsiDevice *SgManager::locate(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
-                                    std::uint8_t &status) const {
+std::uint8_t SgManager::reachUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                                  const ScsiDevice *&unit, int &handle) {
     if (adapter >= m_adapters.size()) {
-        status = aspi::SS_INVALID_HA;
-        return nullptr;
+        return aspi::SS_INVALID_HA;
     }
-    const ScsiDevice *unit = findUnit(m_adapters[adapter], target, lun);
-    if (unit == nullptr) {
-        status = aspi::SS_NO_DEVICE;
-    }
-    return unit;
+    unit = findUnit(m_adapters[adapter], target, lun);
+    handle = unit != nullptr ? openUnit(*unit) : -1;
+    return handle >= 0 ? aspi::SS_COMP : aspi::SS_NO_DEVICE;
 }
 
 int SgManager::openUnit(const ScsiDevice &unit) {

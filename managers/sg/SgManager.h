@@ -51,10 +51,11 @@ class SgManager {
     std::uint8_t deviceType(aspi::SRB_GDEVBlock &record);
     std::uint8_t executeCommand(aspi::SRB_ExecSCSICmd &record);
 
-    // The unit at (adapter, target, LUN), or nullptr; sets status to 0x81 or 0x82 when there is
-    // none.
-    const ScsiDevice *locate(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
-                             std::uint8_t &status) const;
+    // Finds and opens the unit at (adapter, target, LUN). Returns 0x01 with the unit and its
+    // handle set, 0x81 when there is no such adapter, 0x82 when no unit is there or it cannot
+    // be opened.
+    std::uint8_t reachUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                           const ScsiDevice *&unit, int &handle);
 
     // The open handle of a unit, opening it on first use; -1 when it cannot be opened. A unit
     // refused for lack of permission stays absent and, if it is a CD/DVD unit, is reported once

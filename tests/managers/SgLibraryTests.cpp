@@ -67,16 +67,13 @@ TEST(SgRealSeam, PlainFileIsNoDevice) {
     sg::SgManager manager(config, kernel);
     ASSERT_EQ(manager.supportInfo(), 0x0101u);
 
-    std::uint8_t answer[98] = {};
     aspi::SRB_ExecSCSICmd record{};
     record.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
     record.SRB_Flags = aspi::SRB_DIR_IN;
     record.SRB_CDBLen = 6;
     record.SRB_SenseLen = aspi::kSenseLength;
-    // Only the kernel's answer matters here; the buffer's address need not fit 32 bits because
-    // the plain file makes the kernel refuse before it moves data.
-    record.SRB_BufLen = 0;
-    const std::uint8_t cdb[] = {0x12, 0, 0, 0, sizeof(answer), 0};
+    // No data: only the kernel's answer to the command matters here.
+    const std::uint8_t cdb[] = {0x12, 0, 0, 0, 0x62, 0};
     std::memcpy(record.CDBByte, cdb, sizeof(cdb));
     const std::uint32_t status = manager.send(&record);
     EXPECT_NE(status, aspi::SS_COMP);
