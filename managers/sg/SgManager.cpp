@@ -1,17 +1,162 @@
-// The real drive-access manager over the kernel's SCSI pass-through, built as wnaspi32.DLL in the
-// folder named by the executable's RUNPATH. It exports the two entry points every manager defines:
-//   GetASPI32SupportInfo  status 0x01 and the number of adapters found
-//   SendASPI32Command     answers host adapter inquiries, device types and SCSI commands
-#include <cstdint>
+#include "managers/sg/SgManager.h"
 
-#include "aspi/AspiRecords.h"
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
 
-extern "C" __attribute__((visibility("default"))) std::uint32_t GetASPI32SupportInfo() {
-    return static_cast<std::uint32_t>(aspi::SS_COMP) << 8;
+#include "managers/sg/ExecCommand.h"
+#include "managers/sg/ResultMapping.h"
+
+namespace sg {
+
+namespace {
+
+// Copies a text into a 16-byte identifier field, cut at 16 and NUL-padded.
+void fillIdentifier(std::uint8_t (&field)[16], const std::string &text) {
+    std::memset(field, 0, sizeof(field));
+    std::memcpy(field, text.data(), std::min(text.size(), sizeof(field)));
 }
 
-extern "C" __attribute__((visibility("default"))) std::uint32_t SendASPI32Command(void *record) {
+std::string addressText(const ScsiDevice &unit) {
+    return std::to_string(unit.host) + ":" + std::to_string(unit.channel) + ":" +
+           std::to_string(unit.id) + ":" + std::to_string(unit.lun);
+}
+
+}  // namespace
+
+SgManager::SgManager(SgConfig config, PassThrough &passThrough)
+    : m_config(std::move(config)), m_passThrough(passThrough) {}
+
+SgManager::~SgManager() {
+    closeUnits();
+}
+
+std::uint32_t SgManager::supportInfo() {
+    closeUnits();
+    m_adapters = numberAdapters(scanScsiGeneric(m_config.sysfsRoot));
+    m_hostNames.clear();
+    for (const Adapter &adapter : m_adapters) {
+        m_hostNames.push_back(hostDriverName(m_config.sysfsRoot, adapter.host));
+    }
+    m_enumerated = true;
+    return (std::uint32_t{aspi::SS_COMP} << 8) | static_cast<std::uint32_t>(m_adapters.size());
+}
+
+std::uint32_t SgManager::send(void *record) {
+    if (record == nullptr) {
+        return aspi::SS_INVALID_SRB;
+    }
+    if (!m_enumerated) {
+        supportInfo();
+    }
     auto *header = static_cast<aspi::SRB_Header *>(record);
-    aspi::storeStatus(header->SRB_Status, aspi::SS_INVALID_HA);
-    return aspi::SS_INVALID_HA;
+    std::uint8_t status = kSsInvalidCommand;
+    switch (header->SRB_Cmd) {
+        case aspi::SC_HA_INQUIRY:
+            status = hostAdapterInquiry(*static_cast<aspi::SRB_HAInquiry *>(record));
+            break;
+        case aspi::SC_GET_DEV_TYPE:
+            status = deviceType(*static_cast<aspi::SRB_GDEVBlock *>(record));
+            break;
+        case aspi::SC_EXEC_SCSI_CMD:
+            status = executeCommand(*static_cast<aspi::SRB_ExecSCSICmd *>(record));
+            break;
+        default:
+            break;
+    }
+    aspi::storeStatus(header->SRB_Status, status);
+    return status;
 }
+
+std::uint8_t SgManager::hostAdapterInquiry(aspi::SRB_HAInquiry &record) {
+    if (record.SRB_HaId >= m_adapters.size()) {
+        return aspi::SS_INVALID_HA;
+    }
+    record.HA_Count = static_cast<std::uint8_t>(m_adapters.size());
+    record.HA_SCSI_ID = kOwnScsiId;
+    fillIdentifier(record.HA_ManagerId, kManagerIdentifier);
+    fillIdentifier(record.HA_Identifier, m_hostNames[record.SRB_HaId]);
+    return aspi::SS_COMP;
+}
+
+std::uint8_t SgManager::deviceType(aspi::SRB_GDEVBlock &record) {
+    const ScsiDevice *unit = nullptr;
+    int handle = -1;
+    const std::uint8_t status =
+        reachUnit(record.SRB_HaId, record.SRB_Target, record.SRB_Lun, unit, handle);
+    if (status == aspi::SS_COMP) {
+        record.SRB_DeviceType = static_cast<std::uint8_t>(unit->type);
+    }
+    return status;
+}
+
+std::uint8_t SgManager::executeCommand(aspi::SRB_ExecSCSICmd &record) {
+    const ScsiDevice *unit = nullptr;
+    int handle = -1;
+    if (const std::uint8_t status =
+            reachUnit(record.SRB_HaId, record.SRB_Target, record.SRB_Lun, unit, handle);
+        status != aspi::SS_COMP) {
+        return status;
+    }
+    PassThroughCommand command;
+    if (const std::uint8_t refused = buildCommand(record, command); refused != 0) {
+        return refused;
+    }
+    return applyResult(m_passThrough.run(handle, command), record);
+}
+
+std::uint8_t SgManager::reachUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                                  const ScsiDevice *&unit, int &handle) {
+    if (adapter >= m_adapters.size()) {
+        return aspi::SS_INVALID_HA;
+    }
+    unit = findUnit(m_adapters[adapter], target, lun);
+    handle = unit != nullptr ? openUnit(*unit) : -1;
+    return handle >= 0 ? aspi::SS_COMP : aspi::SS_NO_DEVICE;
+}
+
+int SgManager::openUnit(const ScsiDevice &unit) {
+    if (const auto open = m_handles.find(unit.name); open != m_handles.end()) {
+        return open->second;
+    }
+    const std::string path = (m_config.devRoot / unit.name).string();
+    if (m_denied.count(path) != 0) {
+        return -1;
+    }
+    const int handle = m_passThrough.open(path);
+    if (handle >= 0) {
+        m_handles.emplace(unit.name, handle);
+        return handle;
+    }
+    if (handle == -EACCES || handle == -EPERM) {
+        m_denied.insert(path);
+        // Other kinds of device (disks, for one) are normally closed to users, and the program
+        // has nothing to do with them; only a recorder is worth a word.
+        if (unit.type == kTypeCdDvd) {
+            reportLine(
+                "wnaspi32.DLL: cannot open " + path + " (CD/DVD unit " + addressText(unit) +
+                "): " + std::strerror(-handle) +
+                ". To update it, join the 'cdrom' group (then log in again) or run as root.");
+        }
+    }
+    return -1;
+}
+
+void SgManager::closeUnits() {
+    for (const auto &[name, handle] : m_handles) {
+        m_passThrough.close(handle);
+    }
+    m_handles.clear();
+}
+
+void SgManager::reportLine(const std::string &line) const {
+    if (m_config.report) {
+        m_config.report(line);
+    } else {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+}
+
+}  // namespace sg

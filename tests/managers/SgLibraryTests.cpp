@@ -1,0 +1,85 @@
+// The real manager as the program meets it: wnaspi32.DLL loaded by name (LD_LIBRARY_PATH names
+// build/lib), and the real kernel seam on paths that are no SCSI device.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "aspi/AspiManager.h"
+#include "aspi/AspiRecords.h"
+#include "managers/sg/SgUtilsPassThrough.h"
+#include "tests/managers/SgTestSupport.h"
+
+TEST(SgLibrary, LoadsByNameAndAnswersOnThisMachine) {
+    void *handle = dlopen(aspi::kManagerLibraryName, RTLD_NOW);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    auto support =
+        reinterpret_cast<aspi::GetASPI32SupportInfoFn>(dlsym(handle, "GetASPI32SupportInfo"));
+    auto send = reinterpret_cast<aspi::SendASPI32CommandFn>(dlsym(handle, "SendASPI32Command"));
+    ASSERT_NE(support, nullptr);
+    ASSERT_NE(send, nullptr);
+    Dl_info info{};
+    ASSERT_NE(dladdr(reinterpret_cast<void *>(support), &info), 0);
+    EXPECT_NE(std::string(info.dli_fname).find("/lib/wnaspi32.DLL"), std::string::npos)
+        << info.dli_fname;
+
+    const std::uint32_t word = support();
+    EXPECT_EQ((word >> 8) & 0xFF, aspi::SS_COMP);
+    const std::uint8_t count = word & 0xFF;
+
+    aspi::SRB_HAInquiry inquiry{};
+    inquiry.SRB_HaId = count;
+    EXPECT_EQ(send(&inquiry), aspi::SS_INVALID_HA);
+    EXPECT_EQ(inquiry.SRB_Status, aspi::SS_INVALID_HA);
+    if (count > 0) {
+        inquiry.SRB_HaId = 0;
+        EXPECT_EQ(send(&inquiry), aspi::SS_COMP);
+        EXPECT_EQ(inquiry.HA_Count, count);
+        EXPECT_EQ(inquiry.HA_SCSI_ID, 7);
+    }
+    aspi::SRB_ExecSCSICmd command{};
+    command.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+    command.SRB_HaId = count;
+    command.SRB_CDBLen = 6;
+    EXPECT_EQ(send(&command), aspi::SS_INVALID_HA);
+    EXPECT_EQ(command.SRB_Status, aspi::SS_INVALID_HA);
+}
+
+// The whole path down to the real seam, on a device node that is a plain file: the open works,
+// the command fails in the kernel, and the record says so instead of claiming success.
+TEST(SgRealSeam, PlainFileIsNoDevice) {
+    sg_testing::FakeSysfs sysfs;
+    sysfs.addDevice(0, "0:0:0:0", 5);
+    sysfs.addDevice(1, "0:0:1:0", 5);
+    const auto devRoot = sysfs.root() / "dev";
+    std::filesystem::create_directories(devRoot);
+    std::ofstream(devRoot / "sg0") << "not a device";
+
+    sg::SgUtilsPassThrough kernel;
+    EXPECT_EQ(kernel.open((devRoot / "sg1").string()), -ENOENT);
+
+    sg::SgConfig config;
+    config.sysfsRoot = sysfs.root();
+    config.devRoot = devRoot;
+    sg::SgManager manager(config, kernel);
+    ASSERT_EQ(manager.supportInfo(), 0x0101u);
+
+    aspi::SRB_ExecSCSICmd record{};
+    record.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+    record.SRB_Flags = aspi::SRB_DIR_IN;
+    record.SRB_CDBLen = 6;
+    record.SRB_SenseLen = aspi::kSenseLength;
+    // No data: only the kernel's answer to the command matters here.
+    const std::uint8_t cdb[] = {0x12, 0, 0, 0, 0x62, 0};
+    std::memcpy(record.CDBByte, cdb, sizeof(cdb));
+    const std::uint32_t status = manager.send(&record);
+    EXPECT_NE(status, aspi::SS_COMP);
+    EXPECT_NE(status, aspi::SS_PENDING);
+    EXPECT_EQ(record.SRB_Status, status);
+
+    record.SRB_Target = 1;  // listed in sysfs, no node
+    EXPECT_EQ(manager.send(&record), aspi::SS_NO_DEVICE);
+}
