@@ -33,8 +33,8 @@ has_line() { grep -qxF -- "$1" "$log"; }
 has_line "GUEST CDRW-KERNEL-TEST-END" || fail "the guest never reached its end marker"
 grep -q "^GUEST INSMOD-FAILED" "$log" && fail "a module did not load: $(grep '^GUEST INSMOD-FAILED' "$log")"
 has_line "GUEST NO-SG-NODE" && fail "the SCSI generic driver made no device node"
-grep -qE "^GUEST SG sg[0-9]+ hctl=[0-9]+:[0-9]+:[0-9]+:0 type=5 vendor='$vendor' model='$product' rev='$revision' node=crw-rw----:root:cdrom$" "$log" ||
-  fail "no CD unit node with the target's INQUIRY texts, owned root:cdrom, mode 0660"
+sg=$(grep -m1 -E "^GUEST SG sg[0-9]+ hctl=[0-9]+:[0-9]+:[0-9]+:0 type=5 vendor='$vendor' model='$product' rev='$revision' node=crw-rw----:root:cdrom$" "$log" | cut -d' ' -f3)
+[ -n "$sg" ] || fail "no CD unit node with the target's INQUIRY texts, owned root:cdrom, mode 0660"
 
 # The driver: a non-root member of group cdrom, bound to the manager, ending normally.
 identity=$(grep -m1 '^IDENTITY ' "$log")
@@ -48,20 +48,22 @@ grep -qE '^SUPPORT word=0x01[0-9a-f]{2} status=0x01 ' "$log" || fail "the manage
 has_line "DRIVER-END" || fail "the driver did not finish"
 has_line "GUEST DRIVER-EXIT 0" || fail "the driver ended with a failure status"
 
-# Nothing may read as success that the kernel reported as failure, and a failure is never
-# reported without its statuses.
+# Nothing may read as success that the kernel reported as failure, and an executed command that
+# failed (status 0x04) names its adapter or target status. Other statuses (0x81 no adapter, 0x82
+# no device) are the manager's own answers and carry neither.
 while read -r line; do
   result=$(sed -n 's/.* result=0x\([0-9a-f]\{4\}\).*/\1/p' <<<"$line")
   hastat=$(sed -n 's/.* hastat=0x\([0-9a-f]\{2\}\).*/\1/p' <<<"$line")
   targstat=$(sed -n 's/.* targstat=0x\([0-9a-f]\{2\}\).*/\1/p' <<<"$line")
-  if [ "${result:2:2}" = 01 ] && { [ "$hastat" != 00 ] || [ "$targstat" != 00 ]; }; then
+  status=${result:2:2}
+  if [ "$status" = 01 ] && { [ "$hastat" != 00 ] || [ "$targstat" != 00 ]; }; then
     fail "success reported for a failed command: $line"
   fi
-  if [ "${result:2:2}" != 01 ] && [ "$hastat" = 00 ] && [ "$targstat" = 00 ]; then
+  if [ "$status" = 04 ] && [ "$hastat" = 00 ] && [ "$targstat" = 00 ]; then
     fail "a failure without adapter or target status: $line"
   fi
-  if [ "$targstat" = 02 ] && ! [[ $line =~ \ sense=[0-9a-f]{2}/[0-9a-f]{2}/[0-9a-f]{2}\  ]]; then
-    fail "CHECK CONDITION without sense: $line"
+  if [ "$hastat" = 00 ] && [ "$targstat" = 02 ] && ! [[ $line =~ \ raw=7[0-3]\  ]]; then
+    fail "CHECK CONDITION without sense data: $line"
   fi
 done < <(grep -E '^(UNIT|NO-UNIT|WB) ' "$log")
 
@@ -73,6 +75,24 @@ else
     fail "the scsi_debug unit is not listed with its INQUIRY texts"
   else
     address=$(cut -d' ' -f2 <<<"$unit")
+    # The kernel's count of commands sent to the unit and of those that failed must match what
+    # the driver saw: the manager neither hides a failure nor sends anything on its own.
+    sent=$(grep -cE "^(UNIT|NO-UNIT) $address |^WB .* unit=$address " "$log")
+    failed=$(grep -E "^NO-UNIT $address |^WB .* unit=$address " "$log" | grep -cv ' result=0x..01 ')
+    count() {
+      local line value
+      line=$(grep -m1 "^GUEST COUNT $sg phase=$1 " "$log")
+      value=${line##* "$2"=}
+      echo "${value%% *}"
+    }
+    if [ -n "$sg" ] && [ -n "$(count before requests)" ] && [ -n "$(count after errors)" ]; then
+      requests=$(($(count after requests) - $(count before requests)))
+      errors=$(($(count after errors) - $(count before errors)))
+      [ "$requests" = "$sent" ] || fail "the kernel saw $requests commands to $sg, the driver sent $sent"
+      [ "$errors" = "$failed" ] || fail "the kernel failed $errors commands to $sg, the driver saw $failed fail"
+    else
+      fail "the kernel's command counts of the unit are missing"
+    fi
     has_line "DEVTYPE $address result=0x0501" || fail "get-device-type of $address is not CD (5)"
     # Every block of both command forms, in order, with its offset, length, mode and flag; the
     # last attempt of each block must succeed.

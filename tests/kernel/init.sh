@@ -12,6 +12,7 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 exec </dev/console >/dev/console 2>&1
+echo  # the firmware's last line may lack its end
 mkdir -p /tmp
 
 # Modules in dependency order. The bus scan runs synchronously so the units exist once
@@ -61,9 +62,20 @@ for class in /sys/class/scsi_generic/sg*; do
   say "SG $name hctl=$hctl type=$type vendor='$vendor' model='$model' rev='$rev' node=$node"
 done
 
+# The kernel's own count of the commands each unit was sent and of those that ended in error,
+# so the test can hold the driver's view against the kernel's.
+counts() {
+  for class in /sys/class/scsi_generic/sg*; do
+    [ -e "$class" ] || continue
+    say "COUNT ${class##*/} phase=$1 requests=$(($(cat "$class/device/iorequest_cnt"))) errors=$(($(cat "$class/device/ioerr_cnt")))"
+  done
+}
+
+counts before
 say "RUN driver as $(cat /etc/cdrw/user)"
 su -s /bin/sh "$(cat /etc/cdrw/user)" -c \
   'cd /tmp && LD_LIBRARY_PATH=/opt/cdrw/lib exec /opt/cdrw/bin/cdrw-kernel-driver'
 say "DRIVER-EXIT $?"
+counts after
 say "CDRW-KERNEL-TEST-END"
 poweroff -f

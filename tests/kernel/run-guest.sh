@@ -38,9 +38,10 @@ command -v busybox >/dev/null || skip "busybox is not installed (Debian package 
 command -v cpio >/dev/null || skip "cpio is not installed (Debian package cpio)"
 
 status=0
-"$here/prepare.sh" "$cache" || status=$?
+prepared=$("$here/prepare.sh" "$cache" 2>&1) || status=$?
+[ -z "$prepared" ] || echo "$prepared"
 if [ "$status" = "$kSkip" ]; then
-  skip "the guest kernel cannot be had (see above)"
+  skip "$(tail -n 1 <<<"$prepared")"
 elif [ "$status" != 0 ]; then
   echo "FAILED: preparing the guest kernel ended with status $status"
   exit 1
