@@ -10,15 +10,15 @@
 //   DEVTYPE 0:0:0 result=0x0501
 //   UNIT 0:0:0 result=0x0001 hastat=0x00 targstat=0x00 type=0x05 vendor='...' product='...'
 //        rev='...'                                        (one line)
-//   NO-UNIT 0:1:0 result=0x1104 hastat=0x11 targstat=0x00
+//   NO-UNIT 0:1:0 result=0x0082 hastat=0x00 targstat=0x00
 //   WB form=scsi unit=0:0:0 off=16384 len=16384 mode=6 flag=0 attempt=1 result=0x0204
 //      hastat=0x00 targstat=0x02 sense=06/29/02 raw=70 00 06 ...   (one line)
 //   DRIVER-END
 //
 // A block that fails is sent once more (a scripted Retry), then the download goes on.
-#include <grp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
