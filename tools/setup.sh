@@ -11,6 +11,12 @@ CDRW_PACKAGES=(
   fonts-dejavu-core fonts-ipafont-gothic
 )
 
+# The kernel test boots a guest (QEMU, software emulation) from Debian's kernel image package,
+# which it fetches itself with apt-get download; without these it reports itself skipped.
+CDRW_KERNEL_PACKAGES=(
+  qemu-system-x86 busybox-static cpio gzip xz-utils zstd binutils
+)
+
 cdrw_missing_packages() {
   local missing=() p
   for p in "$@"; do

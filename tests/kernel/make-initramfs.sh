@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Builds the kernel test's initramfs (cpio newc, gzip): busybox-static with its applet links, the
+# cached modules, a non-root user in group cdrom, the driver program and the manager folder, the
+# shared libraries both need (as ldd names them, with the dynamic loader) and init.sh as /init.
+#
+# usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT PARAM...
+#   CACHE_DIR    what prepare.sh left (modules/, modules.load)
+#   DRIVER       the driver program, placed as /opt/cdrw/bin/cdrw-kernel-driver
+#   MANAGER_DIR  a folder holding wnaspi32.DLL; its files go to /opt/cdrw/lib
+#   OUTPUT       the .cpio.gz to write
+#   PARAM...     the parameters scsi_debug is loaded with, one word each (blanks allowed):
+#                ptype=5 "inq_vendor=VEK     " ...
+set -euo pipefail
+
+if [ $# -lt 4 ]; then
+  echo "usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT PARAM..." >&2
+  exit 2
+fi
+cache=$1 driver=$2 manager_dir=$3 output=$4
+shift 4
+here=$(cd "$(dirname "$0")" && pwd)
+
+readonly kUser=burner
+readonly kUserId=1000
+readonly kCdromGroupId=24  # Debian's fixed id of group cdrom
+
+busybox=$(command -v busybox || true)
+if [ -z "$busybox" ]; then
+  echo "make-initramfs: busybox is needed (Debian package busybox-static)" >&2
+  exit 1
+fi
+
+root=$(mktemp -d "${TMPDIR:-/tmp}/cdrw-initramfs.XXXXXX")
+trap 'rm -rf "$root"' EXIT
+chmod 0755 "$root"
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc/cdrw,modules,opt/cdrw/bin,opt/cdrw/lib}
+chmod 1777 "$root/tmp"
+
+cp "$busybox" "$root/bin/busybox"
+for applet in $("$busybox" --list); do
+  [ "$applet" = busybox ] || ln -s busybox "$root/bin/$applet"
+done
+
+cp "$cache"/modules/*.ko "$cache/modules.load" "$root/modules/"
+
+cat >"$root/etc/passwd" <<EOF
+root:x:0:0:root:/root:/bin/sh
+$kUser:x:$kUserId:$kUserId:CD recorder user:/tmp:/bin/sh
+EOF
+cat >"$root/etc/group" <<EOF
+root:x:0:
+cdrom:x:$kCdromGroupId:$kUser
+$kUser:x:$kUserId:
+EOF
+echo "$kUser" >"$root/etc/cdrw/user"
+printf '%s\n' "$@" >"$root/etc/cdrw/scsi_debug.params"
+
+cp "$driver" "$root/opt/cdrw/bin/cdrw-kernel-driver"
+cp -L "$manager_dir"/* "$root/opt/cdrw/lib/"
+
+# Every shared library the driver and the manager load, at the path the loader looks for it.
+copy_libraries() {
+  local lib
+  for lib in $(ldd "$1" 2>/dev/null | sed -n 's/.*=> \(\/[^ ]*\) .*/\1/p; s/^[[:space:]]*\(\/[^ ]*\) .*/\1/p'); do
+    if [ ! -e "$root$lib" ]; then
+      mkdir -p "$root$(dirname "$lib")"
+      cp -L "$lib" "$root$lib"
+    fi
+  done
+}
+copy_libraries "$busybox"  # none for busybox-static
+copy_libraries "$driver"
+for file in "$manager_dir"/*; do
+  copy_libraries "$file"
+done
+
+install -m 0755 "$here/init.sh" "$root/init"
+
+mkdir -p "$(dirname "$output")"
+(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --owner=0:0 --quiet) | gzip -1 >"$output"
