@@ -1,24 +1,28 @@
 #include "image/HexReader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace image {
 
 namespace {
 
+// Digit value of a character that is not a hex digit.
+constexpr std::uint8_t kNotADigit = 0x80;
+
 // What a character of the text is to the record splitter.
 enum CharClass : std::uint8_t { kRecordChar, kSpace, kNewLine, kEndOfFile };
 
 struct ReaderTables {
     std::array<std::uint8_t, 256> charClass{};
-    std::array<std::int8_t, 256> digit{};
+    std::array<std::uint8_t, 256> digit{};
 };
 
 constexpr ReaderTables makeTables() {
     ReaderTables t{};
     for (std::size_t i = 0; i < 256; ++i) {
         t.charClass[i] = kRecordChar;
-        t.digit[i] = -1;
+        t.digit[i] = kNotADigit;
     }
     for (unsigned char c : {' ', '\t', '\r', '\v', '\f'}) {
         t.charClass[c] = kSpace;
@@ -26,16 +30,23 @@ constexpr ReaderTables makeTables() {
     t.charClass[static_cast<unsigned char>('\n')] = kNewLine;
     t.charClass[static_cast<unsigned char>(kEndOfFileCharacter)] = kEndOfFile;
     for (int i = 0; i < 10; ++i) {
-        t.digit['0' + i] = static_cast<std::int8_t>(i);
+        t.digit['0' + i] = static_cast<std::uint8_t>(i);
     }
     for (int i = 0; i < 6; ++i) {
-        t.digit['A' + i] = static_cast<std::int8_t>(10 + i);
-        t.digit['a' + i] = static_cast<std::int8_t>(10 + i);
+        t.digit['A' + i] = static_cast<std::uint8_t>(10 + i);
+        t.digit['a' + i] = static_cast<std::uint8_t>(10 + i);
     }
     return t;
 }
 
 constexpr ReaderTables kTables = makeTables();
+
+inline std::uint8_t classOf(char c) {
+    return kTables.charClass[static_cast<unsigned char>(c)];
+}
+inline unsigned digitOf(char c) {
+    return kTables.digit[static_cast<unsigned char>(c)];
+}
 
 // Characters of a record that carry no data: ":", count, address, type and checksum.
 constexpr std::size_t kRecordOverhead = 11;
@@ -44,13 +55,14 @@ constexpr std::uint8_t kDataRecord = 0;
 }  // namespace
 
 int hexDigitValue(char c) {
-    return kTables.digit[static_cast<unsigned char>(c)];
+    const unsigned digit = digitOf(c);
+    return digit == kNotADigit ? -1 : static_cast<int>(digit);
 }
 
 std::uint16_t HexValue(std::string_view text, std::size_t position, std::size_t count) {
     unsigned value = 0;
     for (std::size_t i = position; i < position + count; ++i) {
-        value = ((value << 4) | static_cast<unsigned>(hexDigitValue(text[i]))) & 0xFFFFu;
+        value = ((value << 4) | digitOf(text[i])) & 0xFFFFu;
     }
     return static_cast<std::uint16_t>(value);
 }
@@ -65,39 +77,51 @@ bool HexReader::feed(const char *text, std::size_t length) {
     if (!m_refusal.empty()) {
         return false;
     }
-    for (std::size_t i = 0; i < length; ++i) {
-        const char c = text[i];
-        switch (kTables.charClass[static_cast<unsigned char>(c)]) {
-            case kRecordChar:
-                if (m_endOfFileSeen) {
-                    return refuseRecord("text follows the end-of-file character");
-                }
-                if (m_tokenLength == kMaxRecordLength) {
-                    return refuseRecord("it is longer than 99 characters");
-                }
-                m_token[m_tokenLength++] = c;
-                break;
-            case kSpace:
-                if (m_tokenLength != 0 && !endToken()) {
-                    return false;
-                }
-                break;
-            case kNewLine:
-                if (m_tokenLength != 0 && !endToken()) {
-                    return false;
-                }
-                ++m_line;
-                break;
-            case kEndOfFile:
-                if (m_endOfFileSeen) {
-                    return refuseRecord("text follows the end-of-file character");
-                }
-                if (m_tokenLength != 0 && !endToken()) {
-                    return false;
-                }
-                m_endOfFileSeen = true;
-                break;
+    std::size_t i = 0;
+    // A record begun in the previous piece is completed here first.
+    while (m_tokenLength != 0 && i < length && classOf(text[i]) == kRecordChar) {
+        if (!appendToToken(text[i++])) {
+            return false;
         }
+    }
+    if (m_tokenLength != 0 && i < length && !endToken()) {
+        return false;
+    }
+    while (i < length) {
+        const std::uint8_t charClass = classOf(text[i]);
+        if (charClass == kRecordChar) {
+            if (m_endOfFileSeen) {
+                return refuseRecord("text follows the end-of-file character");
+            }
+            // Most records lie whole in the piece and are read where they stand.
+            const std::size_t scanLimit = std::min(length, i + kMaxRecordLength + 1);
+            std::size_t end = i + 1;
+            while (end < scanLimit && classOf(text[end]) == kRecordChar) {
+                ++end;
+            }
+            if (end - i > kMaxRecordLength) {
+                return refuseRecord("it is longer than 99 characters");
+            }
+            if (end == length) {
+                std::memcpy(m_token.data(), text + i, end - i);
+                m_tokenLength = end - i;
+                return true;
+            }
+            if (!takeRecord(std::string_view(text + i, end - i))) {
+                return false;
+            }
+            i = end;
+            continue;
+        }
+        if (charClass == kNewLine) {
+            ++m_line;
+        } else if (charClass == kEndOfFile) {
+            if (m_endOfFileSeen) {
+                return refuseRecord("text follows the end-of-file character");
+            }
+            m_endOfFileSeen = true;
+        }
+        ++i;
     }
     return true;
 }
@@ -107,6 +131,14 @@ bool HexReader::finish() {
         return false;
     }
     return m_tokenLength == 0 || endToken();
+}
+
+bool HexReader::appendToToken(char c) {
+    if (m_tokenLength == kMaxRecordLength) {
+        return refuseRecord("it is longer than 99 characters");
+    }
+    m_token[m_tokenLength++] = c;
+    return true;
 }
 
 bool HexReader::endToken() {
@@ -119,22 +151,24 @@ bool HexReader::takeRecord(std::string_view record) {
     if (record.front() != ':') {
         return refuseRecord("it does not start with \":\"");
     }
-    for (std::size_t i = 1; i < record.size(); ++i) {
-        if (hexDigitValue(record[i]) < 0) {
-            return refuseRecord("it holds a character that is not a hex digit");
-        }
-    }
-    if (record.size() < kRecordOverhead ||
-        record.size() != kRecordOverhead + 2u * HexValue(record, 1, 2)) {
-        return refuseRecord("its length does not match its byte count");
-    }
-    // Count, address, type, data and checksum as bytes; together they add up to zero.
+    // Count, address, type, data and checksum as bytes; a character that is no hex digit sets
+    // the top bit of `invalid`.
     std::array<std::uint8_t, kMaxRecordLength / 2> bytes{};
     const std::size_t byteCount = (record.size() - 1) / 2;
+    unsigned invalid = record.size() % 2 == 0 ? digitOf(record.back()) : 0;
     unsigned sum = 0;
     for (std::size_t k = 0; k < byteCount; ++k) {
-        bytes[k] = static_cast<std::uint8_t>(HexValue(record, 1 + 2 * k, 2));
+        const unsigned high = digitOf(record[1 + 2 * k]);
+        const unsigned low = digitOf(record[2 + 2 * k]);
+        invalid |= high | low;
+        bytes[k] = static_cast<std::uint8_t>(high << 4 | low);
         sum += bytes[k];
+    }
+    if ((invalid & kNotADigit) != 0) {
+        return refuseRecord("it holds a character that is not a hex digit");
+    }
+    if (record.size() < kRecordOverhead || record.size() != kRecordOverhead + 2u * bytes[0]) {
+        return refuseRecord("its length does not match its byte count");
     }
     if ((sum & 0xFFu) != 0) {
         return refuseRecord("its checksum is wrong");

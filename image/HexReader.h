@@ -49,6 +49,7 @@ class HexReader {
     const std::string &refusal() const { return m_refusal; }
 
   private:
+    bool appendToToken(char c);
     bool endToken();
     bool takeRecord(std::string_view record);
     bool place(std::uint16_t address, const std::uint8_t *data, std::size_t count);

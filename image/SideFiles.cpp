@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 
 #include "platform/Platform.h"
 
@@ -15,11 +17,12 @@ namespace {
 constexpr std::size_t kBytesPerLine = 16;
 constexpr std::size_t kFullLineLength = 70;  // 53 of hex fields, 16 characters, line feed
 
-// The hex field of a byte: two upper-case digits and the spaces that follow them, which depend
-// on the byte's place in its line.
-constexpr std::size_t separatorLength(std::size_t column) {
-    return column == 7 ? 3 : column == 15 ? 4 : 1;
+// Place of the hex field of each byte in a line: three characters per byte, two more spaces
+// after the eighth. The 16th field's four spaces end at column 53, where the characters start.
+constexpr std::size_t fieldOffset(std::size_t column) {
+    return 3 * column + (column >= 8 ? 2 : 0);
 }
+constexpr std::size_t kCharacterColumn = 53;
 
 // What the character column shows for a byte: line feeds and 0x13 as "."; everything else,
 // carriage returns and zero bytes included, as it is.
@@ -27,14 +30,22 @@ constexpr char shownCharacter(std::uint8_t byte) {
     return byte == 0x0A || byte == 0x13 ? '.' : static_cast<char>(byte);
 }
 
-char *putHexField(char *out, std::uint8_t byte, std::size_t column) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    *out++ = kDigits[byte >> 4];
-    *out++ = kDigits[byte & 0x0F];
-    for (std::size_t i = separatorLength(column); i > 0; --i) {
-        *out++ = ' ';
+// The two upper-case hex digits of every byte.
+constexpr std::array<std::array<char, 2>, 256> makeDigitPairs() {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    std::array<std::array<char, 2>, 256> pairs{};
+    for (std::size_t i = 0; i < 256; ++i) {
+        pairs[i] = {kDigits[i >> 4], kDigits[i & 0x0F]};
     }
-    return out;
+    return pairs;
+}
+constexpr auto kDigitPairs = makeDigitPairs();
+
+// Writes the hex fields of `count` bytes (at most a line) over a stretch of spaces.
+void putHexFields(char *line, const std::uint8_t *bytes, std::size_t count) {
+    for (std::size_t column = 0; column < count; ++column) {
+        std::memcpy(line + fieldOffset(column), kDigitPairs[bytes[column]].data(), 2);
+    }
 }
 
 // Writes all `length` bytes, going on after short writes and interruptions.
@@ -59,27 +70,31 @@ bool reportWriteFailure(const char *text) {
     return false;
 }
 
+std::size_t ascDumpLength(std::size_t length) {
+    const std::size_t rest = length % kBytesPerLine;
+    const std::size_t restLength = rest == 0 ? 0 : fieldOffset(rest - 1) + 2 + (rest == 8 ? 3 : 1);
+    return length / kBytesPerLine * kFullLineLength + restLength;
+}
+
+// Writes the dump of `length` bytes that start a line to `out` (ascDumpLength(length) chars).
+void formatAscLines(const std::uint8_t *bytes, std::size_t length, char *out) {
+    std::memset(out, ' ', ascDumpLength(length));
+    for (; length >= kBytesPerLine; length -= kBytesPerLine, bytes += kBytesPerLine) {
+        putHexFields(out, bytes, kBytesPerLine);
+        for (std::size_t column = 0; column < kBytesPerLine; ++column) {
+            out[kCharacterColumn + column] = shownCharacter(bytes[column]);
+        }
+        out[kFullLineLength - 1] = '\n';
+        out += kFullLineLength;
+    }
+    putHexFields(out, bytes, length);
+}
+
 }  // namespace
 
 std::string formatAscDump(const std::uint8_t *image, std::uint32_t imageLength) {
-    const std::size_t fullLines = imageLength / kBytesPerLine;
-    const std::size_t rest = imageLength % kBytesPerLine;
-    std::string text(fullLines * kFullLineLength + 3 * rest + (rest >= 8 ? 2 : 0), '\0');
-    char *out = text.data();
-    for (std::size_t line = 0; line < fullLines; ++line) {
-        const std::uint8_t *bytes = image + line * kBytesPerLine;
-        for (std::size_t column = 0; column < kBytesPerLine; ++column) {
-            out = putHexField(out, bytes[column], column);
-        }
-        for (std::size_t column = 0; column < kBytesPerLine; ++column) {
-            *out++ = shownCharacter(bytes[column]);
-        }
-        *out++ = '\n';
-    }
-    const std::uint8_t *bytes = image + fullLines * kBytesPerLine;
-    for (std::size_t column = 0; column < rest; ++column) {
-        out = putHexField(out, bytes[column], column);
-    }
+    std::string text(ascDumpLength(imageLength), ' ');
+    formatAscLines(image, imageLength, text.data());
     return text;
 }
 
@@ -95,8 +110,17 @@ bool WriteBinFile(UpdateFiles &files, const std::uint8_t *image, std::uint32_t i
 }
 
 bool WriteAscDump(UpdateFiles &files, const std::uint8_t *image, std::uint32_t imageLength) {
-    const std::string text = formatAscDump(image, imageLength);
-    const bool written = writeAll(files.asc(), text.data(), text.size());
+    // The dump is made and written a part at a time; a part stays in the cache while written.
+    constexpr std::size_t kLinesPerPart = 1024;
+    std::string part(kLinesPerPart * kFullLineLength, ' ');
+    bool written = true;
+    for (std::size_t done = 0; written && done < imageLength;) {
+        const std::size_t count =
+            std::min<std::size_t>(imageLength - done, kLinesPerPart * kBytesPerLine);
+        formatAscLines(image + done, count, part.data());
+        written = writeAll(files.asc(), part.data(), ascDumpLength(count));
+        done += count;
+    }
     const bool closed = files.closeAsc();
     return (written && closed) || reportWriteFailure("Can not write the .ASC file !");
 }

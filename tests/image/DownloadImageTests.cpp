@@ -11,6 +11,7 @@
 #include "image/DownloadImage.h"
 #include "image/Edc.h"
 #include "image/PrepareDownloadImage.h"
+#include "image/SideFiles.h"
 #include "tests/image/ImageTestSupport.h"
 
 using namespace image_test;
@@ -230,6 +231,9 @@ TEST_F(DownloadImage, FullCapacityIsAcceptedAndOneByteMoreRefused) {
     EXPECT_EQ(imageLength, aspi::kImageCapacity);
     EXPECT_EQ(image[aspi::kImageCapacity], 0) << "the spare byte";
     EXPECT_EQ(dataBytes(), asBytes(bytes));
+    EXPECT_EQ(asBytes(readFile("FW01.bin").substr(4)), imageBytes());
+    EXPECT_EQ(readFile("FW01.asc"), image::formatAscDump(image.data(), imageLength))
+        << "the dump written in parts equals the dump made at once";
 
     writeFile("full.raw", bytes + "!");
     ASSERT_EQ(std::system("objcopy -I binary -O ihex full.raw FW01.hex"), 0);
