@@ -75,7 +75,7 @@ void writeHexFileTime(std::uint8_t *image, const struct stat &entry) {
     }
     const std::string text = formatHexFileTime(local);
     // The field holds 24 characters and a zero; a year past 9999 cannot make it longer.
-    std::memcpy(image + kHexFileTimeOffset, text.data(), std::min(text.size(), kHexFileTimeLength));
+    std::copy_n(text.data(), std::min(text.size(), kHexFileTimeLength), image + kHexFileTimeOffset);
 }
 
 }  // namespace
@@ -112,8 +112,8 @@ bool BuildDownloadImage(UpdateFiles &files, const std::string &hexName, std::uin
     }
 
     // The header has room for 12 characters and the terminator; longer names are cut.
-    std::memcpy(image + kHexFileNameOffset, hexName.data(),
-                std::min(hexName.size(), kHexFileNameSize - 1));
+    std::copy_n(hexName.data(), std::min(hexName.size(), kHexFileNameSize - 1),
+                image + kHexFileNameOffset);
     writeHexFileTime(image, entry);
     const std::size_t dataLength = reader.writePosition() - kHeaderSize;
     putBigEndian32(image + kHexFileSizeOffset, static_cast<std::uint32_t>(entry.st_size));

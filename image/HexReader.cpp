@@ -167,7 +167,8 @@ bool HexReader::takeRecord(std::string_view record) {
     if ((invalid & kNotADigit) != 0) {
         return refuseRecord("it holds a character that is not a hex digit");
     }
-    if (record.size() < kRecordOverhead || record.size() != kRecordOverhead + 2u * bytes[0]) {
+    if (record.size() < kRecordOverhead ||
+        record.size() != kRecordOverhead + std::size_t{2} * bytes[0]) {
         return refuseRecord("its length does not match its byte count");
     }
     if ((sum & 0xFFu) != 0) {

@@ -57,12 +57,7 @@ class DownloadImage : public ImageDirTest {
         return imageLength >= 50 ? dataBytes() : Bytes{};
     }
     void expectRefusedWithNothingBuilt(const std::string &message) {
-        const platform::MessageBoxRequest box = onlyBox();
-        EXPECT_EQ(box.text, message);
-        EXPECT_EQ(box.icon, platform::Icon::Warning);
-        EXPECT_FALSE(box.caption.has_value());
-        EXPECT_EQ(imageLength, 0u);
-        EXPECT_TRUE(imageAllZero());
+        expectRefusal(message);
         EXPECT_EQ(readFile("FW01.bin"), "");
         EXPECT_EQ(readFile("FW01.asc"), "");
     }

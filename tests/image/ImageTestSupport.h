@@ -99,6 +99,15 @@ class ImageDirTest : public ::testing::Test {
         EXPECT_EQ(host.boxes.size(), 1u);
         return host.boxes.size() == 1 ? host.boxes.front() : platform::MessageBoxRequest{};
     }
+    // A refusal: exactly one warning box with this text and no caption, and no image left.
+    void expectRefusal(const std::string &text) const {
+        const platform::MessageBoxRequest box = onlyBox();
+        EXPECT_EQ(box.text, text);
+        EXPECT_EQ(box.icon, platform::Icon::Warning);
+        EXPECT_FALSE(box.caption.has_value());
+        EXPECT_EQ(imageLength, 0u);
+        EXPECT_TRUE(imageAllZero());
+    }
 
     testing_support::TestHost host;
     std::vector<std::uint8_t> image = std::vector<std::uint8_t>(aspi::kImageBufferSize, 0xEE);
