@@ -1,0 +1,68 @@
+// The EDC: known values, the fast form against the bit-by-bit reference, and the trace.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/Edc.h"
+
+namespace {
+
+std::string traceOf(std::size_t length) {
+    std::vector<std::uint8_t> data(length, 0x5A);
+    std::FILE *trace = std::tmpfile();
+    image::ComputeEdc(data.data(), data.size(), trace);
+    std::rewind(trace);
+    std::string text;
+    for (int c; (c = std::fgetc(trace)) != EOF;) {
+        text += static_cast<char>(c);
+    }
+    std::fclose(trace);
+    return text;
+}
+
+}  // namespace
+
+TEST(Edc, KnownValues) {
+    const std::string digits = "123456789";
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(digits.data());
+    EXPECT_EQ(image::ComputeEdc(bytes, digits.size(), nullptr), 0x6EC2EDC4u);
+    EXPECT_EQ(image::computeEdcBitwise(bytes, digits.size()), 0x6EC2EDC4u);
+    EXPECT_EQ(image::ComputeEdc(bytes, 0, nullptr), 0u);
+}
+
+TEST(Edc, TableFormMatchesTheBitwiseReferenceForEveryLengthAndOffset) {
+    std::mt19937 random(7);
+    std::vector<std::uint8_t> data(9003);
+    for (auto &b : data) {
+        b = static_cast<std::uint8_t>(random());
+    }
+    for (std::size_t length : {1u, 15u, 16u, 17u, 31u, 33u, 4095u, 4096u, 4097u, 8999u}) {
+        for (std::size_t offset : {0u, 1u, 3u}) {
+            EXPECT_EQ(image::ComputeEdc(data.data() + offset, length, nullptr),
+                      image::computeEdcBitwise(data.data() + offset, length))
+                << "length " << length << " offset " << offset;
+        }
+    }
+}
+
+TEST(Edc, ReverseBitsExchangesMirroredBits) {
+    EXPECT_EQ(image::ReverseBits(0x01), 0x80);
+    EXPECT_EQ(image::ReverseBits(0x80), 0x01);
+    EXPECT_EQ(image::ReverseBits(0x0F), 0xF0);
+    EXPECT_EQ(image::ReverseBits(0x12), 0x48);
+    for (int value = 0; value < 256; ++value) {
+        const auto b = static_cast<std::uint8_t>(value);
+        EXPECT_EQ(image::ReverseBits(image::ReverseBits(b)), b);
+    }
+}
+
+TEST(Edc, TraceHasOneDotBeforeByteZeroAndEvery4096thByte) {
+    EXPECT_EQ(traceOf(0), "");
+    EXPECT_EQ(traceOf(1), ".");
+    EXPECT_EQ(traceOf(4096), ".");
+    EXPECT_EQ(traceOf(4097), "..");
+    EXPECT_EQ(traceOf(3 * 4096 + 5), "....");
+}
