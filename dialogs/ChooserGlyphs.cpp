@@ -1,5 +1,7 @@
 #include "dialogs/ChooserGlyphs.h"
 
+#include <array>
+
 #include "app/Glyphs.h"
 
 namespace dialogs {
@@ -224,31 +226,15 @@ const char *const kCurrentFolderXpm[] = {
 }  // namespace
 
 QIcon volumeGlyph(VolumeKind kind) {
-    switch (kind) {
-        case VolumeKind::Removable:
-            return app::glyphFromXpm(kRemovableXpm);
-        case VolumeKind::Cd:
-            return app::glyphFromXpm(kCdXpm);
-        case VolumeKind::Ram:
-            return app::glyphFromXpm(kRamXpm);
-        case VolumeKind::Network:
-            return app::glyphFromXpm(kNetworkXpm);
-        case VolumeKind::Fixed:
-            break;
-    }
-    return app::glyphFromXpm(kFixedXpm);
+    // In the order of VolumeKind.
+    constexpr std::array kPictures{kFixedXpm, kRemovableXpm, kCdXpm, kRamXpm, kNetworkXpm};
+    return app::glyphFromXpm(kPictures.at(static_cast<size_t>(kind)));
 }
 
 QIcon folderGlyph(EntryKind kind) {
-    switch (kind) {
-        case EntryKind::OpenFolder:
-            return app::glyphFromXpm(kOpenFolderXpm);
-        case EntryKind::CurrentFolder:
-            return app::glyphFromXpm(kCurrentFolderXpm);
-        case EntryKind::ClosedFolder:
-            break;
-    }
-    return app::glyphFromXpm(kClosedFolderXpm);
+    // In the order of EntryKind.
+    constexpr std::array kPictures{kOpenFolderXpm, kCurrentFolderXpm, kClosedFolderXpm};
+    return app::glyphFromXpm(kPictures.at(static_cast<size_t>(kind)));
 }
 
 }  // namespace dialogs

@@ -39,6 +39,7 @@ QStringList listFiles(const QString &directory, const QString &mask);
 // The names of the sub-directories of `directory`, sorted; hidden (dot) directories left out.
 QStringList listSubdirectories(const QString &directory);
 
+// The glyph table follows this order.
 enum class EntryKind { OpenFolder, CurrentFolder, ClosedFolder };
 
 struct DirectoryEntry {

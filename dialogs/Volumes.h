@@ -8,6 +8,7 @@
 
 namespace dialogs {
 
+// The glyph table follows this order.
 enum class VolumeKind { Fixed, Removable, Cd, Ram, Network };
 
 struct Volume {
