@@ -1,12 +1,14 @@
 #include "dialogs/AboutDialogForm.h"
 
+#include <algorithm>
+
 #include "app/Glyphs.h"
 #include "app/WindowSetup.h"
 
 TAboutDialog::TAboutDialog(QWidget *parent)
     : QDialog(parent),
       Label1(new QLabel(this)),
-      Label2(new QLabel(this)),
+      Label2(new QLabel(QStringLiteral("Use at your own risk."), this)),
       Image1(new QLabel(this)),
       OK(new QPushButton(QStringLiteral("OK"), this)) {
     app::setupFixedWindow(*this, QStringLiteral("About CD-R/RW Firmware Update"), 386, 125,
@@ -14,12 +16,28 @@ TAboutDialog::TAboutDialog(QWidget *parent)
                               Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setWindowIcon(app::programIcon());
     setFont(app::msSansSerifPixels(13, true));
+    QPalette black = palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    setPalette(black);
+
     Label1->setGeometry(55, 10, 256, 16);
     Label2->setGeometry(138, 56, 123, 13);
+    Label2->setFont(app::msSansSerifPixels(11, false));
     Image1->setGeometry(30, 55, 41, 41);
     Image1->setPixmap(app::programIconPixmap(32));
     OK->setGeometry(164, 88, 75, 25);
+    OK->setDefault(true);
     connect(OK, &QPushButton::clicked, this, &TAboutDialog::OKClick);
+    app::centerOnScreen(*this);
 }
 
-void TAboutDialog::OKClick() { close(); }
+void TAboutDialog::OKClick() {
+    close();
+}
+
+void TAboutDialog::showEvent(QShowEvent *event) {
+    constexpr int kTitleWidth = 256;
+    const int textWidth = Label1->fontMetrics().horizontalAdvance(Label1->text());
+    Label1->resize(std::max(kTitleWidth, textWidth), Label1->height());
+    QDialog::showEvent(event);
+}

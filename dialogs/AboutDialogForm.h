@@ -7,7 +7,7 @@
 
 class TAboutDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TAboutDialog(QWidget *parent = nullptr);
 
     QLabel *Label1;  // the variant's title, set before every showing
@@ -16,4 +16,8 @@ public:
     QPushButton *OK;
 
     void OKClick();
+
+  protected:
+    // The title is set from outside before every showing; Label1 widens to hold it.
+    void showEvent(QShowEvent *event) override;
 };

@@ -1,0 +1,135 @@
+// The About box, the wait notice and the finish box on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QTest>
+
+#include "app/DownloadMain.h"
+#include "dialogs/AboutDialogForm.h"
+#include "dialogs/FinishB.h"
+#include "dialogs/wait.h"
+#include "tests/dialogs/FramedScreenshot.h"
+#include "tests/dialogs/QtPrinters.h"
+#include "tests/support/GuiSupport.h"
+#include "tests/support/TestHost.h"
+
+TEST(AboutBox, TitleFollowsTheVariant) {
+    testing_support::TestHost host;
+    TMainForm form;
+    TAboutDialog about;
+    form.attachWindows({&about, nullptr, nullptr, nullptr, nullptr});
+
+    testing_support::whenModalShown([&about](QWidget *) {
+        testing_support::pumpEvents();
+        testing_support::saveFramedScreenshot(about, QStringLiteral("AboutDialog"));
+        QTest::mouseClick(about.OK, Qt::LeftButton);
+    });
+    form.AboutClick();
+    EXPECT_EQ(about.Label1->text(), QStringLiteral("VEK CD-R/RW Firmware Update V1.1"));
+    EXPECT_FALSE(about.isVisible());
+
+    form.RadioItems[5]->setChecked(true);
+    testing_support::whenModalShown([&about](QWidget *) { about.close(); });
+    form.AboutClick();
+    EXPECT_EQ(about.Label1->text(), QStringLiteral("ZAV CD-R/RW Firmware Update V1.1"));
+}
+
+TEST(AboutBox, Layout) {
+    TAboutDialog about;
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("About CD-R/RW Firmware Update"));
+    EXPECT_EQ(about.size(), QSize(386, 125));
+    EXPECT_TRUE(about.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(about.Label1->geometry(), QRect(55, 10, 256, 16));
+    EXPECT_TRUE(about.Label1->font().bold());
+    EXPECT_EQ(about.Label1->font().pixelSize(), 13);
+    about.Label1->setText(QStringLiteral("FALKONIS CD-R/RW Firmware Update V1.1"));
+    about.show();
+    EXPECT_EQ(about.Label1->pos(), QPoint(55, 10));
+    EXPECT_LE(about.Label1->fontMetrics().horizontalAdvance(about.Label1->text()),
+              about.Label1->width())
+        << "the longest title fits";
+    EXPECT_LE(about.Label1->geometry().right(), about.width());
+    about.hide();
+    EXPECT_EQ(about.Label2->geometry(), QRect(138, 56, 123, 13));
+    EXPECT_FALSE(about.Label2->font().bold());
+    EXPECT_EQ(about.Label2->font().pixelSize(), 11);
+    EXPECT_FALSE(about.Label2->text().isEmpty());
+    EXPECT_LE(about.Label2->fontMetrics().horizontalAdvance(about.Label2->text()), 123)
+        << "the notice fits its one line";
+    EXPECT_EQ(about.Image1->geometry(), QRect(30, 55, 41, 41));
+    EXPECT_EQ(about.Image1->pixmap().size(), QSize(32, 32));
+    EXPECT_EQ(about.OK->geometry(), QRect(164, 88, 75, 25));
+}
+
+TEST(WaitNotice, CannotBeClosedByTheUser) {
+    TWaitDlg wait;
+    EXPECT_EQ(wait.windowTitle(), QStringLiteral("          Wait a moment please..."));
+    EXPECT_EQ(wait.size(), QSize(240, 7));
+    EXPECT_FALSE(wait.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(wait.windowFlags() & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(wait.windowFlags() & Qt::WindowTitleHint);
+    EXPECT_TRUE(wait.children().isEmpty() || wait.findChildren<QWidget *>().isEmpty());
+
+    wait.showNotice();
+    ASSERT_TRUE(wait.isVisible());
+    EXPECT_FALSE(wait.isModal());
+    testing_support::saveFramedScreenshot(wait, QStringLiteral("WaitDlg"));
+
+    QCloseEvent closeEvent;
+    QCoreApplication::sendEvent(&wait, &closeEvent);
+    EXPECT_FALSE(closeEvent.isAccepted()) << "a close request is refused";
+    EXPECT_FALSE(wait.close());
+    QTest::keyClick(&wait, Qt::Key_Escape);
+    EXPECT_TRUE(wait.isVisible());
+
+    wait.finish();
+    EXPECT_FALSE(wait.isVisible());
+    wait.showNotice();
+    EXPECT_TRUE(wait.isVisible()) << "it can be shown again";
+    wait.finish();
+}
+
+TEST(FinishBox, LinesFontAndDefaultButton) {
+    TFinishBox box;
+    EXPECT_EQ(box.windowTitle(), QStringLiteral("Warning"));
+    EXPECT_EQ(box.size(), QSize(458, 214));
+    EXPECT_EQ(box.Bevel1->geometry(), QRect(8, 8, 441, 161));
+    EXPECT_EQ(box.Label1->text(), QStringLiteral("Update program completed."));
+    EXPECT_EQ(box.Label2->text(), QStringLiteral("please quit running programs now, and "));
+    EXPECT_EQ(box.Label3->text(), QStringLiteral("then put the PC power off, restart again. "));
+    // Each line keeps its place and height and is at least as wide as laid out.
+    const auto expectLine = [](const QLabel *line, int left, int top, int width, int height) {
+        EXPECT_EQ(line->pos(), QPoint(left, top));
+        EXPECT_EQ(line->height(), height);
+        EXPECT_GE(line->width(), width);
+        EXPECT_LE(line->geometry().right(), 449 - 8) << "inside the frame";
+    };
+    expectLine(box.Label1, 40, 40, 298, 24);
+    expectLine(box.Label2, 40, 88, 354, 19);
+    expectLine(box.Label3, 40, 112, 381, 19);
+    EXPECT_EQ(box.Label1->font().pixelSize(), 24);
+    EXPECT_FALSE(box.Label1->font().italic());
+    EXPECT_EQ(box.Label2->font().pixelSize(), 19);
+    EXPECT_TRUE(box.Label2->font().italic());
+    EXPECT_TRUE(box.Label3->font().italic());
+    for (const QLabel *line : {box.Label1, box.Label2, box.Label3}) {
+        EXPECT_TRUE(line->font().bold());
+        EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->width())
+            << line->text().toStdString() << " fits its label";
+        if (QFontDatabase::families().contains(QStringLiteral("IPAPGothic"))) {
+            EXPECT_EQ(QFontInfo(line->font()).family(), QStringLiteral("IPAPGothic"));
+        }
+    }
+    EXPECT_EQ(box.OKBtn->geometry(), QRect(191, 180, 75, 25));
+    EXPECT_TRUE(box.OKBtn->isDefault());
+
+    testing_support::whenModalShown([&box](QWidget *) {
+        testing_support::pumpEvents();
+        testing_support::saveFramedScreenshot(box, QStringLiteral("FinishBox"));
+        QTest::keyClick(&box, Qt::Key_Return);
+    });
+    EXPECT_EQ(box.exec(), QDialog::Accepted) << "Enter presses OK, which closes with OK";
+    EXPECT_FALSE(box.isVisible());
+}
