@@ -10,6 +10,8 @@ namespace sim {
 
 namespace {
 
+constexpr std::uint8_t kOpWriteBuffer = 0x3B;
+
 std::string hex2(unsigned value) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02x", value & 0xFFu);
@@ -66,86 +68,88 @@ SimUnit *SimBus::findUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_
 
 void SimBus::handle(void *record) {
     auto *header = static_cast<aspi::SRB_Header *>(record);
-    const std::uint8_t adapter = header->SRB_HaId;
-    const bool knownAdapter = adapter < m_adapters.size();
-
     switch (header->SRB_Cmd) {
-        case aspi::SC_HA_INQUIRY: {
-            auto &srb = *static_cast<aspi::SRB_HAInquiry *>(record);
-            std::uint8_t status = aspi::SS_INVALID_HA;
-            if (knownAdapter) {
-                Adapter &entry = m_adapters[adapter];
-                const bool answers = !entry.spec.failsInquiry &&
-                                     (!entry.spec.answeredInquiries ||
-                                      entry.inquiriesAnswered < *entry.spec.answeredInquiries);
-                if (answers) {
-                    ++entry.inquiriesAnswered;
-                    srb.HA_Count = static_cast<std::uint8_t>(m_adapters.size());
-                    srb.HA_SCSI_ID = entry.spec.ownId;
-                    std::memcpy(srb.HA_ManagerId, "SIMULATED BUS   ", 16);
-                    std::memcpy(srb.HA_Identifier, "SIM ADAPTER     ", 16);
-                    status = aspi::SS_COMP;
-                } else {
-                    status = aspi::SS_ERR;
-                }
-            }
-            log("HA_INQUIRY ha=" + std::to_string(adapter) + " -> status=" + hex2(status) +
-                (status == aspi::SS_COMP ? " id=" + std::to_string(srb.HA_SCSI_ID) : ""));
-            aspi::storeStatus(srb.SRB_Status, status);
+        case aspi::SC_HA_INQUIRY:
+            answerAdapterInquiry(*static_cast<aspi::SRB_HAInquiry *>(record));
             return;
-        }
-        case aspi::SC_GET_DEV_TYPE: {
-            auto &srb = *static_cast<aspi::SRB_GDEVBlock *>(record);
-            std::uint8_t status = aspi::SS_INVALID_HA;
-            if (knownAdapter) {
-                const SimUnit *unit = findUnit(adapter, srb.SRB_Target, srb.SRB_Lun);
-                status = unit == nullptr ? aspi::SS_NO_DEVICE : aspi::SS_COMP;
-                srb.SRB_DeviceType = unit == nullptr ? 0 : unit->spec().deviceType;
-            }
-            log("GET_DEV_TYPE" + address(adapter, srb.SRB_Target, srb.SRB_Lun) +
-                " -> status=" + hex2(status) + " type=" + std::to_string(srb.SRB_DeviceType));
-            aspi::storeStatus(srb.SRB_Status, status);
+        case aspi::SC_GET_DEV_TYPE:
+            answerDeviceType(*static_cast<aspi::SRB_GDEVBlock *>(record));
             return;
-        }
-        case aspi::SC_EXEC_SCSI_CMD: {
-            auto &srb = *static_cast<aspi::SRB_ExecSCSICmd *>(record);
-            Reply reply;
-            SimUnit *unit = knownAdapter ? findUnit(adapter, srb.SRB_Target, srb.SRB_Lun) : nullptr;
-            void *buffer = aspi::bufferAddress(srb.SRB_BufPointer);
-            if (!knownAdapter) {
-                reply.status = aspi::SS_INVALID_HA;
-            } else if (srb.SRB_BufLen > 0 && buffer == nullptr) {
-                reply.status = aspi::SS_INVALID_SRB;
-            } else if (unit == nullptr) {
-                // Nothing answers the selection.
-                reply.status = aspi::SS_ERR;
-                reply.haStat = aspi::HASTAT_SEL_TO;
-            } else if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > 16) {
-                reply.status = aspi::SS_INVALID_SRB;
-            } else {
-                reply = unit->execute(srb.CDBByte, srb.SRB_CDBLen,
-                                      static_cast<std::uint8_t *>(buffer), srb.SRB_BufLen);
-                if (srb.CDBByte[0] == 0x3B) {
-                    writeImage(adapter, srb.SRB_Target, *unit);
-                }
-            }
-            srb.SRB_HaStat = reply.haStat;
-            srb.SRB_TargStat = reply.targStat;
-            std::memcpy(srb.SenseArea, reply.sense.data(), reply.sense.size());
-            log("EXEC" + address(adapter, srb.SRB_Target, srb.SRB_Lun) +
-                " flags=" + hex2(srb.SRB_Flags) + " buflen=" + std::to_string(srb.SRB_BufLen) +
-                " cdblen=" + std::to_string(srb.SRB_CDBLen) + " cdb=" + cdbText(srb) +
-                " -> status=" + hex2(reply.status) + " hastat=" + hex2(reply.haStat) +
-                " targstat=" + hex2(reply.targStat));
-            aspi::storeStatus(srb.SRB_Status, reply.status);
+        case aspi::SC_EXEC_SCSI_CMD:
+            execute(*static_cast<aspi::SRB_ExecSCSICmd *>(record));
             return;
-        }
         default:
             log("UNKNOWN cmd=" + hex2(header->SRB_Cmd) +
                 " -> status=" + hex2(aspi::SS_INVALID_SRB));
             aspi::storeStatus(header->SRB_Status, aspi::SS_INVALID_SRB);
             return;
     }
+}
+
+void SimBus::answerAdapterInquiry(aspi::SRB_HAInquiry &srb) {
+    const std::uint8_t adapter = srb.SRB_HaId;
+    std::uint8_t status = aspi::SS_INVALID_HA;
+    if (adapter < m_adapters.size()) {
+        Adapter &entry = m_adapters[adapter];
+        const bool answers =
+            !entry.spec.failsInquiry && (!entry.spec.answeredInquiries ||
+                                         entry.inquiriesAnswered < *entry.spec.answeredInquiries);
+        status = answers ? aspi::SS_COMP : aspi::SS_ERR;
+        if (answers) {
+            ++entry.inquiriesAnswered;
+            srb.HA_Count = static_cast<std::uint8_t>(m_adapters.size());
+            srb.HA_SCSI_ID = entry.spec.ownId;
+            std::memcpy(srb.HA_ManagerId, "SIMULATED BUS   ", 16);
+            std::memcpy(srb.HA_Identifier, "SIM ADAPTER     ", 16);
+        }
+    }
+    log("HA_INQUIRY ha=" + std::to_string(adapter) + " -> status=" + hex2(status) +
+        (status == aspi::SS_COMP ? " id=" + std::to_string(srb.HA_SCSI_ID) : ""));
+    aspi::storeStatus(srb.SRB_Status, status);
+}
+
+void SimBus::answerDeviceType(aspi::SRB_GDEVBlock &srb) {
+    std::uint8_t status = aspi::SS_INVALID_HA;
+    if (srb.SRB_HaId < m_adapters.size()) {
+        const SimUnit *unit = findUnit(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun);
+        status = unit == nullptr ? aspi::SS_NO_DEVICE : aspi::SS_COMP;
+        srb.SRB_DeviceType = unit == nullptr ? 0 : unit->spec().deviceType;
+    }
+    log("GET_DEV_TYPE" + address(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun) +
+        " -> status=" + hex2(status) + " type=" + std::to_string(srb.SRB_DeviceType));
+    aspi::storeStatus(srb.SRB_Status, status);
+}
+
+void SimBus::execute(aspi::SRB_ExecSCSICmd &srb) {
+    const std::uint8_t adapter = srb.SRB_HaId;
+    void *buffer = aspi::bufferAddress(srb.SRB_BufPointer);
+    SimUnit *unit =
+        adapter < m_adapters.size() ? findUnit(adapter, srb.SRB_Target, srb.SRB_Lun) : nullptr;
+    Reply reply;
+    if (adapter >= m_adapters.size()) {
+        reply.status = aspi::SS_INVALID_HA;
+    } else if ((srb.SRB_BufLen > 0 && buffer == nullptr) || srb.SRB_CDBLen == 0 ||
+               srb.SRB_CDBLen > sizeof srb.CDBByte) {
+        reply.status = aspi::SS_INVALID_SRB;
+    } else if (unit == nullptr) {
+        // Nothing answers the selection.
+        reply.status = aspi::SS_ERR;
+        reply.haStat = aspi::HASTAT_SEL_TO;
+    } else {
+        reply = unit->execute(srb.CDBByte, srb.SRB_CDBLen, static_cast<std::uint8_t *>(buffer),
+                              srb.SRB_BufLen);
+        if (srb.CDBByte[0] == kOpWriteBuffer) {
+            writeImage(adapter, srb.SRB_Target, *unit);
+        }
+    }
+    srb.SRB_HaStat = reply.haStat;
+    srb.SRB_TargStat = reply.targStat;
+    std::memcpy(srb.SenseArea, reply.sense.data(), reply.sense.size());
+    log("EXEC" + address(adapter, srb.SRB_Target, srb.SRB_Lun) + " flags=" + hex2(srb.SRB_Flags) +
+        " buflen=" + std::to_string(srb.SRB_BufLen) + " cdblen=" + std::to_string(srb.SRB_CDBLen) +
+        " cdb=" + cdbText(srb) + " -> status=" + hex2(reply.status) +
+        " hastat=" + hex2(reply.haStat) + " targstat=" + hex2(reply.targStat));
+    aspi::storeStatus(srb.SRB_Status, reply.status);
 }
 
 void SimBus::log(const std::string &line) const {

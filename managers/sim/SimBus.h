@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "aspi/AspiRecords.h"
 #include "managers/sim/BusFile.h"
 #include "managers/sim/SimUnit.h"
 
@@ -38,6 +39,9 @@ class SimBus {
         unsigned inquiriesAnswered = 0;
     };
 
+    void answerAdapterInquiry(aspi::SRB_HAInquiry &srb);
+    void answerDeviceType(aspi::SRB_GDEVBlock &srb);
+    void execute(aspi::SRB_ExecSCSICmd &srb);
     SimUnit *findUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
     void log(const std::string &line) const;
     void writeImage(std::uint8_t adapter, std::uint8_t target, const SimUnit &unit) const;

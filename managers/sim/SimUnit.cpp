@@ -11,7 +11,6 @@ namespace {
 
 constexpr std::uint8_t kOpInquiry = 0x12;
 constexpr std::uint8_t kOpWriteBuffer = 0x3B;
-constexpr std::uint8_t kStatusComplete = 0x01;
 constexpr std::uint8_t kStatusError = 0x04;
 constexpr std::uint8_t kCheckCondition = 0x02;
 constexpr std::uint8_t kDataOverUnderrun = 0x12;
