@@ -16,24 +16,23 @@ constexpr std::size_t kVendorOffset = 8;
 constexpr std::size_t kProductOffset = 16;
 constexpr std::size_t kRevisionOffset = 32;
 
+// Fills a fixed-width table entry with the bytes of `source` up to their first NUL; the rest of
+// the entry is NUL.
+void storeText(char *entry, std::size_t width, const std::uint8_t *source) {
+    const std::string_view text = entryText(reinterpret_cast<const char *>(source), width);
+    std::memset(entry, 0, width);
+    std::memcpy(entry, text.data(), text.size());
+}
+
 // Copies the INQUIRY texts of one unit into its table entries: all eight vendor bytes (the
 // entry's ninth stays NUL), product and revision up to their first NUL.
 void storeTexts(UnitTable &units, int adapter, int target, const std::uint8_t *inquiry) {
     char *vendor = units.vendor[adapter][target];
     std::memcpy(vendor, inquiry + kVendorOffset, 8);
     vendor[8] = '\0';
-
-    char *product = units.product[adapter][target];
-    const std::string_view productText = entryText(
-        reinterpret_cast<const char *>(inquiry + kProductOffset), sizeof units.product[0][0]);
-    std::memset(product, 0, sizeof units.product[0][0]);
-    std::memcpy(product, productText.data(), productText.size());
-
-    char *revision = units.revision[adapter][target];
-    const std::string_view revisionText = entryText(
-        reinterpret_cast<const char *>(inquiry + kRevisionOffset), sizeof units.revision[0][0]);
-    std::memset(revision, 0, sizeof units.revision[0][0]);
-    std::memcpy(revision, revisionText.data(), revisionText.size());
+    storeText(units.product[adapter][target], sizeof units.product[0][0], inquiry + kProductOffset);
+    storeText(units.revision[adapter][target], sizeof units.revision[0][0],
+              inquiry + kRevisionOffset);
 }
 
 }  // namespace

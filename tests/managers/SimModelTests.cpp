@@ -43,7 +43,8 @@ std::vector<std::uint8_t> imageOf(const std::vector<std::uint8_t> &data) {
 
 std::vector<std::uint8_t> writeBufferCdb(int cdbLength, std::uint8_t mode, std::uint32_t offset,
                                          std::uint32_t length, bool last) {
-    std::vector<std::uint8_t> cdb(static_cast<std::size_t>(cdbLength), 0);
+    // Room for the widest record CDB, so that a short form can be asked for as well.
+    std::vector<std::uint8_t> cdb(16, 0);
     cdb[0] = 0x3B;
     cdb[1] = mode;
     cdb[3] = static_cast<std::uint8_t>(offset >> 16);
