@@ -176,7 +176,7 @@ class Cursor {
     std::size_t m_next = 0;
 };
 
-void parseAdapter(Cursor &cursor, BusSpec &bus) {
+void parseAdapter(Cursor &cursor, BusDescription &bus) {
     const unsigned number = cursor.number("adapter number", kMaxAdapters - 1);
     if (number != bus.adapters.size()) {
         throw LineError("adapter " + std::to_string(number) + " out of order; expected adapter " +
@@ -185,7 +185,7 @@ void parseAdapter(Cursor &cursor, BusSpec &bus) {
     if (cursor.word("\"id\"") != "id") {
         throw LineError("expected \"id\" after the adapter number");
     }
-    AdapterSpec adapter;
+    AdapterDescription adapter;
     adapter.ownId = static_cast<std::uint8_t>(cursor.number("own id", 0xFF));
     while (!cursor.atEnd()) {
         const std::string key = cursor.word("keyword");
@@ -201,7 +201,7 @@ void parseAdapter(Cursor &cursor, BusSpec &bus) {
 }
 
 // Reads "<adapter> <target>" and checks that the adapter is declared.
-std::pair<std::uint8_t, std::uint8_t> readAddress(Cursor &cursor, const BusSpec &bus) {
+std::pair<std::uint8_t, std::uint8_t> readAddress(Cursor &cursor, const BusDescription &bus) {
     const unsigned adapter = cursor.number("adapter number", kMaxAdapters - 1);
     if (adapter >= bus.adapters.size()) {
         throw LineError("adapter " + std::to_string(adapter) + " is not declared");
@@ -210,14 +210,14 @@ std::pair<std::uint8_t, std::uint8_t> readAddress(Cursor &cursor, const BusSpec 
     return {static_cast<std::uint8_t>(adapter), static_cast<std::uint8_t>(target)};
 }
 
-bool hasUnit(const BusSpec &bus, std::uint8_t adapter, std::uint8_t target) {
-    return std::any_of(bus.units.begin(), bus.units.end(), [&](const UnitSpec &unit) {
+bool hasUnit(const BusDescription &bus, std::uint8_t adapter, std::uint8_t target) {
+    return std::any_of(bus.units.begin(), bus.units.end(), [&](const UnitDescription &unit) {
         return unit.adapter == adapter && unit.target == target;
     });
 }
 
-void parseUnit(Cursor &cursor, BusSpec &bus) {
-    UnitSpec unit;
+void parseUnit(Cursor &cursor, BusDescription &bus) {
+    UnitDescription unit;
     std::tie(unit.adapter, unit.target) = readAddress(cursor, bus);
     if (hasUnit(bus, unit.adapter, unit.target)) {
         throw LineError("a unit at this address is already declared");
@@ -239,7 +239,7 @@ void parseUnit(Cursor &cursor, BusSpec &bus) {
     bus.units.push_back(unit);
 }
 
-void parseFailure(Cursor &cursor, BusSpec &bus) {
+void parseFailure(Cursor &cursor, BusDescription &bus) {
     BlockFailure failure;
     std::tie(failure.adapter, failure.target) = readAddress(cursor, bus);
     if (!hasUnit(bus, failure.adapter, failure.target)) {
@@ -279,7 +279,7 @@ void parseFailure(Cursor &cursor, BusSpec &bus) {
 }  // namespace
 
 ParseResult parseBusFile(std::string_view text) {
-    BusSpec bus;
+    BusDescription bus;
     int lineNumber = 0;
     std::size_t start = 0;
     while (start < text.size()) {

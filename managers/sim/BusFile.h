@@ -34,13 +34,13 @@ inline constexpr std::size_t kRevisionLength = 4;
 inline constexpr std::size_t kSenseBytes = 18;
 inline constexpr std::uint8_t kCdDeviceType = 5;
 
-struct AdapterSpec {
+struct AdapterDescription {
     std::uint8_t ownId = 7;
     bool failsInquiry = false;
     std::optional<unsigned> answeredInquiries;  // empty: answers every inquiry
 };
 
-struct UnitSpec {
+struct UnitDescription {
     std::uint8_t adapter = 0;
     std::uint8_t target = 0;
     std::uint8_t deviceType = kCdDeviceType;
@@ -60,16 +60,16 @@ struct BlockFailure {
     std::array<std::uint8_t, kSenseBytes> sense{};
 };
 
-struct BusSpec {
-    std::vector<AdapterSpec> adapters;  // index = adapter number
-    std::vector<UnitSpec> units;
+struct BusDescription {
+    std::vector<AdapterDescription> adapters;  // index = adapter number
+    std::vector<UnitDescription> units;
     std::vector<BlockFailure> failures;
 };
 
 struct ParseResult {
-    std::optional<BusSpec> bus;  // empty on error
-    int errorLine = 0;           // 1-based line of the error
-    std::string error;           // what is wrong there
+    std::optional<BusDescription> bus;  // empty on error
+    int errorLine = 0;                  // 1-based line of the error
+    std::string error;                  // what is wrong there
 };
 
 // Reads a whole bus file. Stops at the first faulty line.

@@ -37,18 +37,19 @@ std::string address(unsigned adapter, unsigned target, unsigned lun) {
 
 }  // namespace
 
-SimBus::SimBus(const BusSpec &bus, SimOptions options) : m_options(std::move(options)) {
-    for (const AdapterSpec &spec : bus.adapters) {
-        m_adapters.push_back({spec, 0});
+SimBus::SimBus(const BusDescription &bus, SimOptions options) : m_options(std::move(options)) {
+    for (const AdapterDescription &description : bus.adapters) {
+        m_adapters.push_back({description, 0});
     }
-    for (const UnitSpec &spec : bus.units) {
+    for (const UnitDescription &description : bus.units) {
         std::vector<BlockFailure> failures;
         for (const BlockFailure &failure : bus.failures) {
-            if (failure.adapter == spec.adapter && failure.target == spec.target) {
+            if (failure.adapter == description.adapter && failure.target == description.target) {
                 failures.push_back(failure);
             }
         }
-        m_units.emplace(std::make_pair(spec.adapter, spec.target), SimUnit(spec, failures));
+        m_units.emplace(std::make_pair(description.adapter, description.target),
+                        SimUnit(description, failures));
     }
 }
 
@@ -91,14 +92,14 @@ void SimBus::answerAdapterInquiry(aspi::SRB_HAInquiry &srb) {
     std::uint8_t status = aspi::SS_INVALID_HA;
     if (adapter < m_adapters.size()) {
         Adapter &entry = m_adapters[adapter];
-        const bool answers =
-            !entry.spec.failsInquiry && (!entry.spec.answeredInquiries ||
-                                         entry.inquiriesAnswered < *entry.spec.answeredInquiries);
+        const bool answers = !entry.description.failsInquiry &&
+                             (!entry.description.answeredInquiries ||
+                              entry.inquiriesAnswered < *entry.description.answeredInquiries);
         status = answers ? aspi::SS_COMP : aspi::SS_ERR;
         if (answers) {
             ++entry.inquiriesAnswered;
             srb.HA_Count = static_cast<std::uint8_t>(m_adapters.size());
-            srb.HA_SCSI_ID = entry.spec.ownId;
+            srb.HA_SCSI_ID = entry.description.ownId;
             std::memcpy(srb.HA_ManagerId, "SIMULATED BUS   ", 16);
             std::memcpy(srb.HA_Identifier, "SIM ADAPTER     ", 16);
         }
@@ -113,7 +114,7 @@ void SimBus::answerDeviceType(aspi::SRB_GDEVBlock &srb) {
     if (srb.SRB_HaId < m_adapters.size()) {
         const SimUnit *unit = findUnit(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun);
         status = unit == nullptr ? aspi::SS_NO_DEVICE : aspi::SS_COMP;
-        srb.SRB_DeviceType = unit == nullptr ? 0 : unit->spec().deviceType;
+        srb.SRB_DeviceType = unit == nullptr ? 0 : unit->description().deviceType;
     }
     log("GET_DEV_TYPE" + address(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun) +
         " -> status=" + hex2(status) + " type=" + std::to_string(srb.SRB_DeviceType));

@@ -22,7 +22,7 @@ struct SimOptions {
 
 class SimBus {
   public:
-    SimBus(const BusSpec &bus, SimOptions options);
+    SimBus(const BusDescription &bus, SimOptions options);
 
     // Status 0x01 in bits 8 to 15, the number of adapters in bits 0 to 7.
     std::uint32_t supportInfo() const;
@@ -35,7 +35,7 @@ class SimBus {
 
   private:
     struct Adapter {
-        AdapterSpec spec;
+        AdapterDescription description;
         unsigned inquiriesAnswered = 0;
     };
 

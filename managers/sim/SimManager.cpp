@@ -36,7 +36,7 @@ std::string environment(const char *name) {
 }
 
 // The bus to simulate; with no usable bus file, a bus without adapters.
-sim::BusSpec readBus() {
+sim::BusDescription readBus() {
     const std::string path = environment("CDRW_SIM_BUS");
     std::string text = sim::kDefaultBusText;
     if (!path.empty()) {

@@ -47,8 +47,8 @@ std::array<std::uint8_t, kSenseBytes> senseData(std::uint8_t key, std::uint8_t a
     return sense;
 }
 
-SimUnit::SimUnit(const UnitSpec &spec, std::vector<BlockFailure> failures)
-    : m_spec(spec), m_failures(std::move(failures)) {}
+SimUnit::SimUnit(const UnitDescription &description, std::vector<BlockFailure> failures)
+    : m_description(description), m_failures(std::move(failures)) {}
 
 Reply SimUnit::execute(const std::uint8_t *cdb, std::uint8_t cdbLength, std::uint8_t *data,
                        std::uint32_t bufferLength) {
@@ -68,14 +68,14 @@ Reply SimUnit::inquiry(const std::uint8_t *cdb, std::uint8_t cdbLength, std::uin
         return checkCondition(kIllegalRequest, kAscInvalidField);
     }
     std::array<std::uint8_t, kInquiryDataLength> answer{};
-    answer[0] = m_spec.deviceType;
+    answer[0] = m_description.deviceType;
     answer[1] = 0x80;  // removable medium
     answer[2] = 0x02;  // version
     answer[3] = 0x02;  // response data format
     answer[4] = kInquiryDataLength - 5;
-    std::copy(m_spec.vendor.begin(), m_spec.vendor.end(), answer.begin() + 8);
-    std::copy(m_spec.product.begin(), m_spec.product.end(), answer.begin() + 16);
-    std::copy(m_spec.revision.begin(), m_spec.revision.end(), answer.begin() + 32);
+    std::copy(m_description.vendor.begin(), m_description.vendor.end(), answer.begin() + 8);
+    std::copy(m_description.product.begin(), m_description.product.end(), answer.begin() + 16);
+    std::copy(m_description.revision.begin(), m_description.revision.end(), answer.begin() + 32);
     const std::size_t count =
         std::min<std::size_t>({answer.size(), cdb[4], static_cast<std::size_t>(bufferLength)});
     if (count > 0) {

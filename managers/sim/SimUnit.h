@@ -28,9 +28,9 @@ inline constexpr std::size_t kInquiryDataLength = 98;
 
 class SimUnit {
   public:
-    SimUnit(const UnitSpec &spec, std::vector<BlockFailure> failures);
+    SimUnit(const UnitDescription &description, std::vector<BlockFailure> failures);
 
-    const UnitSpec &spec() const { return m_spec; }
+    const UnitDescription &description() const { return m_description; }
 
     // Executes one SCSI command. `data` is the request's buffer of `bufferLength` bytes (read for
     // WRITE BUFFER, written for INQUIRY); it may be null only when `bufferLength` is 0.
@@ -54,7 +54,7 @@ class SimUnit {
                       std::uint32_t bufferLength);
     bool edcMatches() const;
 
-    UnitSpec m_spec;
+    UnitDescription m_description;
     std::vector<BlockFailure> m_failures;
     std::vector<std::uint8_t> m_image;
     bool m_saved = false;

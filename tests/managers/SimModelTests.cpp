@@ -71,7 +71,7 @@ sim::Reply sendImage(sim::SimUnit &unit, std::vector<std::uint8_t> image, int cd
     return reply;
 }
 
-sim::UnitSpec vekUnit() {
+sim::UnitDescription vekUnit() {
     const auto parsed =
         parseBusFile("adapter 0 id 7\nunit 0 2 vendor \"VEK     \" product \"P\" revision \"1\"");
     return parsed.bus->units.at(0);
@@ -82,7 +82,7 @@ sim::UnitSpec vekUnit() {
 TEST(BusFile, BuiltInBus) {
     const auto parsed = parseBusFile(sim::kDefaultBusText);
     ASSERT_TRUE(parsed.bus) << parsed.error;
-    const sim::BusSpec &bus = *parsed.bus;
+    const sim::BusDescription &bus = *parsed.bus;
     ASSERT_EQ(bus.adapters.size(), 2u);
     EXPECT_EQ(bus.adapters[0].ownId, 7);
     EXPECT_EQ(bus.adapters[1].ownId, 7);
@@ -109,7 +109,7 @@ TEST(BusFile, TextsKeepEveryByteAndShortTextsEndInNuls) {
         "revision \"\"\r\n"
         "unit 1 0\n");
     ASSERT_TRUE(parsed.bus) << parsed.error << " at line " << parsed.errorLine;
-    const sim::BusSpec &bus = *parsed.bus;
+    const sim::BusDescription &bus = *parsed.bus;
     EXPECT_EQ(bus.adapters[0].ownId, 12);
     EXPECT_EQ(bus.adapters[0].answeredInquiries, 2u);
     EXPECT_FALSE(bus.adapters[0].failsInquiry);
@@ -194,9 +194,9 @@ TEST(Edc, CdRomSectorCrc) {
 }
 
 TEST(SimUnit, InquiryAnswersInBothFormsUpToTheAllocationLength) {
-    sim::UnitSpec spec = vekUnit();
-    spec.deviceType = 0;
-    sim::SimUnit unit(spec, {});
+    sim::UnitDescription description = vekUnit();
+    description.deviceType = 0;
+    sim::SimUnit unit(description, {});
     for (std::uint8_t cdbLength : {6, 12}) {
         std::uint8_t cdb[12] = {0x12, 0, 0, 0, 98, 0};
         std::uint8_t data[100];
