@@ -6,7 +6,7 @@
 #include <string>
 
 class TApplication : public QApplication {
-public:
+  public:
     TApplication(int &argc, char **argv);
     bool notify(QObject *receiver, QEvent *event) override;
 
@@ -16,6 +16,6 @@ public:
     // Shows the error message box for an escaped exception's message.
     void showException(const std::string &message) const;
 
-private:
+  private:
     std::string m_title;
 };

@@ -1,13 +1,83 @@
 #include "app/Discovery.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "app/FirmwareVariants.h"
+#include "app/UnitLine.h"
+#include "aspi/DriveCommands.h"
+
 namespace app {
 
-void ScanUnits(MainState &state, UnitListView & /*view*/) {
+namespace {
+
+constexpr std::uint8_t kLun = 0;
+constexpr std::size_t kVendorOffset = 8;
+constexpr std::size_t kProductOffset = 16;
+constexpr std::size_t kRevisionOffset = 32;
+
+// Fills a fixed-width table entry with the bytes of `source` up to their first NUL; the rest of
+// the entry is NUL.
+void storeText(char *entry, std::size_t width, const std::uint8_t *source) {
+    const std::string_view text = entryText(reinterpret_cast<const char *>(source), width);
+    std::memset(entry, 0, width);
+    std::memcpy(entry, text.data(), text.size());
+}
+
+// Copies the INQUIRY texts of one unit into its table entries: all eight vendor bytes (the
+// entry's ninth stays NUL), product and revision up to their first NUL.
+void storeTexts(UnitTable &units, int adapter, int target, const std::uint8_t *inquiry) {
+    char *vendor = units.vendor[adapter][target];
+    std::memcpy(vendor, inquiry + kVendorOffset, 8);
+    vendor[8] = '\0';
+    storeText(units.product[adapter][target], sizeof units.product[0][0], inquiry + kProductOffset);
+    storeText(units.revision[adapter][target], sizeof units.revision[0][0],
+              inquiry + kRevisionOffset);
+}
+
+}  // namespace
+
+void ScanUnits(MainState &state, UnitListView &view) {
     state.AdapterCount = 0;
-    if ((state.aspi.AspiSupport() >> 8) != aspi::SS_COMP) {
+    const std::uint16_t support = state.aspi.AspiSupport();
+    if ((support >> 8) != aspi::SS_COMP) {
         return;
     }
-    state.AdapterCount = static_cast<std::uint8_t>(state.aspi.AspiSupport() & 0xFF);
+    // The unit table holds adapters 0 to 2; further adapters could not be listed or updated.
+    state.AdapterCount = static_cast<std::uint8_t>(std::min<int>(support & 0xFF, kTableAdapters));
+
+    const aspi::DriveCommands commands(state.aspi, [&view] { return view.busType(); });
+
+    // One record serves every adapter of the scan; what the manager wrote for one adapter stays
+    // in it. The status byte is cleared before each hand-over so that a stale success can never
+    // be read back as the next adapter's answer.
+    aspi::SRB_HAInquiry adapterInquiry{};
+    adapterInquiry.SRB_Cmd = aspi::SC_HA_INQUIRY;
+    for (int adapter = 0; adapter < state.AdapterCount; ++adapter) {
+        adapterInquiry.SRB_HaId = static_cast<std::uint8_t>(adapter);
+        adapterInquiry.SRB_Status = aspi::SS_PENDING;
+        if (state.aspi.SendHostAdapterInquiry(adapterInquiry) != aspi::SS_COMP) {
+            continue;
+        }
+        const int ownId = adapterInquiry.HA_SCSI_ID;
+        const auto ha = static_cast<std::uint8_t>(adapter);
+        // Target 7 is the usual id of the adapter itself and is never asked.
+        for (int target = 0; target < kTableTargets; ++target) {
+            const auto id = static_cast<std::uint8_t>(target);
+            state.units.Eligible[adapter * kTableTargets + target] = 0;
+            state.LastResult =
+                commands.SendInquiry(ha, id, kLun, state.InquiryData, state.LastSense);
+            if ((state.LastResult & 0xFF) != aspi::SS_COMP) {
+                continue;
+            }
+            storeTexts(state.units, adapter, target, state.InquiryData);
+            // Asked as every scan asks it; the answer changes neither table nor list.
+            state.LastResult = commands.GetDeviceType(ha, id, kLun);
+            view.appendUnitLine(UnitLine(state.units, adapter, ownId, target));
+            CheckUnitEligibility(state.units, view.firmwareVariant(), adapter, target,
+                                 entryText(state.units.vendor[adapter][target], 8));
+        }
+    }
 }
 
 }  // namespace app

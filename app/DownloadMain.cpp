@@ -21,8 +21,8 @@ QLabel *label(QWidget *parent, const char *text, int left, int top, int width, i
     return l;
 }
 
-QPushButton *glyphButton(QWidget *parent, const char *text, const QIcon &glyph, int left,
-                         int top, int width, int height) {
+QPushButton *glyphButton(QWidget *parent, const char *text, const QIcon &glyph, int left, int top,
+                         int width, int height) {
     auto *button = new QPushButton(glyph, app::ansi(text), parent);
     button->setGeometry(left, top, width, height);
     button->setIconSize(QSize(16, 16));
@@ -160,9 +160,8 @@ void TMainForm::createHiddenControls() {
 void TMainForm::setTabOrder() {
     // Panel1 (unit list, BUS, CreatEDC), then Panel2 (Update, Quit, About), then the seven
     // check boxes, then the radio group.
-    QList<QWidget *> chain{DrivesList, BUS,      CreatEDC, Update,   Close,    About,
-                           ChkB_YEB,   ChkB_VEK, ChkB_DUQ, ChkB_BEZ, ChkB_HUP, ChkB_WOL,
-                           ChkB_LIX};
+    QList<QWidget *> chain{DrivesList, BUS,      CreatEDC, Update,   Close,    About,   ChkB_YEB,
+                           ChkB_VEK,   ChkB_DUQ, ChkB_BEZ, ChkB_HUP, ChkB_WOL, ChkB_LIX};
     for (QRadioButton *item : RadioItems) {
         chain.append(item);
     }
@@ -171,16 +170,19 @@ void TMainForm::setTabOrder() {
     }
 }
 
-int TMainForm::firmwareVariant() const { return RadioGroupItems->checkedId(); }
+int TMainForm::firmwareVariant() const {
+    return RadioGroupItems->checkedId();
+}
 
-void TMainForm::appendUnitLine(const std::string &line) { DrivesList->addItem(app::ansi(line)); }
+void TMainForm::appendUnitLine(const std::string &line) {
+    DrivesList->addItem(app::ansi(line));
+}
 
 void TMainForm::UpdateClick() {}
 
 void TMainForm::SetAboutTitle() {
     if (m_windows.AboutDialog != nullptr) {
-        m_windows.AboutDialog->Label1->setText(
-            app::ansi(app::kFirmwareVariants[firmwareVariant()].aboutTitle));
+        m_windows.AboutDialog->Label1->setText(app::ansi(app::aboutTitle(firmwareVariant())));
     }
 }
 
@@ -191,7 +193,9 @@ void TMainForm::AboutClick() {
     }
 }
 
-void TMainForm::CloseClick() { platform::exitProcess(0); }
+void TMainForm::CloseClick() {
+    platform::exitProcess(0);
+}
 
 void TMainForm::Timer1Timer() {
     if (ProgressBar1->value() < state.ProgressTarget) {
@@ -205,4 +209,6 @@ void TMainForm::Timer1Timer() {
     }
 }
 
-void TMainForm::RadioGroupClick() { app::ScanUnits(state, *this); }
+void TMainForm::RadioGroupClick() {
+    app::ScanUnits(state, *this);
+}

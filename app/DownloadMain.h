@@ -38,7 +38,7 @@ struct AppWindows {
 
 class TMainForm : public QWidget, public app::UnitListView {
     Q_OBJECT
-public:
+  public:
     // Builds the layout, then: SCSI selected, the manager bound (fatal failures end the process
     // here), the buses scanned, ATAPI selected, block size 16384, Update enabled only with units.
     explicit TMainForm(QWidget *parent = nullptr);
@@ -94,7 +94,7 @@ public:
 
     static constexpr int kProgressStep = 10;
 
-private:
+  private:
     void createButtonBar();
     void createUnitList();
     void createOptionsRow();

@@ -106,9 +106,15 @@ QIcon glyphFromXpm(const char *const *xpm) {
     return icon;
 }
 
-QIcon updateGlyph() { return glyphFromXpm(kUpdateXpm); }
-QIcon quitGlyph() { return glyphFromXpm(kQuitXpm); }
-QIcon aboutGlyph() { return glyphFromXpm(kAboutXpm); }
+QIcon updateGlyph() {
+    return glyphFromXpm(kUpdateXpm);
+}
+QIcon quitGlyph() {
+    return glyphFromXpm(kQuitXpm);
+}
+QIcon aboutGlyph() {
+    return glyphFromXpm(kAboutXpm);
+}
 
 QPixmap programIconPixmap(int size) {
     // A recordable disc with a red download arrow across it.

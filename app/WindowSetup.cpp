@@ -28,8 +28,8 @@ void setupFixedWindow(QWidget &window, const QString &caption, int width, int he
 }
 
 void centerOnScreen(QWidget &window) {
-    const QScreen *screen = window.screen() != nullptr ? window.screen()
-                                                       : QGuiApplication::primaryScreen();
+    const QScreen *screen =
+        window.screen() != nullptr ? window.screen() : QGuiApplication::primaryScreen();
     if (screen == nullptr) {
         return;
     }

@@ -20,10 +20,14 @@ void setupFixedWindow(QWidget &window, const QString &caption, int width, int he
 void centerOnScreen(QWidget &window);
 
 // Texts are single-byte; each byte becomes one character.
-inline QString ansi(const char *text) { return QString::fromLatin1(text); }
+inline QString ansi(const char *text) {
+    return QString::fromLatin1(text);
+}
 inline QString ansi(const std::string &text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
-inline std::string ansiBytes(const QString &text) { return text.toLatin1().toStdString(); }
+inline std::string ansiBytes(const QString &text) {
+    return text.toLatin1().toStdString();
+}
 
 }  // namespace app

@@ -22,8 +22,8 @@ int main(int argc, char **argv) {
         TCMD_Error_Form CMD_Error_Form;
         TWaitDlg WaitDlg;
         TFinishBox FinishBox;
-        MainForm.attachWindows({&AboutDialog, &OpenFileDialog, &CMD_Error_Form, &WaitDlg,
-                                &FinishBox});
+        MainForm.attachWindows(
+            {&AboutDialog, &OpenFileDialog, &CMD_Error_Form, &WaitDlg, &FinishBox});
         MainForm.show();
         TApplication::exec();
     } catch (const std::exception &error) {

@@ -29,7 +29,7 @@ inline constexpr const char *kNoSendCommandText =
 inline constexpr int kBindingFailureExitStatus = 1;
 
 class AspiManager {
-public:
+  public:
     // Loads the manager, binds both entry points, checks the status byte of the support word and
     // keeps its low 16 bits. Returns only on success; every failure shows its message box and
     // ends the process through platform::exitProcess.
@@ -52,7 +52,7 @@ public:
     // what it held.
     CommandResult SendAndWait(SRB_ExecSCSICmd &srb, std::uint8_t *sense) const;
 
-private:
+  private:
     void *m_handle = nullptr;
     GetASPI32SupportInfoFn m_supportInfo = nullptr;
     SendASPI32CommandFn m_send = nullptr;

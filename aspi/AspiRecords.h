@@ -51,51 +51,51 @@ inline constexpr std::size_t kSenseLength = 18;
 
 // Host adapter inquiry, 60 bytes. [in] written by the program, [out] by the manager.
 struct SRB_HAInquiry {
-    std::uint8_t SRB_Cmd;               // 0  [in]  SC_HA_INQUIRY
-    std::uint8_t SRB_Status;            // 1  [out] completion status, stored last
-    std::uint8_t SRB_HaId;              // 2  [in]  host adapter number
-    std::uint8_t SRB_Flags;             // 3  [in]  0
-    std::uint32_t SRB_Hdr_Rsvd;         // 4  [in]  0
-    std::uint8_t HA_Count;              // 8  [out] number of host adapters
-    std::uint8_t HA_SCSI_ID;            // 9  [out] the adapter's own SCSI id
-    std::uint8_t HA_ManagerId[16];      // 10 [out] manager identifier text
-    std::uint8_t HA_Identifier[16];     // 26 [out] adapter identifier text
-    std::uint8_t HA_Unique[16];         // 42 [out] adapter-specific parameters
-    std::uint16_t HA_Rsvd1;             // 58       0
+    std::uint8_t SRB_Cmd;            // 0  [in]  SC_HA_INQUIRY
+    std::uint8_t SRB_Status;         // 1  [out] completion status, stored last
+    std::uint8_t SRB_HaId;           // 2  [in]  host adapter number
+    std::uint8_t SRB_Flags;          // 3  [in]  0
+    std::uint32_t SRB_Hdr_Rsvd;      // 4  [in]  0
+    std::uint8_t HA_Count;           // 8  [out] number of host adapters
+    std::uint8_t HA_SCSI_ID;         // 9  [out] the adapter's own SCSI id
+    std::uint8_t HA_ManagerId[16];   // 10 [out] manager identifier text
+    std::uint8_t HA_Identifier[16];  // 26 [out] adapter identifier text
+    std::uint8_t HA_Unique[16];      // 42 [out] adapter-specific parameters
+    std::uint16_t HA_Rsvd1;          // 58       0
 };
 
 // Get device type, 12 bytes.
 struct SRB_GDEVBlock {
-    std::uint8_t SRB_Cmd;               // 0  [in]  SC_GET_DEV_TYPE
-    std::uint8_t SRB_Status;            // 1  [out] completion status, stored last
-    std::uint8_t SRB_HaId;              // 2  [in]  host adapter number
-    std::uint8_t SRB_Flags;             // 3  [in]  0
-    std::uint32_t SRB_Hdr_Rsvd;         // 4  [in]  0
-    std::uint8_t SRB_Target;            // 8  [in]  target id
-    std::uint8_t SRB_Lun;               // 9  [in]  LUN, always 0
-    std::uint8_t SRB_DeviceType;        // 10 [out] peripheral device type
-    std::uint8_t SRB_Rsvd1;             // 11       0
+    std::uint8_t SRB_Cmd;         // 0  [in]  SC_GET_DEV_TYPE
+    std::uint8_t SRB_Status;      // 1  [out] completion status, stored last
+    std::uint8_t SRB_HaId;        // 2  [in]  host adapter number
+    std::uint8_t SRB_Flags;       // 3  [in]  0
+    std::uint32_t SRB_Hdr_Rsvd;   // 4  [in]  0
+    std::uint8_t SRB_Target;      // 8  [in]  target id
+    std::uint8_t SRB_Lun;         // 9  [in]  LUN, always 0
+    std::uint8_t SRB_DeviceType;  // 10 [out] peripheral device type
+    std::uint8_t SRB_Rsvd1;       // 11       0
 };
 
 // Execute SCSI command, 82 bytes.
 struct SRB_ExecSCSICmd {
-    std::uint8_t SRB_Cmd;               // 0  [in]  SC_EXEC_SCSI_CMD
-    std::uint8_t SRB_Status;            // 1  [out] completion status, stored last
-    std::uint8_t SRB_HaId;              // 2  [in]  host adapter number
-    std::uint8_t SRB_Flags;             // 3  [in]  SRB_DIR_IN or SRB_DIR_OUT
-    std::uint32_t SRB_Hdr_Rsvd;         // 4  [in]  0
-    std::uint8_t SRB_Target;            // 8  [in]  target id
-    std::uint8_t SRB_Lun;               // 9  [in]  LUN, always 0
-    std::uint16_t SRB_Rsvd1;            // 10       0
-    std::uint32_t SRB_BufLen;           // 12 [in]  bytes to move
-    std::uint32_t SRB_BufPointer;       // 16 [in]  data buffer address; the buffer lies below 4 GiB
-    std::uint8_t SRB_SenseLen;          // 20 [in]  18
-    std::uint8_t SRB_CDBLen;            // 21 [in]  6, 10 or 12
-    std::uint8_t SRB_HaStat;            // 22 [out] host adapter status
-    std::uint8_t SRB_TargStat;          // 23 [out] target status; 0x02 CHECK CONDITION
-    std::uint32_t SRB_PostProc;         // 24 [in]  0, no completion routine
-    std::uint8_t SRB_Rsvd2[20];         // 28       zeros
-    std::uint8_t CDBByte[16];           // 48 [in]  the CDB; bytes past SRB_CDBLen are zero
+    std::uint8_t SRB_Cmd;          // 0  [in]  SC_EXEC_SCSI_CMD
+    std::uint8_t SRB_Status;       // 1  [out] completion status, stored last
+    std::uint8_t SRB_HaId;         // 2  [in]  host adapter number
+    std::uint8_t SRB_Flags;        // 3  [in]  SRB_DIR_IN or SRB_DIR_OUT
+    std::uint32_t SRB_Hdr_Rsvd;    // 4  [in]  0
+    std::uint8_t SRB_Target;       // 8  [in]  target id
+    std::uint8_t SRB_Lun;          // 9  [in]  LUN, always 0
+    std::uint16_t SRB_Rsvd1;       // 10       0
+    std::uint32_t SRB_BufLen;      // 12 [in]  bytes to move
+    std::uint32_t SRB_BufPointer;  // 16 [in]  data buffer address; the buffer lies below 4 GiB
+    std::uint8_t SRB_SenseLen;     // 20 [in]  18
+    std::uint8_t SRB_CDBLen;       // 21 [in]  6, 10 or 12
+    std::uint8_t SRB_HaStat;       // 22 [out] host adapter status
+    std::uint8_t SRB_TargStat;     // 23 [out] target status; 0x02 CHECK CONDITION
+    std::uint32_t SRB_PostProc;    // 24 [in]  0, no completion routine
+    std::uint8_t SRB_Rsvd2[20];    // 28       zeros
+    std::uint8_t CDBByte[16];      // 48 [in]  the CDB; bytes past SRB_CDBLen are zero
     std::uint8_t SenseArea[kSenseLength];  // 64 [out] sense data, valid on CHECK CONDITION
 };
 

@@ -14,8 +14,8 @@ constexpr std::size_t kPage = 4096;
 void *mapBelow4GiB(std::size_t size) {
 #if defined(__x86_64__) && defined(MAP_32BIT)
     // MAP_32BIT places the mapping in the low 2 GiB on x86-64.
-    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT,
-                   -1, 0);
+    void *p =
+        mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
     if (p != MAP_FAILED) {
         return p;
     }

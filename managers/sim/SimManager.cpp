@@ -1,56 +1,83 @@
 // The simulated recorder bus, built as a drive-access manager library (wnaspi32.DLL in the sim/
-// folder). It exports the two entry points every manager defines:
-//   GetASPI32SupportInfo  status 0x01 and the number of simulated adapters
-//   SendASPI32Command     answers host adapter inquiries, device types and SCSI commands
-// Default bus: adapter 0 (own id 7) with recorders at targets 2 and 4, adapter 1 (own id 7)
-// with a recorder at target 0.
+// folder). It exports, with C linkage, the two entry points every manager defines:
+//   uint32_t GetASPI32SupportInfo(void)  status 0x01 in bits 8..15 and the number of simulated
+//                                         adapters in bits 0..7; 0x0100 (no adapter) when the
+//                                         bus file cannot be used
+//   uint32_t SendASPI32Command(void *)   answers host adapter inquiries, device types and SCSI
+//                                         commands at once, storing SRB_Status last
+//
+// Its own environment variables, read when the program binds it (every GetASPI32SupportInfo
+// call sets up a fresh bus; the program calls it once, a test process once per binding):
+//   CDRW_SIM_BUS     bus file to simulate (format in BusFile.h and the README); unset: the
+//                    built-in bus of BusFile.cpp
+//   CDRW_SIM_LOG     file to which one line per request is appended
+//   CDRW_SIM_IMAGES  folder into which each unit's received image is written as
+//                    a<adapter>t<target>.bin after every WRITE BUFFER
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
 
 #include "aspi/AspiRecords.h"
+#include "managers/sim/BusFile.h"
+#include "managers/sim/SimBus.h"
 
 namespace {
 
-constexpr std::uint8_t kAdapterCount = 2;
-constexpr std::uint8_t kOwnId = 7;
+std::mutex g_mutex;
+std::unique_ptr<sim::SimBus> g_bus;
 
-void answerHostAdapterInquiry(aspi::SRB_HAInquiry &srb) {
-    if (srb.SRB_HaId >= kAdapterCount) {
-        aspi::storeStatus(srb.SRB_Status, aspi::SS_INVALID_HA);
-        return;
+std::string environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+// The bus to simulate; with no usable bus file, a bus without adapters.
+sim::BusDescription readBus() {
+    const std::string path = environment("CDRW_SIM_BUS");
+    std::string text = sim::kDefaultBusText;
+    if (!path.empty()) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "simulated bus: cannot read the bus file %s; no adapter\n",
+                         path.c_str());
+            return {};
+        }
+        std::ostringstream contents;
+        contents << in.rdbuf();
+        text = contents.str();
     }
-    srb.HA_Count = kAdapterCount;
-    srb.HA_SCSI_ID = kOwnId;
-    std::memcpy(srb.HA_ManagerId, "SIMULATED BUS   ", 16);
-    std::memcpy(srb.HA_Identifier, "SIM ADAPTER     ", 16);
-    aspi::storeStatus(srb.SRB_Status, aspi::SS_COMP);
+    sim::ParseResult parsed = sim::parseBusFile(text);
+    if (!parsed.bus) {
+        std::fprintf(stderr, "simulated bus: %s line %d: %s; no adapter\n",
+                     path.empty() ? "built-in bus" : path.c_str(), parsed.errorLine,
+                     parsed.error.c_str());
+        return {};
+    }
+    return std::move(*parsed.bus);
+}
+
+void setUpBus() {
+    g_bus = std::make_unique<sim::SimBus>(
+        readBus(), sim::SimOptions{environment("CDRW_SIM_LOG"), environment("CDRW_SIM_IMAGES")});
 }
 
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) std::uint32_t GetASPI32SupportInfo() {
-    return (static_cast<std::uint32_t>(aspi::SS_COMP) << 8) | kAdapterCount;
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    setUpBus();
+    return g_bus->supportInfo();
 }
 
 extern "C" __attribute__((visibility("default"))) std::uint32_t SendASPI32Command(void *record) {
-    auto *header = static_cast<aspi::SRB_Header *>(record);
-    switch (header->SRB_Cmd) {
-        case aspi::SC_HA_INQUIRY:
-            answerHostAdapterInquiry(*static_cast<aspi::SRB_HAInquiry *>(record));
-            break;
-        case aspi::SC_GET_DEV_TYPE:
-        case aspi::SC_EXEC_SCSI_CMD: {
-            // No units yet: every target is absent.
-            auto *exec = static_cast<aspi::SRB_ExecSCSICmd *>(record);
-            if (header->SRB_Cmd == aspi::SC_EXEC_SCSI_CMD) {
-                exec->SRB_HaStat = aspi::HASTAT_SEL_TO;
-            }
-            aspi::storeStatus(header->SRB_Status, aspi::SS_NO_DEVICE);
-            break;
-        }
-        default:
-            aspi::storeStatus(header->SRB_Status, aspi::SS_INVALID_SRB);
-            break;
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_bus) {
+        setUpBus();
     }
-    return header->SRB_Status;
+    g_bus->handle(record);
+    return aspi::loadStatus(static_cast<aspi::SRB_Header *>(record)->SRB_Status);
 }

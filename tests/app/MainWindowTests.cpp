@@ -25,7 +25,7 @@ void expectGeometry(const QWidget *widget, int left, int top, int width, int hei
 }  // namespace
 
 class MainWindow : public ::testing::Test {
-protected:
+  protected:
     TestHost host;
     TMainForm form;
 };
@@ -47,9 +47,9 @@ TEST_F(MainWindow, WindowPropertiesAndButtonBar) {
     EXPECT_EQ(form.Update->text(), QStringLiteral("Update"));
     EXPECT_EQ(form.About->text(), QStringLiteral("About ..."));
     EXPECT_EQ(form.Close->text(), QStringLiteral("Quit"));
-    for (QAbstractButton *button : {static_cast<QAbstractButton *>(form.Update),
-                                    static_cast<QAbstractButton *>(form.About),
-                                    static_cast<QAbstractButton *>(form.Close)}) {
+    for (QAbstractButton *button :
+         {static_cast<QAbstractButton *>(form.Update), static_cast<QAbstractButton *>(form.About),
+          static_cast<QAbstractButton *>(form.Close)}) {
         EXPECT_EQ(button->iconSize(), QSize(16, 16));
         const QImage normal = button->icon().pixmap(16, 16, QIcon::Normal).toImage();
         const QImage disabled = button->icon().pixmap(16, 16, QIcon::Disabled).toImage();
@@ -121,10 +121,10 @@ TEST_F(MainWindow, ControlsOutsideTheClientArea) {
 }
 
 TEST_F(MainWindow, TabOrderRunsThroughPanelsThenCheckBoxesThenRadioGroup) {
-    const QList<QWidget *> expected{form.DrivesList, form.BUS,      form.CreatEDC, form.Update,
-                                    form.Close,      form.About,    form.ChkB_YEB, form.ChkB_VEK,
-                                    form.ChkB_DUQ,   form.ChkB_BEZ, form.ChkB_HUP, form.ChkB_WOL,
-                                    form.ChkB_LIX,   form.RadioItems[0]};
+    const QList<QWidget *> expected{
+        form.DrivesList, form.BUS,      form.CreatEDC, form.Update,       form.Close,
+        form.About,      form.ChkB_YEB, form.ChkB_VEK, form.ChkB_DUQ,     form.ChkB_BEZ,
+        form.ChkB_HUP,   form.ChkB_WOL, form.ChkB_LIX, form.RadioItems[0]};
     for (qsizetype i = 1; i < expected.size(); ++i) {
         QWidget *next = expected[i - 1]->nextInFocusChain();
         while (!(next->focusPolicy() & Qt::TabFocus)) {
@@ -137,10 +137,8 @@ TEST_F(MainWindow, TabOrderRunsThroughPanelsThenCheckBoxesThenRadioGroup) {
 TEST_F(MainWindow, StartUpStateAndTimer) {
     EXPECT_EQ(form.state.aspi.AspiSupport(), 0x0102);
     EXPECT_EQ(form.state.BlockSize, 16384);
-    EXPECT_EQ(form.Update->isEnabled(), form.DrivesList->count() > 0);
-    if (form.DrivesList->count() > 0) {
-        EXPECT_EQ(form.DrivesList->currentRow(), 0);
-    }
+    EXPECT_TRUE(form.Update->isEnabled());
+    EXPECT_EQ(form.DrivesList->currentRow(), 0);
     EXPECT_TRUE(form.Timer1->isActive());
     EXPECT_EQ(form.Timer1->interval(), 1000);
 
@@ -171,6 +169,26 @@ TEST_F(MainWindow, AboutShowsTheVariantTitle) {
     EXPECT_EQ(about.Label1->text(), QStringLiteral("VEK CD-R/RW Firmware Update V1.1"));
 }
 
+TEST_F(MainWindow, BuiltInBusListsItsThreeUnits) {
+    ASSERT_EQ(form.DrivesList->count(), 3);
+    const std::string gap9(9, ' ');
+    const std::string gap7(7, ' ');
+    const std::string gap5(5, ' ');
+    EXPECT_EQ(form.DrivesList->item(0)->text().toStdString(),
+              "0:7:2" + gap9 + "VEK     " + gap7 + "CDRW 8432       " + gap5 + "1.10");
+    EXPECT_EQ(form.DrivesList->item(1)->text().toStdString(),
+              "0:7:4" + gap9 + "ZAV     " + gap7 + "CD-RW ZR-1210   " + gap5 + "2.03");
+    EXPECT_EQ(form.DrivesList->item(2)->text().toStdString(),
+              "1:7:0" + gap9 + "VEK     " + gap7 + "CDRW 4824 A     " + gap5 + "1.32");
+    // The default variant takes the VEK units.
+    EXPECT_EQ(form.state.units.Eligible[0 * 7 + 2], 1);
+    EXPECT_EQ(form.state.units.Eligible[0 * 7 + 4], 0);
+    EXPECT_EQ(form.state.units.Eligible[1 * 7 + 0], 1);
+    form.show();
+    testing_support::pumpEvents();
+    testing_support::saveScreenshot(form, QStringLiteral("MainFormUnits"));
+}
+
 TEST_F(MainWindow, Screenshot) {
     form.show();
     testing_support::pumpEvents();
@@ -179,11 +197,11 @@ TEST_F(MainWindow, Screenshot) {
 
 namespace {
 class Thrower : public QObject {
-public:
+  public:
     explicit Thrower(std::string message) : m_message(std::move(message)) {}
     bool event(QEvent *) override { throw std::runtime_error(m_message); }
 
-private:
+  private:
     std::string m_message;
 };
 }  // namespace

@@ -79,7 +79,7 @@ TEST(BindingNoSend, ShowsRowFourOnlyAfterTheSupportWordPassed) {
 }
 
 class BindingGood : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         manager.LoadAspiManager();
         setReply = fakeEntry<SetReply>("FakeSetReply");

@@ -33,8 +33,12 @@ struct Reply {
 aspi::SRB_ExecSCSICmd g_lastExec{};
 }  // namespace
 
-FAKE_EXPORT int FakeSupportAsked() { return g_supportAsked.load(); }
-FAKE_EXPORT int FakeCommands() { return g_commands.load(); }
+FAKE_EXPORT int FakeSupportAsked() {
+    return g_supportAsked.load();
+}
+FAKE_EXPORT int FakeCommands() {
+    return g_commands.load();
+}
 FAKE_EXPORT void FakeSetReply(std::uint8_t status, std::uint8_t haStat, std::uint8_t targStat,
                               std::uint8_t deviceType, const std::uint8_t *sense,
                               int delayMilliseconds) {
@@ -45,7 +49,9 @@ FAKE_EXPORT void FakeSetReply(std::uint8_t status, std::uint8_t haStat, std::uin
     std::memcpy(g_reply.sense, sense, aspi::kSenseLength);
     g_reply.delayMilliseconds = delayMilliseconds;
 }
-FAKE_EXPORT void FakeLastExec(aspi::SRB_ExecSCSICmd *out) { *out = g_lastExec; }
+FAKE_EXPORT void FakeLastExec(aspi::SRB_ExecSCSICmd *out) {
+    *out = g_lastExec;
+}
 
 #ifndef FAKE_NO_SUPPORT_INFO
 FAKE_EXPORT std::uint32_t GetASPI32SupportInfo() {

@@ -1,0 +1,83 @@
+// The description of a simulated recorder bus and its text form, the bus file.
+//
+// A bus file is read line by line. "#" starts a comment that runs to the end of the line
+// (outside quotes); blank lines are ignored. Numbers are decimal, or hexadecimal after "0x".
+// Texts are in double quotes and stand for their bytes exactly; inside them \" is a quote,
+// \\ a backslash, \0 a NUL byte and \xHH the byte with hexadecimal value HH. Three kinds of line:
+//
+//   adapter <n> id <own-id> [fails | answers <count>]
+//       Host adapter n (declared in order 0, 1, 2, ...) with its own SCSI id. "fails": every
+//       host adapter inquiry of it ends with status 0x04. "answers <count>": only its first
+//       <count> inquiries are answered, later ones fail.
+//   unit <adapter> <target> [type <n>] [vendor "<8 bytes>"] [product "<16>"] [revision "<4>"]
+//       A unit at LUN 0 of a declared adapter. Peripheral device type n (default 5, CD). Each
+//       text fills its INQUIRY field from the start; bytes not given are NUL.
+//   fail <adapter> <target> offset <n> [attempts <n>] [status <n>] [hastat <n>]
+//        [targstat <n>] [sense <18 hex bytes>]
+//       The unit's WRITE BUFFER at buffer offset n fails its next `attempts` times (default 1)
+//       with the given SRB_Status (default 0x04), host adapter status (default 0), target status
+//       (default 0x02) and sense bytes (default zeros), taking no data.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+inline constexpr std::size_t kVendorLength = 8;
+inline constexpr std::size_t kProductLength = 16;
+inline constexpr std::size_t kRevisionLength = 4;
+inline constexpr std::size_t kSenseBytes = 18;
+inline constexpr std::uint8_t kCdDeviceType = 5;
+
+struct AdapterDescription {
+    std::uint8_t ownId = 7;
+    bool failsInquiry = false;
+    std::optional<unsigned> answeredInquiries;  // empty: answers every inquiry
+};
+
+struct UnitDescription {
+    std::uint8_t adapter = 0;
+    std::uint8_t target = 0;
+    std::uint8_t deviceType = kCdDeviceType;
+    std::array<std::uint8_t, kVendorLength> vendor{};
+    std::array<std::uint8_t, kProductLength> product{};
+    std::array<std::uint8_t, kRevisionLength> revision{};
+};
+
+struct BlockFailure {
+    std::uint8_t adapter = 0;
+    std::uint8_t target = 0;
+    std::uint32_t offset = 0;
+    unsigned attempts = 1;
+    std::uint8_t status = 0x04;
+    std::uint8_t haStat = 0x00;
+    std::uint8_t targStat = 0x02;
+    std::array<std::uint8_t, kSenseBytes> sense{};
+};
+
+struct BusDescription {
+    std::vector<AdapterDescription> adapters;  // index = adapter number
+    std::vector<UnitDescription> units;
+    std::vector<BlockFailure> failures;
+};
+
+struct ParseResult {
+    std::optional<BusDescription> bus;  // empty on error
+    int errorLine = 0;                  // 1-based line of the error
+    std::string error;                  // what is wrong there
+};
+
+// Reads a whole bus file. Stops at the first faulty line.
+ParseResult parseBusFile(std::string_view text);
+
+// The bus the simulator offers when no bus file is named, in bus-file form: adapter 0 (own id
+// 7) with a VEK recorder at target 2 and a ZAV recorder at target 4, adapter 1 (own id 7) with
+// a VEK recorder at target 0.
+extern const char *const kDefaultBusText;
+
+}  // namespace sim

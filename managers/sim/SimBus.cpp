@@ -1,0 +1,175 @@
+#include "managers/sim/SimBus.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "aspi/AspiRecords.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::uint8_t kOpWriteBuffer = 0x3B;
+
+std::string hex2(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02x", value & 0xFFu);
+    return text;
+}
+
+std::string cdbText(const aspi::SRB_ExecSCSICmd &srb) {
+    std::string text;
+    const unsigned length = srb.SRB_CDBLen < 16 ? srb.SRB_CDBLen : 16;
+    for (unsigned i = 0; i < length; ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02x", srb.CDBByte[i]);
+        text += (i == 0 ? "" : " ");
+        text += byte;
+    }
+    return text;
+}
+
+std::string address(unsigned adapter, unsigned target, unsigned lun) {
+    return " ha=" + std::to_string(adapter) + " target=" + std::to_string(target) +
+           " lun=" + std::to_string(lun);
+}
+
+}  // namespace
+
+SimBus::SimBus(const BusDescription &bus, SimOptions options) : m_options(std::move(options)) {
+    for (const AdapterDescription &description : bus.adapters) {
+        m_adapters.push_back({description, 0});
+    }
+    for (const UnitDescription &description : bus.units) {
+        std::vector<BlockFailure> failures;
+        for (const BlockFailure &failure : bus.failures) {
+            if (failure.adapter == description.adapter && failure.target == description.target) {
+                failures.push_back(failure);
+            }
+        }
+        m_units.emplace(std::make_pair(description.adapter, description.target),
+                        SimUnit(description, failures));
+    }
+}
+
+std::uint32_t SimBus::supportInfo() const {
+    return (std::uint32_t{aspi::SS_COMP} << 8) | static_cast<std::uint32_t>(m_adapters.size());
+}
+
+const SimUnit *SimBus::unit(std::uint8_t adapter, std::uint8_t target) const {
+    const auto found = m_units.find({adapter, target});
+    return found == m_units.end() ? nullptr : &found->second;
+}
+
+SimUnit *SimBus::findUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
+    const auto found = m_units.find({adapter, target});
+    return lun != 0 || found == m_units.end() ? nullptr : &found->second;
+}
+
+void SimBus::handle(void *record) {
+    auto *header = static_cast<aspi::SRB_Header *>(record);
+    switch (header->SRB_Cmd) {
+        case aspi::SC_HA_INQUIRY:
+            answerAdapterInquiry(*static_cast<aspi::SRB_HAInquiry *>(record));
+            return;
+        case aspi::SC_GET_DEV_TYPE:
+            answerDeviceType(*static_cast<aspi::SRB_GDEVBlock *>(record));
+            return;
+        case aspi::SC_EXEC_SCSI_CMD:
+            execute(*static_cast<aspi::SRB_ExecSCSICmd *>(record));
+            return;
+        default:
+            log("UNKNOWN cmd=" + hex2(header->SRB_Cmd) +
+                " -> status=" + hex2(aspi::SS_INVALID_SRB));
+            aspi::storeStatus(header->SRB_Status, aspi::SS_INVALID_SRB);
+            return;
+    }
+}
+
+void SimBus::answerAdapterInquiry(aspi::SRB_HAInquiry &srb) {
+    const std::uint8_t adapter = srb.SRB_HaId;
+    std::uint8_t status = aspi::SS_INVALID_HA;
+    if (adapter < m_adapters.size()) {
+        Adapter &entry = m_adapters[adapter];
+        const bool answers = !entry.description.failsInquiry &&
+                             (!entry.description.answeredInquiries ||
+                              entry.inquiriesAnswered < *entry.description.answeredInquiries);
+        status = answers ? aspi::SS_COMP : aspi::SS_ERR;
+        if (answers) {
+            ++entry.inquiriesAnswered;
+            srb.HA_Count = static_cast<std::uint8_t>(m_adapters.size());
+            srb.HA_SCSI_ID = entry.description.ownId;
+            std::memcpy(srb.HA_ManagerId, "SIMULATED BUS   ", 16);
+            std::memcpy(srb.HA_Identifier, "SIM ADAPTER     ", 16);
+        }
+    }
+    log("HA_INQUIRY ha=" + std::to_string(adapter) + " -> status=" + hex2(status) +
+        (status == aspi::SS_COMP ? " id=" + std::to_string(srb.HA_SCSI_ID) : ""));
+    aspi::storeStatus(srb.SRB_Status, status);
+}
+
+void SimBus::answerDeviceType(aspi::SRB_GDEVBlock &srb) {
+    std::uint8_t status = aspi::SS_INVALID_HA;
+    if (srb.SRB_HaId < m_adapters.size()) {
+        const SimUnit *unit = findUnit(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun);
+        status = unit == nullptr ? aspi::SS_NO_DEVICE : aspi::SS_COMP;
+        srb.SRB_DeviceType = unit == nullptr ? 0 : unit->description().deviceType;
+    }
+    log("GET_DEV_TYPE" + address(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun) +
+        " -> status=" + hex2(status) + " type=" + std::to_string(srb.SRB_DeviceType));
+    aspi::storeStatus(srb.SRB_Status, status);
+}
+
+void SimBus::execute(aspi::SRB_ExecSCSICmd &srb) {
+    const std::uint8_t adapter = srb.SRB_HaId;
+    void *buffer = aspi::bufferAddress(srb.SRB_BufPointer);
+    SimUnit *unit =
+        adapter < m_adapters.size() ? findUnit(adapter, srb.SRB_Target, srb.SRB_Lun) : nullptr;
+    Reply reply;
+    if (adapter >= m_adapters.size()) {
+        reply.status = aspi::SS_INVALID_HA;
+    } else if ((srb.SRB_BufLen > 0 && buffer == nullptr) || srb.SRB_CDBLen == 0 ||
+               srb.SRB_CDBLen > sizeof srb.CDBByte) {
+        reply.status = aspi::SS_INVALID_SRB;
+    } else if (unit == nullptr) {
+        // Nothing answers the selection.
+        reply.status = aspi::SS_ERR;
+        reply.haStat = aspi::HASTAT_SEL_TO;
+    } else {
+        reply = unit->execute(srb.CDBByte, srb.SRB_CDBLen, static_cast<std::uint8_t *>(buffer),
+                              srb.SRB_BufLen);
+        if (srb.CDBByte[0] == kOpWriteBuffer) {
+            writeImage(adapter, srb.SRB_Target, *unit);
+        }
+    }
+    srb.SRB_HaStat = reply.haStat;
+    srb.SRB_TargStat = reply.targStat;
+    std::memcpy(srb.SenseArea, reply.sense.data(), reply.sense.size());
+    log("EXEC" + address(adapter, srb.SRB_Target, srb.SRB_Lun) + " flags=" + hex2(srb.SRB_Flags) +
+        " buflen=" + std::to_string(srb.SRB_BufLen) + " cdblen=" + std::to_string(srb.SRB_CDBLen) +
+        " cdb=" + cdbText(srb) + " -> status=" + hex2(reply.status) +
+        " hastat=" + hex2(reply.haStat) + " targstat=" + hex2(reply.targStat));
+    aspi::storeStatus(srb.SRB_Status, reply.status);
+}
+
+void SimBus::log(const std::string &line) const {
+    if (m_options.logPath.empty()) {
+        return;
+    }
+    std::ofstream out(m_options.logPath, std::ios::app);
+    out << line << '\n';
+}
+
+void SimBus::writeImage(std::uint8_t adapter, std::uint8_t target, const SimUnit &unit) const {
+    if (m_options.imageDir.empty()) {
+        return;
+    }
+    const std::string path =
+        m_options.imageDir + "/a" + std::to_string(adapter) + "t" + std::to_string(target) + ".bin";
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(unit.received().data()),
+              static_cast<std::streamsize>(unit.received().size()));
+}
+
+}  // namespace sim

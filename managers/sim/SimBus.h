@@ -1,0 +1,54 @@
+// Request handling of the simulated bus: takes the three request records, answers them from the
+// adapters and units of a bus description, and when asked logs every request and writes each
+// unit's received image to a folder.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "aspi/AspiRecords.h"
+#include "managers/sim/BusFile.h"
+#include "managers/sim/SimUnit.h"
+
+namespace sim {
+
+struct SimOptions {
+    std::string logPath;   // empty: no log. One line per request, appended.
+    std::string imageDir;  // empty: no images. a<adapter>t<target>.bin per unit.
+};
+
+class SimBus {
+  public:
+    SimBus(const BusDescription &bus, SimOptions options);
+
+    // Status 0x01 in bits 8 to 15, the number of adapters in bits 0 to 7.
+    std::uint32_t supportInfo() const;
+
+    // Answers one record (host adapter inquiry, get device type or execute SCSI command) and
+    // stores its SRB_Status last. Data buffers are reached through SRB_BufPointer.
+    void handle(void *record);
+
+    const SimUnit *unit(std::uint8_t adapter, std::uint8_t target) const;
+
+  private:
+    struct Adapter {
+        AdapterDescription description;
+        unsigned inquiriesAnswered = 0;
+    };
+
+    void answerAdapterInquiry(aspi::SRB_HAInquiry &srb);
+    void answerDeviceType(aspi::SRB_GDEVBlock &srb);
+    void execute(aspi::SRB_ExecSCSICmd &srb);
+    SimUnit *findUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
+    void log(const std::string &line) const;
+    void writeImage(std::uint8_t adapter, std::uint8_t target, const SimUnit &unit) const;
+
+    std::vector<Adapter> m_adapters;
+    std::map<std::pair<std::uint8_t, std::uint8_t>, SimUnit> m_units;
+    SimOptions m_options;
+};
+
+}  // namespace sim

@@ -1,0 +1,230 @@
+// Discovery on simulated buses: each test writes its bus file, binds the simulator (which reads
+// the bus at binding) and scans with a recording unit list.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/Discovery.h"
+#include "app/UnitLine.h"
+#include "tests/managers/SimBench.h"
+#include "tests/support/TestHost.h"
+
+namespace {
+
+class RecordingList : public app::UnitListView {
+  public:
+    int busType() const override { return bus; }
+    int firmwareVariant() const override { return variant; }
+    void appendUnitLine(const std::string &line) override { lines.push_back(line); }
+
+    int bus = 0;
+    int variant = 4;
+    std::vector<std::string> lines;
+};
+
+std::string blanks(int count) {
+    return std::string(static_cast<std::size_t>(count), ' ');
+}
+
+}  // namespace
+
+class Discovery : public ::testing::Test {
+  protected:
+    // Binds the simulator to `busText` and runs the first scan.
+    void bindAndScan(const std::string &busText) {
+        bench.useBus(busText);
+        state.allocateBuffers();
+        state.aspi.LoadAspiManager();
+        app::ScanUnits(state, list);
+    }
+    std::uint8_t eligible(int adapter, int target) const {
+        return state.units.Eligible[adapter * 7 + target];
+    }
+
+    testing_support::TestHost host;
+    testing_support::SimBench bench;
+    app::MainState state;
+    RecordingList list;
+};
+
+TEST_F(Discovery, UnitAtTargetThreeOfAdapterWithOwnIdSeven) {
+    bindAndScan(
+        "adapter 0 id 7\n"
+        "unit 0 3 vendor \"VEK     \" product \"CDRW 8432\" revision \"1.1\"\n");
+    ASSERT_EQ(list.lines.size(), 1u);
+    EXPECT_EQ(list.lines[0],
+              "0:7:3" + blanks(9) + "VEK     " + blanks(7) + "CDRW 8432" + blanks(5) + "1.1");
+    EXPECT_EQ(state.AdapterCount, 1);
+    EXPECT_EQ(eligible(0, 3), 1);
+    EXPECT_STREQ(state.units.vendor[0][3], "VEK     ");
+    // The scan at start-up asks in the SCSI form: six-byte INQUIRY for 98 bytes.
+    const auto inquiries = bench.logLinesWith("EXEC ha=0 target=3 ");
+    ASSERT_FALSE(inquiries.empty());
+    EXPECT_NE(inquiries[0].find("flags=0x08 buflen=98 cdblen=6 cdb=12 00 00 00 62 00 ->"),
+              std::string::npos)
+        << inquiries[0];
+    EXPECT_EQ(bench.logLinesWith("GET_DEV_TYPE ha=0 target=3 lun=0 -> status=0x01").size(), 1u);
+}
+
+TEST_F(Discovery, FullWidthTextsStayWithinTheirEntries) {
+    bindAndScan(
+        "adapter 0 id 7\n"
+        "unit 0 1 vendor \"ZAVIRONX\" product \"ABCDEFGHIJKLMNOP\" revision \"R2.5\"\n"
+        "unit 0 2 vendor \"VEK\" product \"QRSTUVWXYZ012345\" revision \"9.99\"\n");
+    ASSERT_EQ(list.lines.size(), 2u);
+    EXPECT_EQ(list.lines[0], "0:7:1" + blanks(9) + "ZAVIRONX" + blanks(7) + "ABCDEFGHIJKLMNOP" +
+                                 blanks(5) + "R2.5");
+    EXPECT_EQ(list.lines[1],
+              "0:7:2" + blanks(9) + "VEK" + blanks(7) + "QRSTUVWXYZ012345" + blanks(5) + "9.99");
+    EXPECT_EQ(app::entryText(state.units.product[0][1], 16), "ABCDEFGHIJKLMNOP");
+    EXPECT_EQ(app::entryText(state.units.revision[0][1], 4), "R2.5");
+}
+
+TEST_F(Discovery, VendorEndsAtItsFirstNulAndTheRuleSeesThreeCharacters) {
+    bindAndScan(
+        "adapter 0 id 7\n"
+        "unit 0 0 vendor \"VEK\\0ABCD\" product \"X\" revision \"1\"\n"
+        "unit 0 5 vendor \"VEK\\0\\0\\0\\0\\0\" product \"Y\\0Z\" revision \"1\\x002\"\n");
+    ASSERT_EQ(list.lines.size(), 2u);
+    EXPECT_EQ(list.lines[0], "0:7:0" + blanks(9) + "VEK" + blanks(7) + "X" + blanks(5) + "1");
+    EXPECT_EQ(list.lines[1], "0:7:5" + blanks(9) + "VEK" + blanks(7) + "Y" + blanks(5) + "1");
+    EXPECT_EQ(eligible(0, 0), 1) << "\"VEK\" before the NUL matches; \"VEK\\0ABCD\" would not";
+    EXPECT_EQ(0, std::memcmp(state.units.vendor[0][0], "VEK\0ABCD", 9)) << "all 8 bytes kept";
+}
+
+TEST_F(Discovery, UnitsOfAnyKindAreListedAndTargetSevenIsNeverAsked) {
+    bindAndScan(
+        "adapter 0 id 7\n"
+        "unit 0 1 type 0 vendor \"DISKCO  \" product \"FIXED\" revision \"0001\"\n"
+        "unit 0 6 type 0x1F vendor \"VEK     \" product \"ODD\" revision \"2\"\n"
+        "unit 0 7 vendor \"VEK     \" product \"AT SEVEN\" revision \"1\"\n");
+    ASSERT_EQ(list.lines.size(), 2u);
+    EXPECT_EQ(list.lines[0].substr(0, 5), "0:7:1");
+    EXPECT_EQ(list.lines[1].substr(0, 5), "0:7:6");
+    EXPECT_EQ(eligible(0, 1), 0);
+    EXPECT_EQ(eligible(0, 6), 1);
+    EXPECT_TRUE(bench.logLinesWith("target=7").empty());
+    for (int target = 0; target < 7; ++target) {
+        EXPECT_EQ(bench.logLinesWith("EXEC ha=0 target=" + std::to_string(target) + " ").size(), 1u)
+            << target;
+    }
+}
+
+TEST_F(Discovery, NoAdapterAnsweringGivesAnEmptyList) {
+    bindAndScan(
+        "adapter 0 id 7 fails\n"
+        "adapter 1 id 7 answers 0\n"
+        "unit 0 2 vendor \"VEK\"\n"
+        "unit 1 2 vendor \"VEK\"\n");
+    EXPECT_TRUE(list.lines.empty());
+    EXPECT_EQ(state.AdapterCount, 2);
+    EXPECT_TRUE(bench.logLinesWith("EXEC").empty()) << "no unit of a silent adapter is asked";
+}
+
+TEST_F(Discovery, ARescanAppendsTheUnitsAgainAndFlagsFollowTheVariant) {
+    bindAndScan(
+        "adapter 0 id 7\n"
+        "unit 0 2 vendor \"VEK     \" product \"ONE\" revision \"1\"\n"
+        "unit 0 4 vendor \"ZAV     \" product \"TWO\" revision \"2\"\n");
+    ASSERT_EQ(list.lines.size(), 2u);
+    EXPECT_EQ(eligible(0, 2), 1);
+    EXPECT_EQ(eligible(0, 4), 0);
+
+    list.variant = 5;
+    list.bus = 1;
+    app::ScanUnits(state, list);
+    ASSERT_EQ(list.lines.size(), 4u);
+    EXPECT_EQ(list.lines[2], list.lines[0]);
+    EXPECT_EQ(list.lines[3], list.lines[1]);
+    EXPECT_EQ(eligible(0, 2), 0);
+    EXPECT_EQ(eligible(0, 4), 1);
+    // The re-scan asks in the bus form selected at that moment.
+    const auto asked = bench.logLinesWith("EXEC ha=0 target=2 ");
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_NE(asked[1].find("cdblen=12 cdb=12 00 00 00 62 00 00 00 00 00 00 00"),
+              std::string::npos);
+}
+
+TEST_F(Discovery, AnAdapterThatStopsAnsweringKeepsItsLinesAndFlags) {
+    bindAndScan(
+        "adapter 0 id 7 answers 1\n"
+        "adapter 1 id 6\n"
+        "unit 0 2 vendor \"VEK     \" product \"KEPT\" revision \"1\"\n"
+        "unit 0 4 vendor \"ZAV     \" product \"KEPT TOO\" revision \"1\"\n"
+        "unit 1 0 vendor \"ZAV     \" product \"OTHER\" revision \"1\"\n");
+    ASSERT_EQ(list.lines.size(), 3u);
+    const std::vector<std::string> first = list.lines;
+
+    // Variant 0 would make every unit it scans eligible.
+    list.variant = 0;
+    app::ScanUnits(state, list);
+    ASSERT_EQ(list.lines.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(list.lines.begin(), list.lines.begin() + 3), first);
+    EXPECT_EQ(list.lines[3].substr(0, 5), "1:6:0");
+    EXPECT_EQ(eligible(0, 2), 1);
+    EXPECT_EQ(eligible(0, 4), 0) << "adapter 0 was not scanned again";
+    EXPECT_EQ(eligible(1, 0), 1);
+    EXPECT_EQ(app::entryText(state.units.product[0][4], 16), "KEPT TOO");
+}
+
+TEST_F(Discovery, ATwoDigitOwnIdStillDecodesToTheRightTarget) {
+    bindAndScan(
+        "adapter 0 id 7\n"
+        "adapter 1 id 12\n"
+        "unit 1 3 vendor \"VEK     \" product \"WIDE\" revision \"1\"\n"
+        "unit 1 5 vendor \"ZAV     \" product \"WIDE\" revision \"1\"\n");
+    ASSERT_EQ(list.lines.size(), 2u);
+    const std::string &line = list.lines[0];
+    EXPECT_EQ(line.substr(0, 7), "1:12:3 ");
+    EXPECT_EQ(line[4], ':') << "the fifth character is no longer the target digit";
+    std::uint8_t adapter = 9;
+    std::uint8_t target = 9;
+    ASSERT_TRUE(app::DecodeUnitLine(line, adapter, target));
+    EXPECT_EQ(adapter, 1);
+    EXPECT_EQ(target, 3);
+    EXPECT_EQ(eligible(adapter, target), 1) << "leads to the eligible VEK unit, not 1:2";
+}
+
+TEST_F(Discovery, AtMostThreeAdaptersAreScanned) {
+    bindAndScan(
+        "adapter 0 id 7\nadapter 1 id 7\nadapter 2 id 7\nadapter 3 id 7\nadapter 4 id 7\n"
+        "unit 2 6 vendor \"VEK\"\n"
+        "unit 3 0 vendor \"VEK\"\n"
+        "unit 4 1 vendor \"VEK\"\n");
+    EXPECT_EQ(state.aspi.AspiSupport(), 0x0105);
+    EXPECT_EQ(state.AdapterCount, 3);
+    ASSERT_EQ(list.lines.size(), 1u);
+    EXPECT_EQ(list.lines[0].substr(0, 5), "2:7:6");
+    EXPECT_TRUE(bench.logLinesWith("ha=3").empty());
+    EXPECT_TRUE(bench.logLinesWith("ha=4").empty());
+}
+
+TEST_F(Discovery, ABadBusFileLeavesNoAdapter) {
+    testing::internal::CaptureStderr();
+    bindAndScan("adapter 0 id 7\nunit 0 2 vendor VEK\n");
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find("line 2"), std::string::npos) << message;
+    EXPECT_EQ(state.aspi.AspiSupport(), 0x0100);
+    EXPECT_TRUE(list.lines.empty());
+}
+
+TEST(DecodeUnitLine, ReadsTheColonSeparatedAddress) {
+    std::uint8_t adapter = 0;
+    std::uint8_t target = 0;
+    ASSERT_TRUE(app::DecodeUnitLine("2:7:6         VEK", adapter, target));
+    EXPECT_EQ(adapter, 2);
+    EXPECT_EQ(target, 6);
+    ASSERT_TRUE(app::DecodeUnitLine("0:255:4", adapter, target));
+    EXPECT_EQ(target, 4);
+
+    adapter = 9;
+    target = 9;
+    for (const char *bad : {"", "0:7", "0:7:", ":7:3", "0;7;3", "3:7:1 ", "0:7:7", "0:7:12",
+                            "0:7:3x", "00001:7:3", "a:7:3"}) {
+        EXPECT_FALSE(app::DecodeUnitLine(bad, adapter, target)) << bad;
+    }
+    EXPECT_EQ(adapter, 9) << "outputs unchanged on refusal";
+    EXPECT_EQ(target, 9);
+}
