@@ -1,9 +1,14 @@
 #include "app/DownloadMain.h"
 
+#include <QFile>
+
 #include "app/FirmwareVariants.h"
 #include "app/Glyphs.h"
 #include "app/WindowSetup.h"
 #include "dialogs/AboutDialogForm.h"
+#include "dialogs/OpenFileForm.h"
+#include "dialogs/wait.h"
+#include "errors/Cmd_error_FM.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -178,7 +183,42 @@ void TMainForm::appendUnitLine(const std::string &line) {
     DrivesList->addItem(app::ansi(line));
 }
 
-void TMainForm::UpdateClick() {}
+void TMainForm::UpdateClick() { update::UpdateClick(state, *this); }
+
+bool TMainForm::selectedUnitLine(std::string &line) const {
+    const QListWidgetItem *item = DrivesList->currentItem();
+    if (item == nullptr || !item->isSelected()) {
+        return false;
+    }
+    line = app::ansiBytes(item->text());
+    return true;
+}
+
+bool TMainForm::chooseFirmwareFile(std::string &fileName) {
+    TOpenFileDialog &chooser = *m_windows.OpenFileDialog;
+    chooser.exec();
+    if (!chooser.FileChosen) {
+        return false;
+    }
+    // The name opens through the file system, so it takes the file system's encoding.
+    fileName = QFile::encodeName(chooser.FileName->text()).toStdString();
+    return true;
+}
+
+void TMainForm::setTimerInterval(int milliseconds) {
+    // A zero interval stops the timer (the toolkit would otherwise fire it continuously).
+    if (milliseconds <= 0) {
+        Timer1->stop();
+    } else {
+        Timer1->setInterval(milliseconds);
+    }
+}
+
+void TMainForm::showWaitNotice() { m_windows.WaitDlg->showNotice(); }
+
+void TMainForm::closeWaitNotice() { m_windows.WaitDlg->finish(); }
+
+errors::CommandErrorDialog &TMainForm::commandErrorDialog() { return *m_windows.CMD_Error_Form; }
 
 void TMainForm::SetAboutTitle() {
     if (m_windows.AboutDialog != nullptr) {
@@ -201,12 +241,7 @@ void TMainForm::Timer1Timer() {
     if (ProgressBar1->value() < state.ProgressTarget) {
         ProgressBar1->setValue(ProgressBar1->value() + kProgressStep);
     }
-    // A zero interval stops the timer (the toolkit would otherwise fire it continuously).
-    if (state.TimerInterval <= 0) {
-        Timer1->stop();
-    } else {
-        Timer1->setInterval(state.TimerInterval);
-    }
+    setTimerInterval(state.TimerInterval);
 }
 
 void TMainForm::RadioGroupClick() {

@@ -20,6 +20,7 @@
 
 #include "app/Discovery.h"
 #include "app/MainState.h"
+#include "update/UpdateSequence.h"
 
 class TAboutDialog;
 class TOpenFileDialog;
@@ -36,7 +37,7 @@ struct AppWindows {
     TFinishBox *FinishBox = nullptr;
 };
 
-class TMainForm : public QWidget, public app::UnitListView {
+class TMainForm : public QWidget, public app::UnitListView, public update::UpdateWindows {
     Q_OBJECT
   public:
     // Builds the layout, then: SCSI selected, the manager bound (fatal failures end the process
@@ -52,6 +53,17 @@ class TMainForm : public QWidget, public app::UnitListView {
     int busType() const override { return BUS->currentIndex(); }
     int firmwareVariant() const override;
     void appendUnitLine(const std::string &line) override;
+
+    // update::UpdateWindows
+    bool selectedUnitLine(std::string &line) const override;
+    bool chooseFirmwareFile(std::string &fileName) override;
+    bool createEdc() const override { return CreatEDC->isChecked(); }
+    int progressMaximum() const override { return ProgressBar1->maximum(); }
+    void setProgressPosition(int position) override { ProgressBar1->setValue(position); }
+    void setTimerInterval(int milliseconds) override;
+    void showWaitNotice() override;
+    void closeWaitNotice() override;
+    errors::CommandErrorDialog &commandErrorDialog() override;
 
     // Handlers.
     void UpdateClick();

@@ -26,14 +26,17 @@ QMessageBox::Icon toQtIcon(Icon icon) {
 }
 }  // namespace
 
-Answer QtHost::messageBox(const MessageBoxRequest &request) {
+std::unique_ptr<QMessageBox> buildMessageBox(const MessageBoxRequest &request) {
     // Texts are single-byte; Latin-1 keeps every byte as one character.
-    QMessageBox box(toQtIcon(request.icon),
-                    request.caption ? QString::fromLatin1(*request.caption) : QString(),
-                    QString::fromLatin1(request.text),
-                    request.buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No
-                                                      : QMessageBox::Ok);
-    const int pressed = box.exec();
+    return std::make_unique<QMessageBox>(
+        toQtIcon(request.icon),
+        request.caption ? QString::fromLatin1(*request.caption) : QString(),
+        QString::fromLatin1(request.text),
+        request.buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+}
+
+Answer QtHost::messageBox(const MessageBoxRequest &request) {
+    const int pressed = buildMessageBox(request)->exec();
     if (request.buttons == Buttons::YesNo) {
         return pressed == QMessageBox::Yes ? Answer::Yes : Answer::No;
     }

@@ -8,7 +8,7 @@
 
 #include "app/Discovery.h"
 #include "app/UnitLine.h"
-#include "tests/managers/SimBench.h"
+#include "tests/support/SimBench.h"
 #include "tests/support/TestHost.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "app/DownloadMain.h"
 #include "app/UnitLine.h"
 #include "app/WindowSetup.h"
-#include "tests/managers/SimBench.h"
+#include "tests/support/SimBench.h"
 #include "tests/support/TestHost.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "dialogs/ChooserGlyphs.h"
 #include "dialogs/OpenFileForm.h"
-#include "tests/dialogs/FramedScreenshot.h"
+#include "tests/support/GuiSupport.h"
 #include "tests/dialogs/QtPrinters.h"
 #include "tests/support/GuiSupport.h"
 

@@ -10,7 +10,7 @@
 #include "dialogs/AboutDialogForm.h"
 #include "dialogs/FinishB.h"
 #include "dialogs/wait.h"
-#include "tests/dialogs/FramedScreenshot.h"
+#include "tests/support/GuiSupport.h"
 #include "tests/dialogs/QtPrinters.h"
 #include "tests/support/GuiSupport.h"
 #include "tests/support/TestHost.h"

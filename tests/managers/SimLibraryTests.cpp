@@ -8,7 +8,7 @@
 
 #include "aspi/DriveCommands.h"
 #include "aspi/LowMemory.h"
-#include "tests/managers/SimBench.h"
+#include "tests/support/SimBench.h"
 #include "tests/support/TestHost.h"
 
 namespace {

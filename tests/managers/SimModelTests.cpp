@@ -12,7 +12,7 @@
 #include "managers/sim/Edc.h"
 #include "managers/sim/SimBus.h"
 #include "managers/sim/SimUnit.h"
-#include "tests/managers/SimBench.h"
+#include "tests/support/SimBench.h"
 
 using sim::parseBusFile;
 

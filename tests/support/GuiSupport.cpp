@@ -3,17 +3,49 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPainter>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOptionTitleBar>
 #include <QTimer>
 
 namespace testing_support {
 
-QString saveScreenshot(QWidget &window, const QString &name) {
+QString savePicture(const QPixmap &picture, const QString &name) {
     const QString dir = QStringLiteral(CDRW_SCREENSHOT_DIR);
     QDir().mkpath(dir);
     const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
-    window.grab().save(path, "PNG");
+    picture.save(path, "PNG");
     return path;
+}
+
+QString saveScreenshot(QWidget &window, const QString &name) {
+    return savePicture(window.grab(), name);
+}
+
+QPixmap framedPicture(QWidget &window) {
+    QStyleOptionTitleBar option;
+    option.initFrom(&window);
+    option.text = window.windowTitle();
+    option.icon = window.windowIcon();
+    option.titleBarFlags = window.windowFlags();
+    option.titleBarState = Qt::WindowActive;
+    option.subControls = QStyle::SC_All;
+    option.state |= QStyle::State_Active;
+    const int titleHeight =
+        window.style()->pixelMetric(QStyle::PM_TitleBarHeight, &option, &window);
+    option.rect = QRect(0, 0, window.width(), titleHeight);
+
+    QPixmap picture(window.width(), titleHeight + window.height());
+    picture.fill(window.palette().window().color());
+    QPainter painter(&picture);
+    window.style()->drawComplexControl(QStyle::CC_TitleBar, &option, &painter, &window);
+    painter.drawPixmap(0, titleHeight, window.grab());
+    return picture;
+}
+
+QString saveFramedScreenshot(QWidget &window, const QString &name) {
+    return savePicture(framedPicture(window), name);
 }
 
 void whenModalShown(std::function<void(QWidget *)> action) {

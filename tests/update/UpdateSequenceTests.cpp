@@ -1,0 +1,227 @@
+// The update sequence against the simulated bus, loaded by name: what it sends, what the units
+// receive, and how each early end leaves things.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/update/UpdateTestSupport.h"
+
+using errors::CommandAnswer;
+using update::UpdateOutcome;
+using namespace update_test;
+
+namespace {
+
+// The body of a .bin file: the image exactly as built.
+Bytes binBody(const std::string &name) {
+    const std::string bin = image_test::readFile(name);
+    return Bytes(bin.begin() + 4, bin.end());
+}
+
+SentBlock block(unsigned mode, unsigned offset, unsigned length, bool flag) {
+    return SentBlock{mode, offset, length, flag, length};
+}
+
+const char *const kFailingBus = R"(adapter 0 id 7
+unit 0 3 vendor "VEK     " product "CDRW 8432       " revision "1.10"
+)";
+
+}  // namespace
+
+class UpdateSequence : public UpdateBench {};
+
+TEST_F(UpdateSequence, CancelInTheChooserOpensWritesAndSendsNothing) {
+    bind();
+    pickFile("lix1.hex", 100);
+    windows.fileChosen = false;
+    EXPECT_EQ(run(), UpdateOutcome::Cancelled);
+    EXPECT_EQ(windows.chooserShown, 1);
+    EXPECT_FALSE(std::filesystem::exists("lix1.bin"));
+    EXPECT_TRUE(sentBlocks(bench).empty());
+    EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST_F(UpdateSequence, RefusedNameShowsOnlyItsMessage) {
+    bind();
+    pickFile("wol1.hex", 100);
+    EXPECT_EQ(run(), UpdateOutcome::NameRefused);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, "This file can't be downloaded by this program!");
+    EXPECT_EQ(host.boxes[0].caption, std::optional<std::string>("error"));
+    EXPECT_EQ(host.boxes[0].icon, platform::Icon::Warning);
+    EXPECT_FALSE(std::filesystem::exists("wol1.bin"));
+    EXPECT_TRUE(sentBlocks(bench).empty());
+}
+
+TEST_F(UpdateSequence, EmptyImageIsOneSavingCommandWithOrWithoutItsEdc) {
+    bind();
+    pickFile("lix0.hex", 0);
+    host.answers = {platform::Answer::No};
+    EXPECT_EQ(run(), UpdateOutcome::Declined);
+    EXPECT_EQ(sentBlocks(bench), std::vector<SentBlock>{block(7, 0, 50, true)});
+    EXPECT_EQ(bench.image(0, 2), binBody("lix0.bin"));
+
+    windows.edc = false;
+    host.answers = {platform::Answer::No};
+    EXPECT_EQ(run(), UpdateOutcome::Declined);
+    const std::vector<SentBlock> sent = sentBlocks(bench);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1], block(7, 0, 46, false));
+}
+
+TEST_F(UpdateSequence, FinishWaitsSeventySecondsThenAsksAndNoReturnsToIdle) {
+    bind();
+    pickFile("LIX2.HEX", 10);
+    host.answers = {platform::Answer::No};
+    EXPECT_EQ(run(), UpdateOutcome::Declined);
+    EXPECT_EQ(windows.events, (std::vector<std::string>{"wait shown", "wait closed"}));
+    EXPECT_EQ(host.sleeps, std::vector<unsigned>{70000});
+    EXPECT_EQ(windows.timerIntervals, std::vector<int>{0});
+    EXPECT_EQ(windows.progressPositions, std::vector<int>{0});
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, "Update completed. Shutdown PC.");
+    EXPECT_EQ(host.boxes[0].icon, platform::Icon::Question);
+    EXPECT_EQ(host.boxes[0].buttons, platform::Buttons::YesNo);
+    EXPECT_EQ(windows.lines.size(), 3u) << "the unit list is left as it was";
+    // The side files keep their derived names; the chosen HEX file was opened despite its case.
+    EXPECT_TRUE(std::filesystem::exists("LIX2.bin"));
+    EXPECT_TRUE(std::filesystem::exists("LIX2.asc"));
+}
+
+TEST_F(UpdateSequence, YesAtTheFinalQuestionEndsWithStatusZero) {
+    bind();
+    pickFile("lix3.hex", 10);
+    host.answers = {platform::Answer::Yes};
+    EXPECT_THROW(run(), testing_support::ProcessExit);
+    EXPECT_EQ(host.exitStatus, 0);
+}
+
+TEST_F(UpdateSequence, BlocksSplitAtSixteenKibibytesWithEvenLengths) {
+    bind();
+    // ImageLength 16385: 16386 bytes go out, a full block then two bytes.
+    pickFile("lix4.hex", 16385 - 50);
+    host.answers = {platform::Answer::No};
+    run();
+    EXPECT_EQ(sentBlocks(bench),
+              (std::vector<SentBlock>{block(6, 0, 16384, false), block(7, 16384, 2, true)}));
+    Bytes expected = binBody("lix4.bin");
+    expected.push_back(0);  // the byte after the EDC rounds the length up
+    EXPECT_EQ(bench.image(0, 2), expected);
+    EXPECT_EQ(update::progressTarget(100, 0, 2, 16385), 99);
+    EXPECT_EQ(state.ProgressTarget, 100);
+}
+
+TEST_F(UpdateSequence, ExactlyTwoFullBlocksWithAndWithoutEdc) {
+    bind();
+    pickFile("lix5.hex", 32768 - 50);  // with the EDC: 32768 bytes
+    host.answers = {platform::Answer::No, platform::Answer::No};
+    run();
+    windows.edc = false;
+    pickFile("lix6.hex", 32768 + 4 - 50);  // without the EDC: 32768 bytes
+    run();
+    EXPECT_EQ(sentBlocks(bench),
+              (std::vector<SentBlock>{block(6, 0, 16384, false), block(7, 16384, 16384, true),
+                                      block(6, 0, 16384, false),
+                                      block(7, 16384, 16384, false)}));
+}
+
+TEST_F(UpdateSequence, RetryResendsTheSameBlockUntilIgnored) {
+    bind(std::string(kFailingBus) + "fail 0 3 offset 0 attempts 4 sense 70 00 02 00 00 00 00 "
+                                    "0a 00 00 00 00 04 01 00 00 00 00\n");
+    pickFile("lix7.hex", 20000);
+    windows.dialog.answers = {CommandAnswer::Retry, CommandAnswer::Retry, CommandAnswer::Retry,
+                              CommandAnswer::Ignore};
+    host.answers = {platform::Answer::No};
+    EXPECT_EQ(run(), UpdateOutcome::Declined);
+    const std::vector<SentBlock> sent = sentBlocks(bench);
+    ASSERT_EQ(sent.size(), 5u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(sent[i], block(6, 0, 16384, false)) << "attempt " << i;
+    }
+    EXPECT_EQ(sent[4], block(7, 16384, 20050 - 16384, true));
+    ASSERT_EQ(windows.dialog.shown.size(), 4u);
+    EXPECT_EQ(windows.dialog.shown[0].SenseByte, 0x02);
+    EXPECT_EQ(windows.dialog.shown[0].Asc, 0x04);
+    EXPECT_EQ(windows.dialog.shown[0].Ascq, 0x01);
+    EXPECT_EQ(windows.dialog.shown[0].OpCode, 0x3B);
+    EXPECT_EQ(windows.dialog.shown[0].DeviceId, 3);
+}
+
+TEST_F(UpdateSequence, StopOnAMiddleBlockSendsNothingMoreAndSkipsTheWait) {
+    bind(std::string(kFailingBus) + "fail 0 3 offset 16384 hastat 0x11 targstat 0 status 2\n");
+    pickFile("lix8.hex", 40000);
+    windows.dialog.answers = {CommandAnswer::Stop};
+    EXPECT_EQ(run(), UpdateOutcome::Stopped);
+    EXPECT_EQ(sentBlocks(bench),
+              (std::vector<SentBlock>{block(6, 0, 16384, false), block(6, 16384, 16384, false)}));
+    EXPECT_EQ(windows.progressPositions, std::vector<int>{0});
+    EXPECT_EQ(windows.timerIntervals, std::vector<int>{0});
+    EXPECT_TRUE(windows.events.empty()) << "no wait notice";
+    EXPECT_TRUE(host.sleeps.empty());
+    EXPECT_TRUE(host.boxes.empty()) << "no final question";
+    ASSERT_EQ(windows.dialog.shown.size(), 1u);
+    EXPECT_EQ(windows.dialog.shown[0].SrbStatus, 0x02);
+    EXPECT_EQ(windows.dialog.shown[0].HostTargetStatus, 0x11);
+}
+
+TEST_F(UpdateSequence, IneligibleUnitGetsSideFilesButNothingIsSentOrShown) {
+    bind();
+    windows.selected = 1;  // the ZAV recorder at 0:7:4
+    pickFile("lix9.hex", 100);
+    EXPECT_EQ(run(), UpdateOutcome::NotEligible);
+    EXPECT_EQ(state.SelectedTarget, 4);
+    EXPECT_TRUE(std::filesystem::exists("lix9.bin"));
+    EXPECT_TRUE(std::filesystem::exists("lix9.asc"));
+    EXPECT_TRUE(sentBlocks(bench).empty());
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_TRUE(windows.dialog.shown.empty());
+}
+
+TEST_F(UpdateSequence, RefusedHexFileSendsNothing) {
+    bind();
+    image_test::writeFile("lix10.hex", ":10000000BADRECORD\n");
+    windows.fileName = "lix10.hex";
+    EXPECT_EQ(run(), UpdateOutcome::FileProblem);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].icon, platform::Icon::Warning);
+    EXPECT_TRUE(sentBlocks(bench).empty());
+}
+
+TEST_F(UpdateSequence, FullCapacityImageArrivesByteForByte) {
+    bind();
+    pickFile("lix11.hex", aspi::kImageCapacity - 50);
+    host.answers = {platform::Answer::No};
+    EXPECT_EQ(run(), UpdateOutcome::Declined);
+    const std::vector<SentBlock> sent = sentBlocks(bench);
+    ASSERT_EQ(sent.size(), 88u);
+    EXPECT_EQ(sent.back(), block(7, 87 * 16384, 16384, true));
+    EXPECT_EQ(bench.image(0, 2), binBody("lix11.bin"));
+    EXPECT_TRUE(windows.dialog.shown.empty()) << "the unit accepted the EDC";
+}
+
+TEST_F(UpdateSequence, CorruptedEdcIsReportedAsEdcError) {
+    bind();
+    pickFile("lix12.hex", 1000);
+    windows.beforeTransfer = [this]() { state.DownloadImage[state.ImageLength - 1] ^= 0xFF; };
+    windows.dialog.answers = {CommandAnswer::Ignore};
+    host.answers = {platform::Answer::No};
+    EXPECT_EQ(run(), UpdateOutcome::Declined);
+    ASSERT_EQ(windows.dialog.shown.size(), 1u);
+    const std::vector<std::string> lines = errors::commandErrorLines(windows.dialog.shown[0]);
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[2], "Sense Key:4  Hardware error");
+    EXPECT_EQ(lines[3], "ASC:80  ASCQ:0");
+    EXPECT_EQ(lines[4], "EDC error");
+}
+
+TEST_F(UpdateSequence, DownloadsUseTheBusSelectedAtUpdateTime) {
+    bind();
+    pickFile("lix13.hex", 10);
+    host.answers = {platform::Answer::No};
+    windows.bus = 0;
+    run();
+    const auto lines = bench.logLinesWith("cdb=3b");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("cdblen=10"), std::string::npos) << lines[0];
+}

@@ -1,0 +1,197 @@
+// A bench for the update sequence: the simulated bus bound by name, a scripted stand-in for the
+// windows and the command error dialog, and a HEX file of a chosen data length in a fresh
+// directory (the update resolves file names against the current directory).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/Discovery.h"
+#include "app/MainState.h"
+#include "errors/CommandError.h"
+#include "tests/image/ImageTestSupport.h"
+#include "tests/support/SimBench.h"
+#include "tests/support/TestHost.h"
+#include "update/UpdateSequence.h"
+
+namespace update_test {
+
+using image_test::Bytes;
+
+// Answers each showing from a script, keeping the flags as the real dialog keeps them.
+class ScriptedErrorDialog : public errors::CommandErrorDialog {
+  public:
+    void showModal(const errors::CommandErrorInfo &info) override {
+        shown.push_back(info);
+        m_stop = false;
+        const errors::CommandAnswer answer = answers.empty() ? errors::CommandAnswer::Stop
+                                                             : answers.front();
+        if (!answers.empty()) {
+            answers.pop_front();
+        }
+        if (answer == errors::CommandAnswer::Stop) {
+            m_stop = true;
+        } else {
+            m_retry = answer == errors::CommandAnswer::Retry;
+        }
+    }
+    bool stopRequested() const override { return m_stop; }
+    bool retryRequested() const override { return m_retry; }
+
+    std::deque<errors::CommandAnswer> answers;
+    std::vector<errors::CommandErrorInfo> shown;
+
+  private:
+    bool m_stop = false;
+    bool m_retry = false;
+};
+
+class ScriptedWindows : public update::UpdateWindows, public app::UnitListView {
+  public:
+    // UnitListView
+    int busType() const override { return bus; }
+    int firmwareVariant() const override { return variant; }
+    void appendUnitLine(const std::string &line) override { lines.push_back(line); }
+
+    // UpdateWindows
+    bool selectedUnitLine(std::string &line) const override {
+        if (selected < 0 || selected >= static_cast<int>(lines.size())) {
+            return false;
+        }
+        line = lines[selected];
+        return true;
+    }
+    bool chooseFirmwareFile(std::string &name) override {
+        ++chooserShown;
+        name = fileName;
+        return fileChosen;
+    }
+    bool createEdc() const override {
+        // Asked once the image is built and before anything is sent: the moment a test may
+        // tamper with the image.
+        if (beforeTransfer) {
+            beforeTransfer();
+        }
+        return edc;
+    }
+    int progressMaximum() const override { return 100; }
+    void setProgressPosition(int position) override { progressPositions.push_back(position); }
+    void setTimerInterval(int milliseconds) override { timerIntervals.push_back(milliseconds); }
+    void showWaitNotice() override { events.push_back("wait shown"); }
+    void closeWaitNotice() override { events.push_back("wait closed"); }
+    errors::CommandErrorDialog &commandErrorDialog() override { return dialog; }
+
+    int bus = 1;
+    int variant = 4;
+    bool edc = true;
+    std::vector<std::string> lines;
+    int selected = 0;
+    bool fileChosen = true;
+    std::string fileName;
+    int chooserShown = 0;
+    std::vector<int> progressPositions;
+    std::vector<int> timerIntervals;
+    std::vector<std::string> events;
+    ScriptedErrorDialog dialog;
+    std::function<void()> beforeTransfer;
+};
+
+// One WRITE BUFFER as the simulator logged it.
+struct SentBlock {
+    unsigned mode = 0;
+    unsigned offset = 0;
+    unsigned length = 0;
+    bool flag = false;
+    unsigned bufferLength = 0;
+    bool operator==(const SentBlock &) const = default;
+};
+
+inline std::ostream &operator<<(std::ostream &out, const SentBlock &b) {
+    return out << "{mode " << b.mode << " offset " << b.offset << " length " << b.length
+               << " flag " << b.flag << " buflen " << b.bufferLength << "}";
+}
+
+// The WRITE BUFFER commands in the simulator's log, in order, decoded from their CDBs.
+inline std::vector<SentBlock> sentBlocks(const testing_support::SimBench &bench) {
+    std::vector<SentBlock> blocks;
+    for (const std::string &line : bench.logLinesWith("cdb=3b")) {
+        std::istringstream cdbText(line.substr(line.find("cdb=") + 4));
+        std::vector<unsigned> cdb;
+        for (std::string byte; cdbText >> byte && byte != "->";) {
+            cdb.push_back(std::stoul(byte, nullptr, 16));
+        }
+        SentBlock block;
+        block.mode = cdb.at(1);
+        block.offset = (cdb.at(3) << 16) | (cdb.at(4) << 8) | cdb.at(5);
+        block.length = (cdb.at(6) << 16) | (cdb.at(7) << 8) | cdb.at(8);
+        block.flag = ((cdb.size() == 12 ? cdb.at(11) : cdb.at(9)) & 0x80) != 0;
+        const auto buflen = line.find("buflen=");
+        block.bufferLength = std::stoul(line.substr(buflen + 7));
+        blocks.push_back(block);
+    }
+    return blocks;
+}
+
+// A HEX file whose data are `count` bytes of a pattern, contiguous from address 0.
+inline std::string hexWithData(std::size_t count) {
+    std::string text;
+    std::size_t address = 0;
+    while (address < count) {
+        const std::size_t n = std::min<std::size_t>(32, count - address);
+        Bytes data(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            data[i] = static_cast<std::uint8_t>((address + i) * 7 + 3);
+        }
+        text += image_test::dataRecord(static_cast<std::uint16_t>(address), data) + "\n";
+        address += n;
+    }
+    return text + image_test::kEndRecord + "\n";
+}
+
+// Runs each test in a fresh directory with the simulated bus bound and scanned.
+class UpdateBench : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_previous = std::filesystem::current_path();
+        std::filesystem::current_path(bench.dir());
+    }
+    void TearDown() override { std::filesystem::current_path(m_previous); }
+
+    // Binds the simulator on `bus` (the built-in one when empty) and scans with the SCSI form,
+    // as start-up does.
+    void bind(const std::string &bus = "") {
+        if (!bus.empty()) {
+            bench.useBus(bus);
+        }
+        state.allocateBuffers();
+        state.aspi.LoadAspiManager();
+        windows.bus = 0;
+        app::ScanUnits(state, windows);
+        windows.bus = 1;
+        state.BlockSize = 16384;
+    }
+
+    // Writes a HEX file of `dataLength` data bytes as `name` and picks it in the chooser.
+    void pickFile(const std::string &name, std::size_t dataLength) {
+        image_test::writeFile(name, hexWithData(dataLength));
+        windows.fileName = name;
+    }
+
+    update::UpdateOutcome run() { return update::UpdateClick(state, windows); }
+
+    testing_support::TestHost host;
+    testing_support::SimBench bench;
+    app::MainState state;
+    ScriptedWindows windows;
+
+  private:
+    std::filesystem::path m_previous;
+};
+
+}  // namespace update_test

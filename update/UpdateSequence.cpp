@@ -1,0 +1,122 @@
+#include "update/UpdateSequence.h"
+
+#include "app/UnitLine.h"
+#include "app/FirmwareVariants.h"
+#include "aspi/DriveCommands.h"
+#include "errors/CommandError.h"
+#include "image/PrepareDownloadImage.h"
+#include "platform/Platform.h"
+
+namespace update {
+
+namespace {
+
+struct Block {
+    std::uint32_t offset;
+    std::uint32_t length;
+    std::uint8_t mode;
+    bool lastBlockFlag;
+};
+
+Block blockAt(std::uint32_t index, std::uint32_t commandCount, std::uint32_t length,
+              bool withEdc) {
+    const bool last = index + 1 == commandCount;
+    const std::uint32_t offset = index * kBlockSize;
+    return Block{offset, last ? length - offset : kBlockSize,
+                 last ? aspi::kModeDownloadWithOffsetsAndSave : aspi::kModeDownloadWithOffsets, last && withEdc};
+}
+
+// Sends one block until it succeeds, is ignored or stopped. Returns false on Stop.
+bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block) {
+    errors::CommandErrorDialog &dialog = windows.commandErrorDialog();
+    const aspi::DriveCommands commands(state.aspi, [&windows]() { return windows.busType(); });
+    for (;;) {
+        state.LastResult = commands.SendWriteBuffer(
+            state.SelectedAdapter, state.SelectedTarget, 0, block.length, block.offset,
+            state.DownloadImage + block.offset, state.LastSense, block.mode, 0,
+            block.lastBlockFlag ? 1 : 0);
+        if (errors::CheckCommandResult(state, state.LastResult, aspi::kOpWriteBuffer, dialog)) {
+            return true;
+        }
+        switch (errors::answerOf(dialog)) {
+            case errors::CommandAnswer::Stop:
+                return false;
+            case errors::CommandAnswer::Ignore:
+                return true;
+            case errors::CommandAnswer::Retry:
+                break;  // the same command again; the progress target stays
+        }
+    }
+}
+
+}  // namespace
+
+std::uint32_t transferLength(std::uint32_t imageLength, bool withEdc) {
+    const std::uint32_t length = withEdc ? imageLength : imageLength - 4;
+    // The unit always receives an even count; the extra byte is the next image byte.
+    return length + (length & 1u);
+}
+
+std::int32_t progressTarget(int maximum, std::uint32_t index, std::uint32_t commandCount,
+                            std::uint32_t imageLength) {
+    if (index + 1 == commandCount) {
+        return maximum;
+    }
+    const std::int64_t reached = std::int64_t{maximum} * kBlockSize * (index + 1);
+    return static_cast<std::int32_t>(reached / (std::int64_t{imageLength} + 4));
+}
+
+UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
+    std::string line;
+    if (!windows.selectedUnitLine(line) ||
+        !app::DecodeUnitLine(line, state.SelectedAdapter, state.SelectedTarget)) {
+        return UpdateOutcome::NoUnitSelected;
+    }
+
+    std::string fileName;
+    if (!windows.chooseFirmwareFile(fileName)) {
+        return UpdateOutcome::Cancelled;
+    }
+    if (!app::IsFileNameAccepted(windows.firmwareVariant(), fileName)) {
+        platform::messageBox(kNameRefusedText, std::string(kNameRefusedCaption),
+                             platform::Icon::Warning);
+        return UpdateOutcome::NameRefused;
+    }
+
+    if (!image::prepareDownloadImage(fileName, state.DownloadImage, state.ImageLength)) {
+        return UpdateOutcome::FileProblem;
+    }
+
+    const int unit = state.SelectedAdapter * app::kTableTargets + state.SelectedTarget;
+    if (state.SelectedAdapter >= app::kTableAdapters || state.units.Eligible[unit] != 1) {
+        return UpdateOutcome::NotEligible;
+    }
+
+    const bool withEdc = windows.createEdc();
+    const std::uint32_t length = transferLength(state.ImageLength, withEdc);
+    const std::uint32_t commandCount = (length + kBlockSize - 1) / kBlockSize;
+    const int maximum = windows.progressMaximum();
+    for (std::uint32_t index = 0; index < commandCount; ++index) {
+        state.ProgressTarget = progressTarget(maximum, index, commandCount, state.ImageLength);
+        if (!sendBlock(state, windows, blockAt(index, commandCount, length, withEdc))) {
+            windows.setTimerInterval(0);
+            windows.setProgressPosition(0);
+            return UpdateOutcome::Stopped;
+        }
+    }
+
+    windows.showWaitNotice();
+    windows.setTimerInterval(0);
+    windows.setProgressPosition(0);
+    platform::sleepMilliseconds(kFinalWaitMilliseconds);
+    windows.closeWaitNotice();
+
+    if (platform::messageBox(kCompletedText, std::string(kConfirmCaption),
+                             platform::Icon::Question,
+                             platform::Buttons::YesNo) == platform::Answer::Yes) {
+        platform::exitProcess(0);
+    }
+    return UpdateOutcome::Declined;
+}
+
+}  // namespace update

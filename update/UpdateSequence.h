@@ -1,0 +1,71 @@
+// The firmware update behind the Update button, from the selected unit to the final question:
+// choose a file, check its name against the variant, build the image and write the side files,
+// send the image to an eligible unit in 16 KiB WRITE BUFFER blocks with Retry / Ignore / Stop on a
+// failed block, wait 70 seconds, then ask whether to end the program.
+//
+// The sequence reaches the windows only through UpdateWindows and the host only through
+// platform::host(), so it runs in tests with scripted answers and a recording sleep.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/MainState.h"
+
+namespace errors {
+class CommandErrorDialog;
+}
+
+namespace update {
+
+inline constexpr std::uint32_t kBlockSize = 16384;
+inline constexpr unsigned kFinalWaitMilliseconds = 70000;
+
+inline constexpr const char *kNameRefusedText = "This file can't be downloaded by this program!";
+inline constexpr const char *kNameRefusedCaption = "error";
+inline constexpr const char *kCompletedText = "Update completed. Shutdown PC.";
+inline constexpr const char *kConfirmCaption = "Confirm";
+
+// What the update needs of the main window and its dialogs.
+class UpdateWindows {
+public:
+    virtual ~UpdateWindows() = default;
+    // The text of the unit list's selected line; false when no line is selected.
+    virtual bool selectedUnitLine(std::string &line) const = 0;
+    // Shows the file chooser modally. Returns its FileChosen flag and, through `fileName`, the
+    // text of its file-name field.
+    virtual bool chooseFirmwareFile(std::string &fileName) = 0;
+    virtual int firmwareVariant() const = 0;
+    virtual int busType() const = 0;
+    virtual bool createEdc() const = 0;  // the " Create  EDC" check box
+    virtual int progressMaximum() const = 0;
+    virtual void setProgressPosition(int position) = 0;
+    virtual void setTimerInterval(int milliseconds) = 0;  // 0 stops the progress timer
+    virtual void showWaitNotice() = 0;   // modeless
+    virtual void closeWaitNotice() = 0;
+    virtual errors::CommandErrorDialog &commandErrorDialog() = 0;
+};
+
+// How a run ended (Yes at the final question ends the process instead).
+enum class UpdateOutcome {
+    NoUnitSelected,
+    Cancelled,       // the chooser was not closed with OK
+    NameRefused,     // the name does not begin with the variant's code
+    FileProblem,     // a file could not be opened, read or written, or the HEX file was refused
+    NotEligible,     // the side files were written; nothing was sent
+    Stopped,         // Stop in the command error dialog
+    Declined,        // No at the final question
+};
+
+// Number of bytes sent: the image with or without its EDC, rounded up to an even count.
+std::uint32_t transferLength(std::uint32_t imageLength, bool withEdc);
+
+// The progress target before the first attempt of command `index` of `commandCount`.
+std::int32_t progressTarget(int maximum, std::uint32_t index, std::uint32_t commandCount,
+                            std::uint32_t imageLength);
+
+// Runs one update. Changes the state's selected unit, image, LastResult, LastSense and
+// ProgressTarget; writes the side files beside the HEX file.
+UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows);
+
+}  // namespace update
