@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include <QFont>
 #include <exception>
 
 #include "app/AppTitle.h"
@@ -10,6 +11,11 @@ TApplication::TApplication(int &argc, char **argv)
     : QApplication(argc, argv),
       m_title(app::applicationTitle(app::ansiBytes(QCoreApplication::applicationFilePath()))) {
     setApplicationDisplayName(app::ansi(m_title));
+    // The layouts are measured for an 8-point sans serif of the width of "MS Sans Serif"; prefer
+    // the metric-compatible Arial substitutes over wider sans serifs.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
 }
 
 void TApplication::showException(const std::string &message) const {

@@ -8,7 +8,7 @@ CDRW_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   libsgutils2-dev
   clang libclang-rt-14-dev binutils
-  fonts-dejavu-core fonts-ipafont-gothic
+  fonts-dejavu-core fonts-liberation2 fonts-ipafont-gothic
 )
 
 # The kernel test boots a guest (QEMU, software emulation) from Debian's kernel image package,

@@ -1,0 +1,112 @@
+// A whole update through the real windows on the simulated bus: the chooser is answered by
+// clicking, the wait and the final question are pictured.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <filesystem>
+
+#include "app/DownloadMain.h"
+#include "dialogs/AboutDialogForm.h"
+#include "dialogs/FinishB.h"
+#include "dialogs/OpenFileForm.h"
+#include "dialogs/wait.h"
+#include "errors/Cmd_error_FM.h"
+#include "platform/QtHost.h"
+#include "tests/support/GuiSupport.h"
+#include "tests/update/UpdateTestSupport.h"
+
+using namespace update_test;
+
+namespace {
+
+// The six windows as the program creates them, bound to the simulated bus.
+struct Program {
+    TMainForm MainForm;
+    TAboutDialog AboutDialog;
+    TOpenFileDialog OpenFileDialog;
+    TCMD_Error_Form CMD_Error_Form;
+    TWaitDlg WaitDlg;
+    TFinishBox FinishBox;
+    Program() {
+        MainForm.attachWindows(
+            {&AboutDialog, &OpenFileDialog, &CMD_Error_Form, &WaitDlg, &FinishBox});
+        MainForm.show();
+    }
+};
+
+// Picks `name` in the chooser's file list and presses OK.
+void pickInChooser(TOpenFileDialog &chooser, const QString &name) {
+    testing_support::whenModalShown([&chooser, name](QWidget *) {
+        const auto found = chooser.FileListBox1->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        chooser.FileListBox1->setCurrentItem(found[0]);
+        chooser.OK->click();
+    });
+}
+
+}  // namespace
+
+class UpdateWindows : public UpdateBench {};
+
+TEST_F(UpdateWindows, WholeUpdateOnTheDefaultBus) {
+    image_test::writeFile("lix100.hex", hexWithData(40000));
+    Program program;
+    ASSERT_EQ(program.MainForm.DrivesList->count(), 3);
+
+    bool waitVisible = false;
+    host.onSleep = [&](unsigned) {
+        waitVisible = program.WaitDlg.isVisible();
+        // The main window with the wait notice over its middle.
+        QPixmap picture = testing_support::framedPicture(program.MainForm);
+        const QPixmap notice = testing_support::framedPicture(program.WaitDlg);
+        QPainter painter(&picture);
+        painter.drawPixmap((picture.width() - notice.width()) / 2,
+                           (picture.height() - notice.height()) / 2, notice);
+        painter.end();
+        testing_support::savePicture(picture, QStringLiteral("UpdateWait"));
+    };
+    host.onMessageBox = [](const platform::MessageBoxRequest &request) {
+        auto box = platform::buildMessageBox(request);
+        box->show();
+        testing_support::pumpEvents();
+        testing_support::saveFramedScreenshot(*box, QStringLiteral("FinalQuestion"));
+    };
+    host.answers = {platform::Answer::No};
+    pickInChooser(program.OpenFileDialog, QStringLiteral("lix100.hex"));
+    program.MainForm.UpdateClick();
+
+    EXPECT_TRUE(waitVisible);
+    EXPECT_FALSE(program.WaitDlg.isVisible());
+    EXPECT_EQ(host.sleeps, std::vector<unsigned>{70000});
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, "Update completed. Shutdown PC.");
+    EXPECT_EQ(sentBlocks(bench).size(), 3u);
+    const std::string bin = image_test::readFile("lix100.bin");
+    EXPECT_EQ(bench.image(0, 2), Bytes(bin.begin() + 4, bin.end()));
+    EXPECT_EQ(program.MainForm.ProgressBar1->value(), 0);
+    EXPECT_FALSE(program.MainForm.Timer1->isActive());
+}
+
+TEST_F(UpdateWindows, FailedBlockAnsweredInTheRealDialog) {
+    bench.useBus(R"(adapter 0 id 7
+unit 0 3 vendor "VEK     " product "CDRW 8432       " revision "1.10"
+fail 0 3 offset 0 attempts 1 sense 70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 00 00 00
+)");
+    image_test::writeFile("lix101.hex", hexWithData(100));
+    Program program;
+    testing_support::whenModalShown([&program](QWidget *) {
+        program.OpenFileDialog.FileName->setText(QStringLiteral("lix101.hex"));
+        program.OpenFileDialog.OK->click();
+        testing_support::whenModalShown([&program](QWidget *dialog) {
+            EXPECT_EQ(dialog, &program.CMD_Error_Form);
+            program.CMD_Error_Form.Stop_btn->click();
+        });
+    });
+    program.MainForm.UpdateClick();
+    EXPECT_EQ(sentBlocks(bench).size(), 1u);
+    EXPECT_TRUE(host.sleeps.empty());
+    const QString text = program.CMD_Error_Form.Memo1->toPlainText();
+    EXPECT_TRUE(text.contains(QStringLiteral("Invalid field in CDB"))) << text.toStdString();
+}
