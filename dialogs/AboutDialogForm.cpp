@@ -8,7 +8,7 @@
 TAboutDialog::TAboutDialog(QWidget *parent)
     : QDialog(parent),
       Label1(new QLabel(this)),
-      Label2(new QLabel(QStringLiteral("Use at your own risk."), this)),
+      Label2(new QLabel(QStringLiteral("Version " CDRW_VERSION), this)),
       Image1(new QLabel(this)),
       OK(new QPushButton(QStringLiteral("OK"), this)) {
     app::setupFixedWindow(*this, QStringLiteral("About CD-R/RW Firmware Update"), 386, 125,

@@ -50,8 +50,9 @@ void pickInChooser(TOpenFileDialog &chooser, const QString &name) {
 
 class UpdateWindows : public UpdateBench {};
 
-TEST_F(UpdateWindows, WholeUpdateOnTheDefaultBus) {
-    image_test::writeFile("lix100.hex", hexWithData(40000));
+TEST_F(UpdateWindows, ShippedExampleUpdatesTheDefaultBus) {
+    // The example firmware that `./run demo` offers, copied so the source tree stays untouched.
+    std::filesystem::copy_file(CDRW_SOURCE_DIR "/examples/lix0101.hex", "lix0101.hex");
     Program program;
     ASSERT_EQ(program.MainForm.DrivesList->count(), 3);
 
@@ -74,7 +75,7 @@ TEST_F(UpdateWindows, WholeUpdateOnTheDefaultBus) {
         testing_support::saveFramedScreenshot(*box, QStringLiteral("FinalQuestion"));
     };
     host.answers = {platform::Answer::No};
-    pickInChooser(program.OpenFileDialog, QStringLiteral("lix100.hex"));
+    pickInChooser(program.OpenFileDialog, QStringLiteral("lix0101.hex"));
     program.MainForm.UpdateClick();
 
     EXPECT_TRUE(waitVisible);
@@ -83,7 +84,8 @@ TEST_F(UpdateWindows, WholeUpdateOnTheDefaultBus) {
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].text, "Update completed. Shutdown PC.");
     EXPECT_EQ(sentBlocks(bench).size(), 3u);
-    const std::string bin = image_test::readFile("lix100.bin");
+    const std::string bin = image_test::readFile("lix0101.bin");
+    EXPECT_EQ(bin.size(), 4u + 50u + 40000u);
     EXPECT_EQ(bench.image(0, 2), Bytes(bin.begin() + 4, bin.end()));
     EXPECT_EQ(program.MainForm.ProgressBar1->value(), 0);
     EXPECT_FALSE(program.MainForm.Timer1->isActive());
