@@ -7,12 +7,7 @@
 #include <QPushButton>
 #include <filesystem>
 
-#include "app/DownloadMain.h"
-#include "dialogs/AboutDialogForm.h"
-#include "dialogs/FinishB.h"
-#include "dialogs/OpenFileForm.h"
-#include "dialogs/wait.h"
-#include "errors/Cmd_error_FM.h"
+#include "app/ProgramWindows.h"
 #include "platform/QtHost.h"
 #include "tests/support/GuiSupport.h"
 #include "tests/update/UpdateTestSupport.h"
@@ -21,19 +16,9 @@ using namespace update_test;
 
 namespace {
 
-// The six windows as the program creates them, bound to the simulated bus.
-struct Program {
-    TMainForm MainForm;
-    TAboutDialog AboutDialog;
-    TOpenFileDialog OpenFileDialog;
-    TCMD_Error_Form CMD_Error_Form;
-    TWaitDlg WaitDlg;
-    TFinishBox FinishBox;
-    Program() {
-        MainForm.attachWindows(
-            {&AboutDialog, &OpenFileDialog, &CMD_Error_Form, &WaitDlg, &FinishBox});
-        MainForm.show();
-    }
+// The six windows as the program creates them, bound to the simulated bus, main window shown.
+struct Program : ProgramWindows {
+    Program() { MainForm.show(); }
 };
 
 // Picks `name` in the chooser's file list and presses OK.
