@@ -183,7 +183,9 @@ void TMainForm::appendUnitLine(const std::string &line) {
     DrivesList->addItem(app::ansi(line));
 }
 
-void TMainForm::UpdateClick() { update::UpdateClick(state, *this); }
+void TMainForm::UpdateClick() {
+    update::UpdateClick(state, *this);
+}
 
 bool TMainForm::selectedUnitLine(std::string &line) const {
     const QListWidgetItem *item = DrivesList->currentItem();
@@ -214,11 +216,17 @@ void TMainForm::setTimerInterval(int milliseconds) {
     }
 }
 
-void TMainForm::showWaitNotice() { m_windows.WaitDlg->showNotice(); }
+void TMainForm::showWaitNotice() {
+    m_windows.WaitDlg->showNotice();
+}
 
-void TMainForm::closeWaitNotice() { m_windows.WaitDlg->finish(); }
+void TMainForm::closeWaitNotice() {
+    m_windows.WaitDlg->finish();
+}
 
-errors::CommandErrorDialog &TMainForm::commandErrorDialog() { return *m_windows.CMD_Error_Form; }
+errors::CommandErrorDialog &TMainForm::commandErrorDialog() {
+    return *m_windows.CMD_Error_Form;
+}
 
 void TMainForm::SetAboutTitle() {
     if (m_windows.AboutDialog != nullptr) {

@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                                              kDataStart, kDataLimit, dataLength, refusal);
 
     image::HexReader reader(pieces.data(), kDataStart, kDataLimit);
-    const bool piecesAccepted = reader.feed(text, split) &&
-                                reader.feed(text + split, length - split) && reader.finish();
+    const bool piecesAccepted =
+        reader.feed(text, split) && reader.feed(text + split, length - split) && reader.finish();
 
     check(accepted == piecesAccepted);
     check(accepted ? refusal.empty() && reader.refusal().empty()

@@ -12,9 +12,13 @@ StderrHost g_stderrHost;
 Host *g_host = nullptr;
 }  // namespace
 
-Host &host() { return g_host != nullptr ? *g_host : g_stderrHost; }
+Host &host() {
+    return g_host != nullptr ? *g_host : g_stderrHost;
+}
 
-void installHost(Host *newHost) { g_host = newHost; }
+void installHost(Host *newHost) {
+    g_host = newHost;
+}
 
 Answer messageBox(const std::string &text, std::optional<std::string> caption, Icon icon,
                   Buttons buttons) {
@@ -28,7 +32,9 @@ void exitProcess(int status) {
     std::_Exit(status);
 }
 
-void sleepMilliseconds(unsigned milliseconds) { host().sleepMilliseconds(milliseconds); }
+void sleepMilliseconds(unsigned milliseconds) {
+    host().sleepMilliseconds(milliseconds);
+}
 
 Answer StderrHost::messageBox(const MessageBoxRequest &request) {
     std::fprintf(stderr, "%s\n", request.text.c_str());

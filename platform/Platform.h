@@ -21,7 +21,7 @@ struct MessageBoxRequest {
 };
 
 class Host {
-public:
+  public:
     virtual ~Host() = default;
     // Shows a modal message box with no owner window and returns the button pressed.
     virtual Answer messageBox(const MessageBoxRequest &request) = 0;
@@ -46,7 +46,7 @@ void sleepMilliseconds(unsigned milliseconds);
 
 // A host for programs without windows: message boxes go to standard error, one line each.
 class StderrHost : public Host {
-public:
+  public:
     Answer messageBox(const MessageBoxRequest &request) override;
     void sleepMilliseconds(unsigned milliseconds) override;
     void exitProcess(int status) override;

@@ -29,8 +29,7 @@ QMessageBox::Icon toQtIcon(Icon icon) {
 std::unique_ptr<QMessageBox> buildMessageBox(const MessageBoxRequest &request) {
     // Texts are single-byte; Latin-1 keeps every byte as one character.
     return std::make_unique<QMessageBox>(
-        toQtIcon(request.icon),
-        request.caption ? QString::fromLatin1(*request.caption) : QString(),
+        toQtIcon(request.icon), request.caption ? QString::fromLatin1(*request.caption) : QString(),
         QString::fromLatin1(request.text),
         request.buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
 }
@@ -43,7 +42,9 @@ Answer QtHost::messageBox(const MessageBoxRequest &request) {
     return Answer::Ok;
 }
 
-void QtHost::sleepMilliseconds(unsigned milliseconds) { QThread::msleep(milliseconds); }
+void QtHost::sleepMilliseconds(unsigned milliseconds) {
+    QThread::msleep(milliseconds);
+}
 
 void QtHost::exitProcess(int status) {
     std::fflush(stdout);

@@ -12,7 +12,7 @@ namespace platform {
 std::unique_ptr<QMessageBox> buildMessageBox(const MessageBoxRequest &request);
 
 class QtHost : public Host {
-public:
+  public:
     Answer messageBox(const MessageBoxRequest &request) override;
     void sleepMilliseconds(unsigned milliseconds) override;
     void exitProcess(int status) override;

@@ -1,7 +1,7 @@
 #include "update/UpdateSequence.h"
 
-#include "app/UnitLine.h"
 #include "app/FirmwareVariants.h"
+#include "app/UnitLine.h"
 #include "aspi/DriveCommands.h"
 #include "errors/CommandError.h"
 #include "image/PrepareDownloadImage.h"
@@ -18,12 +18,12 @@ struct Block {
     bool lastBlockFlag;
 };
 
-Block blockAt(std::uint32_t index, std::uint32_t commandCount, std::uint32_t length,
-              bool withEdc) {
+Block blockAt(std::uint32_t index, std::uint32_t commandCount, std::uint32_t length, bool withEdc) {
     const bool last = index + 1 == commandCount;
     const std::uint32_t offset = index * kBlockSize;
     return Block{offset, last ? length - offset : kBlockSize,
-                 last ? aspi::kModeDownloadWithOffsetsAndSave : aspi::kModeDownloadWithOffsets, last && withEdc};
+                 last ? aspi::kModeDownloadWithOffsetsAndSave : aspi::kModeDownloadWithOffsets,
+                 last && withEdc};
 }
 
 // Sends one block until it succeeds, is ignored or stopped. Returns false on Stop.
@@ -31,10 +31,10 @@ bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block
     errors::CommandErrorDialog &dialog = windows.commandErrorDialog();
     const aspi::DriveCommands commands(state.aspi, [&windows]() { return windows.busType(); });
     for (;;) {
-        state.LastResult = commands.SendWriteBuffer(
-            state.SelectedAdapter, state.SelectedTarget, 0, block.length, block.offset,
-            state.DownloadImage + block.offset, state.LastSense, block.mode, 0,
-            block.lastBlockFlag ? 1 : 0);
+        state.LastResult =
+            commands.SendWriteBuffer(state.SelectedAdapter, state.SelectedTarget, 0, block.length,
+                                     block.offset, state.DownloadImage + block.offset,
+                                     state.LastSense, block.mode, 0, block.lastBlockFlag ? 1 : 0);
         if (errors::CheckCommandResult(state, state.LastResult, aspi::kOpWriteBuffer, dialog)) {
             return true;
         }
@@ -111,8 +111,7 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
     platform::sleepMilliseconds(kFinalWaitMilliseconds);
     windows.closeWaitNotice();
 
-    if (platform::messageBox(kCompletedText, std::string(kConfirmCaption),
-                             platform::Icon::Question,
+    if (platform::messageBox(kCompletedText, std::string(kConfirmCaption), platform::Icon::Question,
                              platform::Buttons::YesNo) == platform::Answer::Yes) {
         platform::exitProcess(0);
     }

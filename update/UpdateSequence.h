@@ -28,7 +28,7 @@ inline constexpr const char *kConfirmCaption = "Confirm";
 
 // What the update needs of the main window and its dialogs.
 class UpdateWindows {
-public:
+  public:
     virtual ~UpdateWindows() = default;
     // The text of the unit list's selected line; false when no line is selected.
     virtual bool selectedUnitLine(std::string &line) const = 0;
@@ -41,7 +41,7 @@ public:
     virtual int progressMaximum() const = 0;
     virtual void setProgressPosition(int position) = 0;
     virtual void setTimerInterval(int milliseconds) = 0;  // 0 stops the progress timer
-    virtual void showWaitNotice() = 0;   // modeless
+    virtual void showWaitNotice() = 0;                    // modeless
     virtual void closeWaitNotice() = 0;
     virtual errors::CommandErrorDialog &commandErrorDialog() = 0;
 };
@@ -49,12 +49,12 @@ public:
 // How a run ended (Yes at the final question ends the process instead).
 enum class UpdateOutcome {
     NoUnitSelected,
-    Cancelled,       // the chooser was not closed with OK
-    NameRefused,     // the name does not begin with the variant's code
-    FileProblem,     // a file could not be opened, read or written, or the HEX file was refused
-    NotEligible,     // the side files were written; nothing was sent
-    Stopped,         // Stop in the command error dialog
-    Declined,        // No at the final question
+    Cancelled,    // the chooser was not closed with OK
+    NameRefused,  // the name does not begin with the variant's code
+    FileProblem,  // a file could not be opened, read or written, or the HEX file was refused
+    NotEligible,  // the side files were written; nothing was sent
+    Stopped,      // Stop in the command error dialog
+    Declined,     // No at the final question
 };
 
 // Number of bytes sent: the image with or without its EDC, rounded up to an even count.

@@ -12,7 +12,6 @@
 
 #include "dialogs/ChooserGlyphs.h"
 #include "dialogs/OpenFileForm.h"
-#include "tests/support/GuiSupport.h"
 #include "tests/dialogs/QtPrinters.h"
 #include "tests/support/GuiSupport.h"
 

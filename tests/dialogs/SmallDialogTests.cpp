@@ -10,7 +10,6 @@
 #include "dialogs/AboutDialogForm.h"
 #include "dialogs/FinishB.h"
 #include "dialogs/wait.h"
-#include "tests/support/GuiSupport.h"
 #include "tests/dialogs/QtPrinters.h"
 #include "tests/support/GuiSupport.h"
 #include "tests/support/TestHost.h"

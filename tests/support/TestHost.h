@@ -16,7 +16,7 @@ struct ProcessExit {
 };
 
 class TestHost : public platform::Host {
-public:
+  public:
     TestHost() { platform::installHost(this); }
     ~TestHost() override { platform::installHost(nullptr); }
     TestHost(const TestHost &) = delete;

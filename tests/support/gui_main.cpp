@@ -1,8 +1,8 @@
 // Test entry for suites that need a QApplication: runs on the offscreen platform.
 #include <gtest/gtest.h>
 
-#include "app/Application.h"
 #include <cstdlib>
+#include "app/Application.h"
 
 int main(int argc, char **argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -122,13 +122,13 @@ TEST_F(UpdateSequence, ExactlyTwoFullBlocksWithAndWithoutEdc) {
     run();
     EXPECT_EQ(sentBlocks(bench),
               (std::vector<SentBlock>{block(6, 0, 16384, false), block(7, 16384, 16384, true),
-                                      block(6, 0, 16384, false),
-                                      block(7, 16384, 16384, false)}));
+                                      block(6, 0, 16384, false), block(7, 16384, 16384, false)}));
 }
 
 TEST_F(UpdateSequence, RetryResendsTheSameBlockUntilIgnored) {
-    bind(std::string(kFailingBus) + "fail 0 3 offset 0 attempts 4 sense 70 00 02 00 00 00 00 "
-                                    "0a 00 00 00 00 04 01 00 00 00 00\n");
+    bind(std::string(kFailingBus) +
+         "fail 0 3 offset 0 attempts 4 sense 70 00 02 00 00 00 00 "
+         "0a 00 00 00 00 04 01 00 00 00 00\n");
     pickFile("lix7.hex", 20000);
     windows.dialog.answers = {CommandAnswer::Retry, CommandAnswer::Retry, CommandAnswer::Retry,
                               CommandAnswer::Ignore};

@@ -30,8 +30,8 @@ class ScriptedErrorDialog : public errors::CommandErrorDialog {
     void showModal(const errors::CommandErrorInfo &info) override {
         shown.push_back(info);
         m_stop = false;
-        const errors::CommandAnswer answer = answers.empty() ? errors::CommandAnswer::Stop
-                                                             : answers.front();
+        const errors::CommandAnswer answer =
+            answers.empty() ? errors::CommandAnswer::Stop : answers.front();
         if (!answers.empty()) {
             answers.pop_front();
         }
@@ -113,8 +113,8 @@ struct SentBlock {
 };
 
 inline std::ostream &operator<<(std::ostream &out, const SentBlock &b) {
-    return out << "{mode " << b.mode << " offset " << b.offset << " length " << b.length
-               << " flag " << b.flag << " buflen " << b.bufferLength << "}";
+    return out << "{mode " << b.mode << " offset " << b.offset << " length " << b.length << " flag "
+               << b.flag << " buflen " << b.bufferLength << "}";
 }
 
 // The WRITE BUFFER commands in the simulator's log, in order, decoded from their CDBs.
