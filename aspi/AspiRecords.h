@@ -153,10 +153,12 @@ inline void storeStatus(std::uint8_t &status, std::uint8_t value) {
     std::atomic_ref<std::uint8_t>(status).store(value, std::memory_order_release);
 }
 
-// Turns a 32-bit SRB_BufPointer back into an address (managers) and an address into the field
-// (program). The program only hands over buffers that lie below 4 GiB.
+// Turns a 32-bit SRB_BufPointer back into an address (managers). The program only hands over
+// buffers that lie below 4 GiB (aspi::lowAddress gives the field's value).
 inline void *bufferAddress(std::uint32_t field) {
-    return reinterpret_cast<void *>(static_cast<std::uintptr_t>(field));
+    // The record's field is an address by definition of the wire format.
+    return reinterpret_cast<void *>(  // NOLINT(performance-no-int-to-ptr)
+        static_cast<std::uintptr_t>(field));
 }
 
 using GetASPI32SupportInfoFn = std::uint32_t (*)();

@@ -23,7 +23,8 @@ void *mapBelow4GiB(std::size_t size) {
     // Elsewhere (or when MAP_32BIT is exhausted): try address hints below 4 GiB, refusing to
     // replace anything that is already mapped there.
     for (std::uintptr_t hint = 0x10000000; hint + size < 0x100000000ULL; hint += 0x10000000) {
-        void *q = mmap(reinterpret_cast<void *>(hint), size, PROT_READ | PROT_WRITE,
+        auto *address = reinterpret_cast<void *>(hint);  // NOLINT(performance-no-int-to-ptr)
+        void *q = mmap(address, size, PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
         if (q != MAP_FAILED) {
             return q;
