@@ -186,13 +186,13 @@ TEST_F(MainWindow, BuiltInBusListsItsThreeUnits) {
     EXPECT_EQ(form.state.units.Eligible[1 * 7 + 0], 1);
     form.show();
     testing_support::pumpEvents();
-    testing_support::saveScreenshot(form, QStringLiteral("MainFormUnits"));
+    testing_support::saveFramedScreenshot(form, QStringLiteral("MainFormUnits"));
 }
 
 TEST_F(MainWindow, Screenshot) {
     form.show();
     testing_support::pumpEvents();
-    testing_support::saveScreenshot(form, QStringLiteral("MainForm"));
+    testing_support::saveFramedScreenshot(form, QStringLiteral("MainForm"));
 }
 
 namespace {

@@ -130,7 +130,7 @@ TEST_F(CommandErrorDialog, SenseExampleThenStatusExampleFollowingIt) {
         // The dialog sits in the middle of the screen while it asks.
         const QRect screen = form.screen()->availableGeometry();
         EXPECT_LE((form.frameGeometry().center() - screen.center()).manhattanLength(), 10);
-        testing_support::saveScreenshot(form, QStringLiteral("CommandError"));
+        testing_support::saveFramedScreenshot(form, QStringLiteral("CommandError"));
     }));
     EXPECT_EQ(memoLines().mid(6),
               (Lines{"Host Adapter ID:1   Device ID:3", "Operate Code:3b",

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Copies the window pictures that the tests draw (build/screenshots) into docs/ for the README.
+# Run ./test (or ctest in build/) first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+for name in MainFormUnits OpenFileDialog CommandError UpdateWait FinalQuestion; do
+  cp "build/screenshots/$name.png" "docs/$name.png"
+done
