@@ -2,7 +2,8 @@
 # First process of the kernel test's guest (busybox sh). Brings up the kernel's SCSI target
 # (scsi_debug) and the SCSI generic driver, gives the generic nodes of CD units the owner and mode
 # that Debian's udev rules give them, runs the driver program as a non-root member of the cdrom
-# group, prints the end marker and powers the guest off. Every line it prints starts with GUEST.
+# group, prints the commands the target received as the kernel logged them, the end marker, and
+# powers the guest off. Every line it prints starts with GUEST.
 PATH=/bin
 export PATH
 
@@ -71,11 +72,27 @@ counts() {
   done
 }
 
+# The driver's arguments, one word each (make-initramfs.sh admits no blanks or quotes in them).
+args=
+while IFS= read -r arg; do
+  [ -z "$arg" ] || args="$args $arg"
+done </etc/cdrw/driver.args
+
 counts before
-say "RUN driver as $(cat /etc/cdrw/user)"
+# From here on the target's log (scsi_debug loaded with opts=1) holds the driver's commands only.
+echo "cdrw-kernel-test: driver starts" >/dev/kmsg
+say "RUN driver as $(cat /etc/cdrw/user) with:$args"
 su -s /bin/sh "$(cat /etc/cdrw/user)" -c \
-  'cd /tmp && LD_LIBRARY_PATH=/opt/cdrw/lib exec /opt/cdrw/bin/cdrw-kernel-driver'
+  "cd /tmp && LD_LIBRARY_PATH=/opt/cdrw/lib exec /opt/cdrw/bin/cdrw-kernel-driver$args"
 say "DRIVER-EXIT $?"
 counts after
+
+# Every command the target received from the driver (CDB bytes) and every sense it answered
+# with (key,asc,ascq), in order, by the unit's H:C:T:L:
+#   GUEST KCMD 0:0:0:0 3b 06 00 00 40 00 00 40 00 00
+#   GUEST KSENSE 0:0:0:0 0x6,0x29,0x2
+dmesg | sed -n '/cdrw-kernel-test: driver starts/,$p' | sed -n \
+  -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): scsi_debug: tag=[^,]*, cmd \(.*[^ ]\) *$/GUEST KCMD \1 \2/p' \
+  -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): scsi_debug: *\[sense_key,asc,ascq\]: \[\(.*\)\]$/GUEST KSENSE \1 \2/p'
 say "CDRW-KERNEL-TEST-END"
 poweroff -f
