@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the serial output of the kernel test's guest (see init.sh and KernelDriver.cpp for the
 # lines). The driver's lines say what the program showed and answered; the GUEST KCMD/KSENSE lines
-# say what the target received and answered, as the kernel logged it. Prints one line per failed
+# say what the target received and answered, as the kernel logged it. Each pass of the driver
+# (GUEST PASS n ... GUEST PASS-END n) is checked on its own lines. Prints one line per failed
 # check, then the log; exits 0 only when every check holds.
 #
 # usage: check-serial.sh SERIAL_LOG VENDOR PRODUCT REVISION [--expect=none|unit]
@@ -13,7 +14,7 @@ set -uo pipefail
 # shellcheck disable=SC2001 # a bracket class is clearer in sed
 literal() { sed 's/[][\.*^$+?(){}|]/\\&/g' <<<"$1"; }
 
-log=$1
+full_log=$1
 vendor_text=$2 product_text=$3 revision_text=$4
 vendor=$(literal "$2") product=$(literal "$3") revision=$(literal "$4")
 expect=unit
@@ -37,10 +38,12 @@ declare -A kSenseTexts=(
 )
 
 failures=0
+where=""  # "pass N: " while a pass is checked
 fail() {
-  echo "CHECK FAILED: $*"
+  echo "CHECK FAILED: $where$*"
   failures=$((failures + 1))
 }
+log=$full_log
 has_line() { grep -qxF -- "$1" "$log"; }
 
 # The guest itself.
@@ -51,22 +54,6 @@ sg_line=$(grep -m1 -E "^GUEST SG sg[0-9]+ hctl=[0-9]+:[0-9]+:[0-9]+:0 type=5 ven
 [ -n "$sg_line" ] || fail "no CD unit node with the target's INQUIRY texts, owned root:cdrom, mode 0660"
 sg=$(cut -d' ' -f3 <<<"$sg_line")
 hctl=$(sed -n 's/.* hctl=\([0-9:]*\) .*/\1/p' <<<"$sg_line")
-
-# The driver: a non-root member of group cdrom, bound to the manager, ending normally.
-identity=$(grep -m1 '^IDENTITY ' "$log")
-if [ -z "$identity" ]; then
-  fail "the driver printed no identity"
-else
-  [[ $identity =~ uid=0\  ]] && fail "the driver ran as root: $identity"
-  [[ $identity =~ groups=(.*,)?24(,|$) ]] || fail "the driver is not in group cdrom (24): $identity"
-fi
-grep -qE '^SUPPORT word=0x01[0-9a-f]{2}$' "$log" || fail "the manager's support word is not ready"
-has_line "DRIVER-END" || fail "the driver did not finish"
-has_line "GUEST DRIVER-EXIT 0" || fail "the driver ended with a failure status"
-
-if [ "$expect" = none ]; then
-  has_line "NO-ADAPTER" || fail "the manager was expected to report no adapter"
-fi
 
 # The kernel's count of the commands the unit received, and of those that failed, while the
 # driver ran.
@@ -82,6 +69,7 @@ count() {
 attempts=()
 read_attempts() {
   local kind unit rest cdb
+  attempts=()
   while read -r _ kind unit rest; do
     [ "$unit" = "$hctl" ] || continue
     if [ "$kind" = KSENSE ]; then
@@ -123,12 +111,15 @@ check_dialog() {
   fi
 }
 
+# What the passes together must have shown.
+complete_forms="" stopped_runs=0 descriptor_dialogs=0
+
 # Walks the driver's runs against the commands the target received: every block goes down in
 # order with its offset, length, mode and flag; every command the target failed is shown in an
 # error dialog and then retried, skipped or ends the run as the answer says; a command that went
 # down is never shown as failed; nothing is sent after a Stop or after the last block.
 walk_runs() {
-  local next=0 dialog=0 run form outcome complete_forms="" stopped_runs=0
+  local next=0 dialog=0 run form outcome
   while read -r _ run form _; do
     form=${form#form=}
     outcome=$(sed -n "s/^RUN-END $run outcome=//p" "$log")
@@ -183,12 +174,32 @@ walk_runs() {
     fail "the target received $((${#attempts[@]} - next)) WRITE BUFFER commands after the runs had ended"
   [ "$dialog" = "$(grep -c '^ERROR-DIALOG ' "$log")" ] ||
     fail "$(grep -c '^ERROR-DIALOG ' "$log") error dialogs were shown for $dialog commands the target failed"
-  [[ $complete_forms == *scsi* ]] || fail "no run sent the whole image in the SCSI form"
-  [[ $complete_forms == *atapi* ]] || fail "no run sent the whole image in the ATAPI form"
-  [ "$stopped_runs" -ge 1 ] || fail "no run was stopped"
+  if grep -q '^GUEST PASS [0-9]* .*dsense=1' "$log"; then
+    descriptor_dialogs=$((descriptor_dialogs + dialog))
+  fi
 }
 
-if [ "$expect" = unit ] && [ -n "$hctl" ]; then
+# The checks of one pass, on its lines in $log.
+check_pass() {
+  # The driver: a non-root member of group cdrom, bound to the manager, ending normally.
+  identity=$(grep -m1 '^IDENTITY ' "$log")
+  if [ -z "$identity" ]; then
+    fail "the driver printed no identity"
+  else
+    [[ $identity =~ uid=0\  ]] && fail "the driver ran as root: $identity"
+    [[ $identity =~ groups=(.*,)?24(,|$) ]] || fail "the driver is not in group cdrom (24): $identity"
+  fi
+  grep -q "^GUEST SET-FAILED" "$log" && fail "a target attribute was not set: $(grep '^GUEST SET-FAILED' "$log")"
+  grep -qE '^SUPPORT word=0x01[0-9a-f]{2}$' "$log" || fail "the manager's support word is not ready"
+  has_line "DRIVER-END" || fail "the driver did not finish"
+  has_line "GUEST DRIVER-EXIT 0" || fail "the driver ended with a failure status"
+
+  if [ "$expect" = none ]; then
+    has_line "NO-ADAPTER" || fail "the manager was expected to report no adapter"
+    return
+  fi
+  [ -n "$hctl" ] || return
+
   IFS=: read -r _ _ target _ <<<"$hctl"
   # The unit line exactly as the list shows it: adapter, the adapter's own id 7, target, then
   # the INQUIRY texts as the target pads them, 9, 7 and 5 blanks before them.
@@ -219,11 +230,30 @@ if [ "$expect" = unit ] && [ -n "$hctl" ]; then
   else
     fail "the kernel's command counts of the unit are missing"
   fi
+}
+
+passes=$(grep -c '^GUEST PASS [0-9]* ' "$full_log")
+[ "$passes" -ge 1 ] || fail "the driver never ran"
+pass_log=$(mktemp)
+trap 'rm -f "$pass_log"' EXIT
+for ((pass = 1; pass <= passes; pass++)); do
+  sed -n "/^GUEST PASS $pass /,/^GUEST PASS-END $pass\$/p" "$full_log" >"$pass_log"
+  grep -qx "GUEST PASS-END $pass" "$pass_log" || fail "pass $pass did not end"
+  log=$pass_log where="pass $pass: "
+  check_pass
+  log=$full_log where=""
+done
+
+if [ "$expect" = unit ]; then
+  [[ $complete_forms == *scsi* ]] || fail "no run sent the whole image in the SCSI form"
+  [[ $complete_forms == *atapi* ]] || fail "no run sent the whole image in the ATAPI form"
+  [ "$stopped_runs" -ge 1 ] || fail "no run was stopped"
+  [ "$descriptor_dialogs" -ge 1 ] || fail "no error dialog showed sense the target gave in descriptor format"
 fi
 
 if [ "$failures" != 0 ]; then
-  echo "---- serial output ($log) ----"
-  cat "$log"
+  echo "---- serial output ($full_log) ----"
+  cat "$full_log"
   exit 1
 fi
 echo "kernel test: all checks passed (expect=$expect)"
