@@ -40,6 +40,7 @@
 #include "aspi/DriveCommands.h"
 #include "errors/CommandError.h"
 #include "platform/Platform.h"
+#include "tests/support/HexText.h"
 #include "update/UpdateSequence.h"
 
 namespace {
@@ -48,7 +49,6 @@ namespace {
 // a short last one once the 46-byte header and the 4-byte EDC are added (37768 bytes).
 constexpr const char *kFirmwareFileName = "lix1.hex";
 constexpr std::size_t kFirmwareDataLength = 2 * update::kBlockSize + 5000 - 50;
-constexpr std::size_t kHexRecordLength = 32;
 
 using Answer = errors::CommandAnswer;
 
@@ -227,37 +227,10 @@ class DriverWindows : public app::UnitListView, public update::UpdateWindows {
     const app::MainState &m_state;
 };
 
-// One Intel HEX data or end record with its checksum.
-std::string hexRecord(std::uint16_t address, std::uint8_t type, const std::uint8_t *data,
-                      std::size_t count) {
-    std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(count),
-                                       static_cast<std::uint8_t>(address >> 8),
-                                       static_cast<std::uint8_t>(address), type};
-    bytes.insert(bytes.end(), data, data + count);
-    unsigned sum = 0;
-    std::string text = ":";
-    char digits[3];
-    for (std::uint8_t byte : bytes) {
-        std::snprintf(digits, sizeof digits, "%02X", byte);
-        text += digits;
-        sum += byte;
-    }
-    std::snprintf(digits, sizeof digits, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return text + digits + "\r\n";
-}
-
 // The firmware file: a byte pattern contiguous from address 0.
 void writeFirmwareFile() {
     std::ofstream out(kFirmwareFileName, std::ios::binary);
-    std::uint8_t data[kHexRecordLength];
-    for (std::size_t address = 0; address < kFirmwareDataLength; address += kHexRecordLength) {
-        const std::size_t count = std::min(kHexRecordLength, kFirmwareDataLength - address);
-        for (std::size_t i = 0; i < count; ++i) {
-            data[i] = static_cast<std::uint8_t>((address + i) * 7 + 3);
-        }
-        out << hexRecord(static_cast<std::uint16_t>(address), 0, data, count);
-    }
-    out << hexRecord(0, 1, nullptr, 0);
+    out << hex_text::hexWithData(kFirmwareDataLength);
     if (!out) {
         std::printf("FIRMWARE-FILE-FAILED\n");
         std::exit(2);
