@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "managers/sg/ResultMapping.h"
+#include "managers/sg/SenseFormat.h"
 
 namespace sg {
 
@@ -65,9 +66,11 @@ std::uint8_t applyResult(const PassThroughResult &result, aspi::SRB_ExecSCSICmd 
     record.SRB_TargStat = status.targStat;
     if (status.senseValid) {
         const std::size_t wanted = std::min<std::size_t>(record.SRB_SenseLen, aspi::kSenseLength);
-        const std::size_t sent = std::min(wanted, result.senseLength);
-        std::memcpy(record.SenseArea, result.sense.data(), sent);
-        std::memset(record.SenseArea + sent, 0, wanted - sent);
+        static_assert(kFixedSenseLength >= aspi::kSenseLength);
+        const auto fixed =
+            fixedFormatSense(std::span<const std::uint8_t>(result.sense)
+                                 .first(std::min(result.senseLength, result.sense.size())));
+        std::memcpy(record.SenseArea, fixed.data(), wanted);
     }
     return status.srbStatus;
 }

@@ -17,34 +17,16 @@
 #include <vector>
 
 #include "aspi/LowMemory.h"
+#include "tests/support/HexText.h"
 #include "tests/support/TestHost.h"
 
 namespace image_test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// One Intel HEX record, upper-case, with its checksum.
-inline std::string record(std::uint16_t address, std::uint8_t type, const Bytes &data) {
-    Bytes all = {static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
-                 static_cast<std::uint8_t>(address), type};
-    all.insert(all.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    std::string text = ":";
-    char digits[3];
-    for (std::uint8_t b : all) {
-        std::snprintf(digits, sizeof digits, "%02X", b);
-        text += digits;
-        sum += b;
-    }
-    std::snprintf(digits, sizeof digits, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return text + digits;
-}
-
-inline std::string dataRecord(std::uint16_t address, const Bytes &data) {
-    return record(address, 0, data);
-}
-
-inline const std::string kEndRecord = ":00000001FF";
+using hex_text::dataRecord;
+using hex_text::kEndRecord;
+using hex_text::record;
 
 inline void writeFile(const std::string &name, const std::string &content) {
     std::ofstream(name, std::ios::binary) << content;

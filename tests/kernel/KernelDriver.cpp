@@ -1,93 +1,260 @@
-// The program that the kernel test runs inside its guest, as a non-root member of group cdrom:
-// it binds the drive-access manager by name, asks every adapter for the units on targets 0 to 6
-// and sends a short firmware download (WRITE BUFFER modes 6 and 7 with offsets) to the first
-// CD unit, once in the SCSI and once in the ATAPI command form. Every request and its answer is
-// one line on standard output, so the test reads the guest's serial output line by line:
+// The program that the kernel test runs inside its guest, as a non-root member of group cdrom.
+// It does what the main window does, through the program's own code: binds the drive-access
+// manager by name, scans the buses in the SCSI form as start-up does, and then runs the update
+// of the first listed unit once per --run option, with a firmware file it writes itself into the
+// current directory. Its windows and host are stand-ins that print what they are shown, one line
+// each, so the test reads the guest's serial output line by line:
 //
 //   IDENTITY uid=1000 gid=1000 groups=24,1000
-//   SUPPORT word=0x0101 status=0x01 adapters=1
-//   ADAPTER 0 status=0x01 count=1 own_id=7 manager='...' identifier='...'
-//   DEVTYPE 0:0:0 result=0x0501
-//   UNIT 0:0:0 result=0x0001 hastat=0x00 targstat=0x00 type=0x05 vendor='...' product='...'
-//        rev='...'                                        (one line)
-//   NO-UNIT 0:1:0 result=0x0082 hastat=0x00 targstat=0x00
-//   WB form=scsi unit=0:0:0 off=16384 len=16384 mode=6 flag=0 attempt=1 result=0x0204
-//      hastat=0x00 targstat=0x02 sense=06/29/02 raw=70 00 06 ...   (one line)
+//   SUPPORT word=0x0101
+//   UNIT-LINE 0:7:0         VEK            CD-RW KT-1210        1.0K
+//   RUN 1 form=atapi answers=retry,stop
+//   IMAGE length=37768                      (the file is read and the side files written)
+//   ERROR-DIALOG 1 run=1                    (a failed command, as the error dialog shows it:)
+//   DIALOG 1 Host Adapter ID:0   Device ID:0
+//   DIALOG 1 Operate Code:3b                (... one line per text line, the empty one too)
+//   ANSWER 1 retry
+//   SLEEP 70000
+//   BOX caption='Confirm' text='Update completed. Shutdown PC.' answer=no
+//   RUN-END 1 outcome=declined
 //   DRIVER-END
 //
-// A block that fails is sent once more (a scripted Retry), then the download goes on.
+// usage: cdrw-kernel-driver [--run=FORM[:ANSWER,...]]...
+//   FORM    scsi or atapi: the bus selection during that update
+//   ANSWER  retry, ignore or stop: the answers to the run's error dialogs in order; every
+//           failure past the list is answered with retry
+// Without --run: one run in each form, every failure answered with retry.
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <optional>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "aspi/AspiManager.h"
-#include "aspi/AspiRecords.h"
-#include "aspi/LowMemory.h"
+#include "app/Discovery.h"
+#include "app/FirmwareVariants.h"
+#include "app/MainState.h"
+#include "aspi/DriveCommands.h"
+#include "errors/CommandError.h"
+#include "platform/Platform.h"
+#include "tests/support/HexText.h"
+#include "update/UpdateSequence.h"
 
 namespace {
 
-constexpr int kLastTarget = 6;
-constexpr std::uint8_t kCdUnitType = 0x05;
-constexpr std::uint32_t kBlockSize = 16384;
-// Two full blocks and a short one: both modes, non-zero offsets and a short last length.
-constexpr std::uint32_t kImageLength = 2 * kBlockSize + 5000;
-constexpr int kAttemptsPerBlock = 2;
-constexpr std::uint8_t kLastBlockFlag = 0x80;
+// The firmware file: named for the default variant, its data long enough for two full blocks and
+// a short last one once the 46-byte header and the 4-byte EDC are added (37768 bytes).
+constexpr const char *kFirmwareFileName = "lix1.hex";
+constexpr std::size_t kFirmwareDataLength = 2 * update::kBlockSize + 5000 - 50;
 
-struct Unit {
-    std::uint8_t adapter;
-    std::uint8_t target;
-    std::uint8_t type;
+using Answer = errors::CommandAnswer;
+
+struct Run {
+    int busType = aspi::kBusScsi;
+    std::vector<Answer> answers;
 };
 
-enum class Form { Scsi, Atapi };
-
-const char *formName(Form form) {
-    return form == Form::Scsi ? "scsi" : "atapi";
-}
-
-// Printable text of a fixed-width INQUIRY field, exactly as long as the field.
-std::string fieldText(const std::uint8_t *bytes, std::size_t length) {
-    std::string text;
-    for (std::size_t i = 0; i < length; ++i) {
-        const char c = static_cast<char>(bytes[i]);
-        text += (c >= 0x20 && c < 0x7F) ? c : '.';
+const char *answerName(Answer answer) {
+    switch (answer) {
+        case Answer::Retry:
+            return "retry";
+        case Answer::Ignore:
+            return "ignore";
+        case Answer::Stop:
+            return "stop";
     }
-    return text;
+    return "?";
 }
 
-std::string hexBytes(const std::uint8_t *bytes, std::size_t length) {
-    std::string text;
-    char part[4];
-    for (std::size_t i = 0; i < length; ++i) {
-        std::snprintf(part, sizeof part, i == 0 ? "%02x" : " %02x", bytes[i]);
-        text += part;
-    }
-    return text;
+const char *formName(int busType) {
+    return busType == aspi::kBusAtapi ? "atapi" : "scsi";
 }
 
-// Sense key, ASC and ASCQ as KK/AA/QQ, from fixed (0x70/0x71) or descriptor (0x72/0x73) sense.
-std::string senseSummary(const std::uint8_t *sense) {
-    const std::uint8_t code = sense[0] & 0x7F;
-    unsigned key = 0, asc = 0, ascq = 0;
-    if (code == 0x72 || code == 0x73) {
-        key = sense[1] & 0x0F;
-        asc = sense[2];
-        ascq = sense[3];
+[[noreturn]] void usageError(const std::string &what) {
+    std::fprintf(stderr, "cdrw-kernel-driver: %s\n", what.c_str());
+    std::exit(2);
+}
+
+// One --run value: FORM[:ANSWER,...].
+Run parseRun(std::string_view text) {
+    Run run;
+    const std::string_view form = text.substr(0, text.find(':'));
+    if (form == "scsi") {
+        run.busType = aspi::kBusScsi;
+    } else if (form == "atapi") {
+        run.busType = aspi::kBusAtapi;
     } else {
-        key = sense[2] & 0x0F;
-        asc = sense[12];
-        ascq = sense[13];
+        usageError("unknown form in --run=" + std::string(text));
     }
-    char text[16];
-    std::snprintf(text, sizeof text, "%02x/%02x/%02x", key, asc, ascq);
-    return text;
+    std::string_view rest = form.size() < text.size() ? text.substr(form.size() + 1) : "";
+    while (!rest.empty()) {
+        const std::string_view word = rest.substr(0, rest.find(','));
+        rest.remove_prefix(std::min(rest.size(), word.size() + 1));
+        if (word == "retry") {
+            run.answers.push_back(Answer::Retry);
+        } else if (word == "ignore") {
+            run.answers.push_back(Answer::Ignore);
+        } else if (word == "stop") {
+            run.answers.push_back(Answer::Stop);
+        } else {
+            usageError("unknown answer in --run=" + std::string(text));
+        }
+    }
+    return run;
+}
+
+std::vector<Run> parseRuns(int argc, char **argv) {
+    std::vector<Run> runs;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument.substr(0, 6) != "--run=") {
+            usageError("unknown argument " + std::string(argument));
+        }
+        runs.push_back(parseRun(argument.substr(6)));
+    }
+    if (runs.empty()) {
+        runs = {Run{aspi::kBusAtapi, {}}, Run{aspi::kBusScsi, {}}};
+    }
+    return runs;
+}
+
+// Message boxes are printed and answered with their first button, except the final question of
+// an update, which is answered No so the driver lives on; sleeps are printed, not slept.
+class PrintingHost : public platform::Host {
+  public:
+    platform::Answer messageBox(const platform::MessageBoxRequest &request) override {
+        const platform::Answer answer = request.buttons == platform::Buttons::YesNo
+                                            ? platform::Answer::No
+                                            : platform::Answer::Ok;
+        std::printf("BOX caption='%s' text='%s' answer=%s\n", request.caption.value_or("").c_str(),
+                    request.text.c_str(), answer == platform::Answer::No ? "no" : "ok");
+        return answer;
+    }
+    void sleepMilliseconds(unsigned milliseconds) override {
+        std::printf("SLEEP %u\n", milliseconds);
+    }
+    void exitProcess(int status) override {
+        std::printf("EXIT %d\n", status);
+        std::fflush(stdout);
+        std::_Exit(status);
+    }
+};
+
+// Prints each record with the lines the error dialog shows and answers from the run's script,
+// keeping the two flags as the real dialog keeps them.
+class ScriptedErrorDialog : public errors::CommandErrorDialog {
+  public:
+    void startRun(int run, std::vector<Answer> answers) {
+        m_run = run;
+        m_answers = std::move(answers);
+        m_next = 0;
+    }
+
+    void showModal(const errors::CommandErrorInfo &info) override {
+        ++m_shown;
+        std::printf("ERROR-DIALOG %d run=%d\n", m_shown, m_run);
+        for (const std::string &line : errors::commandErrorLines(info)) {
+            std::printf("DIALOG %d %s\n", m_shown, line.c_str());
+        }
+        const Answer answer = m_next < m_answers.size() ? m_answers[m_next++] : Answer::Retry;
+        m_stop = answer == Answer::Stop;
+        if (answer != Answer::Stop) {
+            m_retry = answer == Answer::Retry;
+        }
+        std::printf("ANSWER %d %s\n", m_shown, answerName(answer));
+    }
+    bool stopRequested() const override { return m_stop; }
+    bool retryRequested() const override { return m_retry; }
+
+  private:
+    int m_run = 0;
+    std::vector<Answer> m_answers;
+    std::size_t m_next = 0;
+    int m_shown = 0;
+    bool m_stop = false;
+    bool m_retry = false;
+};
+
+// The main window as discovery and the update see it: the unit list printed as it fills, the
+// first line selected, the default variant, the EDC box checked.
+class DriverWindows : public app::UnitListView, public update::UpdateWindows {
+  public:
+    explicit DriverWindows(const app::MainState &state) : m_state(state) {}
+
+    // UnitListView
+    int busType() const override { return bus; }
+    int firmwareVariant() const override { return app::kDefaultFirmwareVariant; }
+    void appendUnitLine(const std::string &line) override {
+        std::printf("UNIT-LINE %s\n", line.c_str());
+        lines.push_back(line);
+    }
+
+    // UpdateWindows
+    bool selectedUnitLine(std::string &line) const override {
+        if (lines.empty()) {
+            return false;
+        }
+        line = lines.front();
+        return true;
+    }
+    bool chooseFirmwareFile(std::string &fileName) override {
+        fileName = kFirmwareFileName;
+        return true;
+    }
+    bool createEdc() const override {
+        // Asked once the image is built, before anything is sent. The newline ends the EDC's
+        // progress dots.
+        std::printf("\nIMAGE length=%u\n", static_cast<unsigned>(m_state.ImageLength));
+        imageReported = true;
+        return true;
+    }
+    int progressMaximum() const override { return 100; }
+    void setProgressPosition(int) override {}
+    void setTimerInterval(int) override {}
+    void showWaitNotice() override {}
+    void closeWaitNotice() override {}
+    errors::CommandErrorDialog &commandErrorDialog() override { return dialog; }
+
+    int bus = aspi::kBusScsi;
+    mutable bool imageReported = false;
+    std::vector<std::string> lines;
+    ScriptedErrorDialog dialog;
+
+  private:
+    const app::MainState &m_state;
+};
+
+// The firmware file: a byte pattern contiguous from address 0.
+void writeFirmwareFile() {
+    std::ofstream out(kFirmwareFileName, std::ios::binary);
+    out << hex_text::hexWithData(kFirmwareDataLength);
+    if (!out) {
+        std::printf("FIRMWARE-FILE-FAILED\n");
+        std::exit(2);
+    }
+}
+
+const char *outcomeName(update::UpdateOutcome outcome) {
+    switch (outcome) {
+        case update::UpdateOutcome::NoUnitSelected:
+            return "no-unit-selected";
+        case update::UpdateOutcome::Cancelled:
+            return "cancelled";
+        case update::UpdateOutcome::NameRefused:
+            return "name-refused";
+        case update::UpdateOutcome::FileProblem:
+            return "file-problem";
+        case update::UpdateOutcome::NotEligible:
+            return "not-eligible";
+        case update::UpdateOutcome::Stopped:
+            return "stopped";
+        case update::UpdateOutcome::Declined:
+            return "declined";
+    }
+    return "?";
 }
 
 void printIdentity() {
@@ -101,168 +268,49 @@ void printIdentity() {
                 static_cast<unsigned>(getgid()), groups.c_str());
 }
 
-aspi::SRB_ExecSCSICmd executeRecord(const Unit &unit, std::uint8_t flags, void *buffer,
-                                    std::uint32_t length) {
-    aspi::SRB_ExecSCSICmd srb{};
-    srb.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
-    srb.SRB_HaId = unit.adapter;
-    srb.SRB_Flags = flags;
-    srb.SRB_Target = unit.target;
-    srb.SRB_BufLen = length;
-    srb.SRB_BufPointer = aspi::lowAddress(buffer);
-    srb.SRB_SenseLen = aspi::kSenseLength;
-    return srb;
-}
-
-// The adapter and target statuses and, on CHECK CONDITION, the sense bytes, as line fields.
-std::string outcomeFields(const aspi::SRB_ExecSCSICmd &srb, const std::uint8_t *sense) {
-    char text[48];
-    std::snprintf(text, sizeof text, "hastat=0x%02x targstat=0x%02x", srb.SRB_HaStat,
-                  srb.SRB_TargStat);
-    std::string fields = text;
-    if (srb.SRB_HaStat == aspi::HASTAT_OK && srb.SRB_TargStat == aspi::STATUS_CHKCOND) {
-        fields += " sense=" + senseSummary(sense) + " raw=" + hexBytes(sense, aspi::kSenseLength);
-    }
-    return fields;
-}
-
-std::optional<std::uint8_t> deviceType(const aspi::AspiManager &manager, const Unit &unit) {
-    aspi::SRB_GDEVBlock srb{};
-    srb.SRB_Cmd = aspi::SC_GET_DEV_TYPE;
-    srb.SRB_HaId = unit.adapter;
-    srb.SRB_Target = unit.target;
-    const aspi::CommandResult result = manager.SendAndWait(srb);
-    std::printf("DEVTYPE %u:%u:0 result=0x%04x\n", unit.adapter, unit.target, result);
-    if ((result & 0xFF) != aspi::SS_COMP) {
-        return std::nullopt;
-    }
-    return srb.SRB_DeviceType;
-}
-
-// INQUIRY in its SCSI form (6-byte CDB, 98 bytes). Returns the unit when one answered.
-std::optional<Unit> inquire(const aspi::AspiManager &manager, std::uint8_t *inquiryData,
-                            std::uint8_t adapter, std::uint8_t target) {
-    Unit unit{adapter, target, 0};
-    std::memset(inquiryData, 0, aspi::kInquiryLength);
-    aspi::SRB_ExecSCSICmd srb =
-        executeRecord(unit, aspi::SRB_DIR_IN, inquiryData, aspi::kInquiryLength);
-    srb.SRB_CDBLen = 6;
-    srb.CDBByte[0] = 0x12;
-    srb.CDBByte[4] = static_cast<std::uint8_t>(aspi::kInquiryLength);
-    std::uint8_t sense[aspi::kSenseLength] = {};
-    const aspi::CommandResult result = manager.SendAndWait(srb, sense);
-    if (result != aspi::kCommandSuccess) {
-        std::printf("NO-UNIT %u:%u:0 result=0x%04x %s\n", adapter, target, result,
-                    outcomeFields(srb, sense).c_str());
-        return std::nullopt;
-    }
-    unit.type = inquiryData[0] & 0x1F;
-    std::printf("UNIT %u:%u:0 result=0x%04x %s type=0x%02x vendor='%s' product='%s' rev='%s'\n",
-                adapter, target, result, outcomeFields(srb, sense).c_str(), unit.type,
-                fieldText(inquiryData + 8, 8).c_str(), fieldText(inquiryData + 16, 16).c_str(),
-                fieldText(inquiryData + 32, 4).c_str());
-    deviceType(manager, unit);
-    return unit;
-}
-
-std::vector<Unit> scanUnits(const aspi::AspiManager &manager, std::uint8_t *inquiryData) {
-    std::vector<Unit> units;
-    const unsigned adapters = manager.AspiSupport() & 0xFF;
-    for (unsigned adapter = 0; adapter < adapters; ++adapter) {
-        aspi::SRB_HAInquiry srb{};
-        srb.SRB_Cmd = aspi::SC_HA_INQUIRY;
-        srb.SRB_HaId = static_cast<std::uint8_t>(adapter);
-        const std::uint8_t status = manager.SendHostAdapterInquiry(srb);
-        std::printf("ADAPTER %u status=0x%02x count=%u own_id=%u manager='%s' identifier='%s'\n",
-                    adapter, status, srb.HA_Count, srb.HA_SCSI_ID,
-                    fieldText(srb.HA_ManagerId, sizeof srb.HA_ManagerId).c_str(),
-                    fieldText(srb.HA_Identifier, sizeof srb.HA_Identifier).c_str());
-        for (int target = 0; target <= kLastTarget; ++target) {
-            if (auto unit = inquire(manager, inquiryData, static_cast<std::uint8_t>(adapter),
-                                    static_cast<std::uint8_t>(target))) {
-                units.push_back(*unit);
-            }
-        }
-    }
-    return units;
-}
-
-// One WRITE BUFFER block: 10-byte CDB with the flag in byte 9 (SCSI) or 12-byte CDB with the
-// flag in byte 11 (ATAPI); offset and length big-endian, 24 bits each.
-aspi::CommandResult writeBufferBlock(const aspi::AspiManager &manager, const Unit &unit, Form form,
-                                     std::uint8_t *data, std::uint32_t offset, std::uint32_t length,
-                                     std::uint8_t mode, bool lastBlock, int attempt) {
-    aspi::SRB_ExecSCSICmd srb = executeRecord(unit, aspi::SRB_DIR_OUT, data, length);
-    srb.SRB_CDBLen = form == Form::Scsi ? 10 : 12;
-    srb.CDBByte[0] = 0x3B;
-    srb.CDBByte[1] = mode;
-    srb.CDBByte[3] = static_cast<std::uint8_t>(offset >> 16);
-    srb.CDBByte[4] = static_cast<std::uint8_t>(offset >> 8);
-    srb.CDBByte[5] = static_cast<std::uint8_t>(offset);
-    srb.CDBByte[6] = static_cast<std::uint8_t>(length >> 16);
-    srb.CDBByte[7] = static_cast<std::uint8_t>(length >> 8);
-    srb.CDBByte[8] = static_cast<std::uint8_t>(length);
-    srb.CDBByte[form == Form::Scsi ? 9 : 11] = lastBlock ? kLastBlockFlag : 0;
-    std::uint8_t sense[aspi::kSenseLength] = {};
-    const aspi::CommandResult result = manager.SendAndWait(srb, sense);
-    std::printf(
-        "WB form=%s unit=%u:%u:0 off=%u len=%u mode=%u flag=%u attempt=%d result=0x%04x %s\n",
-        formName(form), unit.adapter, unit.target, offset, length, mode, lastBlock ? 1u : 0u,
-        attempt, result, outcomeFields(srb, sense).c_str());
-    return result;
-}
-
-// The blocks of an update: mode 6 for every block but the last, mode 7 (and the last-block
-// flag) for the last one. A failed block is sent once more.
-void sendImage(const aspi::AspiManager &manager, const Unit &unit, Form form, std::uint8_t *image) {
-    for (std::uint32_t offset = 0; offset < kImageLength; offset += kBlockSize) {
-        const std::uint32_t length = std::min(kBlockSize, kImageLength - offset);
-        const bool last = offset + length == kImageLength;
-        for (int attempt = 1; attempt <= kAttemptsPerBlock; ++attempt) {
-            if (writeBufferBlock(manager, unit, form, image + offset, offset, length, last ? 7 : 6,
-                                 last, attempt) == aspi::kCommandSuccess) {
-                break;
-            }
-        }
-    }
-}
-
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const std::vector<Run> runs = parseRuns(argc, argv);
     printIdentity();
 
-    aspi::LowBuffers buffers;
-    if (!aspi::allocateLowBuffers(buffers)) {
-        std::printf("LOW-MEMORY-FAILED\n");
-        return 2;
-    }
-    for (std::uint32_t i = 0; i < kImageLength; ++i) {
-        buffers.DownloadImage[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    }
+    PrintingHost host;
+    platform::installHost(&host);
 
-    // A binding failure reports itself on standard error and ends the process with status 1.
-    aspi::AspiManager manager;
-    manager.LoadAspiManager();
-    const std::uint16_t support = manager.AspiSupport();
-    std::printf("SUPPORT word=0x%04x status=0x%02x adapters=%u\n", support, support >> 8,
-                support & 0xFF);
+    // Start-up: buffers, binding (a failure shows its box and ends the process), the scan in
+    // the SCSI form.
+    app::MainState state;
+    state.allocateBuffers();
+    state.aspi.LoadAspiManager();
+    std::printf("SUPPORT word=0x%04x\n", state.aspi.AspiSupport());
+    DriverWindows windows(state);
+    windows.bus = aspi::kBusScsi;
+    app::ScanUnits(state, windows);
+    state.BlockSize = update::kBlockSize;
 
-    const std::vector<Unit> units = scanUnits(manager, buffers.InquiryData);
-    const Unit *cdUnit = nullptr;
-    for (const Unit &unit : units) {
-        if (unit.type == kCdUnitType) {
-            cdUnit = &unit;
-            break;
+    if (windows.lines.empty()) {
+        std::printf(state.AdapterCount == 0 ? "NO-ADAPTER\n" : "NO-UNIT\n");
+    } else {
+        writeFirmwareFile();
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            const int number = static_cast<int>(i) + 1;
+            std::string answers;
+            for (Answer answer : runs[i].answers) {
+                answers += (answers.empty() ? "" : ",") + std::string(answerName(answer));
+            }
+            std::printf("RUN %d form=%s answers=%s\n", number, formName(runs[i].busType),
+                        answers.empty() ? "-" : answers.c_str());
+            windows.bus = runs[i].busType;
+            windows.dialog.startRun(number, runs[i].answers);
+            windows.imageReported = false;
+            const update::UpdateOutcome outcome = update::UpdateClick(state, windows);
+            // An update that ends before sending leaves the EDC's dots without a line end.
+            std::printf("%sRUN-END %d outcome=%s\n", windows.imageReported ? "" : "\n", number,
+                        outcomeName(outcome));
         }
     }
-    if (cdUnit == nullptr) {
-        std::printf(units.empty() && (support & 0xFF) == 0 ? "NO-ADAPTER\n" : "NO-CD-UNIT\n");
-    } else {
-        sendImage(manager, *cdUnit, Form::Scsi, buffers.DownloadImage);
-        sendImage(manager, *cdUnit, Form::Atapi, buffers.DownloadImage);
-    }
+    platform::installHost(nullptr);
     std::printf("DRIVER-END\n");
     return 0;
 }

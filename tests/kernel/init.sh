@@ -1,8 +1,9 @@
 #!/bin/sh
 # First process of the kernel test's guest (busybox sh). Brings up the kernel's SCSI target
 # (scsi_debug) and the SCSI generic driver, gives the generic nodes of CD units the owner and mode
-# that Debian's udev rules give them, runs the driver program as a non-root member of the cdrom
-# group, prints the end marker and powers the guest off. Every line it prints starts with GUEST.
+# that Debian's udev rules give them, runs the driver program in passes as a non-root member of
+# the cdrom group, prints after each pass the commands the target received as the kernel logged
+# them, then the end marker, and powers the guest off. Every line it prints starts with GUEST.
 PATH=/bin
 export PATH
 
@@ -71,11 +72,45 @@ counts() {
   done
 }
 
-counts before
-say "RUN driver as $(cat /etc/cdrw/user)"
-su -s /bin/sh "$(cat /etc/cdrw/user)" -c \
-  'cd /tmp && LD_LIBRARY_PATH=/opt/cdrw/lib exec /opt/cdrw/bin/cdrw-kernel-driver'
-say "DRIVER-EXIT $?"
-counts after
+# One pass of the driver. Words NAME=VALUE set the target's driver attribute NAME (under
+# /sys/bus/pseudo/drivers/scsi_debug) first; words starting with -- are the driver's arguments.
+# The pass's lines are framed by GUEST PASS n and GUEST PASS-END n.
+run_pass() {
+  number=$1
+  shift
+  args=
+  for word in "$@"; do
+    case $word in
+      --*) args="$args $word" ;;
+      *=*) echo "${word#*=}" >"/sys/bus/pseudo/drivers/scsi_debug/${word%%=*}" ||
+        say "SET-FAILED $word" ;;
+    esac
+  done
+  say "PASS $number $*"
+  counts before
+  # From here on the target's log (scsi_debug loaded with opts=1) holds this pass's commands.
+  echo "cdrw-kernel-test: pass $number starts" >/dev/kmsg
+  say "RUN driver as $(cat /etc/cdrw/user) with:$args"
+  su -s /bin/sh "$(cat /etc/cdrw/user)" -c \
+    "cd /tmp && LD_LIBRARY_PATH=/opt/cdrw/lib exec /opt/cdrw/bin/cdrw-kernel-driver$args" </dev/null
+  say "DRIVER-EXIT $?"
+  counts after
+  # Every command the target received (CDB bytes) and every sense it answered with
+  # (key,asc,ascq), in order, by the unit's H:C:T:L:
+  #   GUEST KCMD 0:0:0:0 3b 06 00 00 40 00 00 40 00 00
+  #   GUEST KSENSE 0:0:0:0 0x6,0x29,0x2
+  dmesg | sed -n "/cdrw-kernel-test: pass $number starts/,\$p" | sed -n \
+    -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): scsi_debug: tag=[^,]*, cmd \(.*[^ ]\) *$/GUEST KCMD \1 \2/p' \
+    -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): scsi_debug: *\[sense_key,asc,ascq\]: \[\(.*\)\]$/GUEST KSENSE \1 \2/p'
+  say "PASS-END $number"
+}
+
+# The passes, one a line (make-initramfs.sh admits no quotes in them).
+passes=0
+while IFS= read -r pass; do
+  passes=$((passes + 1))
+  # shellcheck disable=SC2086 # the words of the line are the arguments
+  run_pass "$passes" $pass
+done </etc/cdrw/passes
 say "CDRW-KERNEL-TEST-END"
 poweroff -f

@@ -3,21 +3,35 @@
 # cached modules, a non-root user in group cdrom, the driver program and the manager folder, the
 # shared libraries both need (as ldd names them, with the dynamic loader) and init.sh as /init.
 #
-# usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT PARAM...
+# usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT PARAM... [-- PASS...]
 #   CACHE_DIR    what prepare.sh left (modules/, modules.load)
 #   DRIVER       the driver program, placed as /opt/cdrw/bin/cdrw-kernel-driver
 #   MANAGER_DIR  a folder holding wnaspi32.DLL; its files go to /opt/cdrw/lib
 #   OUTPUT       the .cpio.gz to write
 #   PARAM...     the parameters scsi_debug is loaded with, one word each (blanks allowed):
 #                ptype=5 "inq_vendor=VEK     " ...
+#   PASS...      the driver's passes, one word each (see init.sh): "dsense=1 --run=scsi"
 set -euo pipefail
 
 if [ $# -lt 4 ]; then
-  echo "usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT PARAM..." >&2
+  echo "usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT PARAM... [-- PASS...]" >&2
   exit 2
 fi
 cache=$1 driver=$2 manager_dir=$3 output=$4
 shift 4
+params=() passes=()
+while [ $# -gt 0 ] && [ "$1" != -- ]; do
+  params+=("$1")
+  shift
+done
+[ $# -eq 0 ] || shift
+for pass in "$@"; do
+  if ! [[ $pass =~ ^[A-Za-z0-9_.,:=\ -]+$ ]]; then
+    echo "make-initramfs: pass '$pass' holds a character init.sh cannot pass on" >&2
+    exit 2
+  fi
+  passes+=("$pass")
+done
 here=$(cd "$(dirname "$0")" && pwd)
 
 readonly kUser=burner
@@ -53,7 +67,8 @@ cdrom:x:$kCdromGroupId:$kUser
 $kUser:x:$kUserId:
 EOF
 echo "$kUser" >"$root/etc/cdrw/user"
-printf '%s\n' "$@" >"$root/etc/cdrw/scsi_debug.params"
+printf '%s\n' "${params[@]}" >"$root/etc/cdrw/scsi_debug.params"
+printf '%s\n' "${passes[@]}" >"$root/etc/cdrw/passes"
 
 cp "$driver" "$root/opt/cdrw/bin/cdrw-kernel-driver"
 cp -L "$manager_dir"/* "$root/opt/cdrw/lib/"

@@ -18,6 +18,13 @@ readonly kMemory=512
 readonly kVendor='VEK     '
 readonly kProduct='CD-RW KT-1210   '
 readonly kRevision='1.0K'
+# The driver's passes (see init.sh). With fixed-format sense: every failure retried, in the ATAPI
+# form and then in the SCSI form; then the second failure ignored; then the second failure
+# stopped. With descriptor-format sense: every failure retried.
+readonly kPasses=(
+  'dsense=0 --run=atapi --run=scsi --run=scsi:retry,ignore --run=atapi:retry,stop'
+  'dsense=1 --run=scsi'
+)
 
 if [ $# -lt 4 ]; then
   echo "usage: run-guest.sh CACHE_DIR DRIVER MANAGER_DIR WORK_DIR [check options...]" >&2
@@ -49,8 +56,10 @@ fi
 echo "guest kernel: $(cat "$cache/version")"
 
 mkdir -p "$work"
+# opts=1 makes the target log every command it receives and every sense it answers with.
 "$here/make-initramfs.sh" "$cache" "$driver" "$manager_dir" "$work/initramfs.cpio.gz" \
-  ptype=5 "inq_vendor=$kVendor" "inq_product=$kProduct" "inq_rev=$kRevision" dev_size_mb=4
+  ptype=5 "inq_vendor=$kVendor" "inq_product=$kProduct" "inq_rev=$kRevision" dev_size_mb=4 \
+  opts=1 -- "${kPasses[@]}"
 
 started=$SECONDS
 boot_status=0

@@ -2,9 +2,11 @@
 // its results land in the record, and units that may not be opened.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "aspi/AspiRecords.h"
 #include "managers/sg/ExecCommand.h"
@@ -125,6 +127,53 @@ TEST(SgResultMapping, KernelOutcomesReachTheRecord) {
         before.SRB_TargStat = record.SRB_TargStat;
         std::memcpy(before.SenseArea, record.SenseArea, sizeof(record.SenseArea));
         EXPECT_EQ(std::memcmp(&before, &record, sizeof(record)), 0);
+    }
+}
+
+// Descriptor-format sense reaches the record in fixed format, where the program reads the sense
+// key, ASC and ASCQ; fixed-format sense passes unchanged (above).
+TEST(SgResultMapping, DescriptorSenseReachesTheRecordInFixedFormat) {
+    using Bytes = std::vector<std::uint8_t>;
+    struct SenseCase {
+        const char *name;
+        Bytes kernel;
+        Bytes record;  // all 18 bytes
+    };
+    const SenseCase cases[] = {
+        {"unit attention, no descriptors (as the kernel's scsi_debug answers with dsense=1)",
+         {0x72, 0x06, 0x29, 0x02, 0, 0, 0, 0},
+         {0x70, 0, 0x06, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x29, 0x02, 0, 0, 0, 0}},
+        {"deferred, with information, sense-key-specific bytes and stream flags",
+         {0x73, 0x03, 0x11, 0x00, 0,    0,    0,    24,                          //
+          0x00, 0x0A, 0x80, 0,    0,    0,    0,    0,  0x12, 0x34, 0x56, 0x78,  //
+          0x02, 0x06, 0,    0,    0xC0, 0x00, 0x05, 0,                           //
+          0x04, 0x02, 0,    0xA0},
+         {0xF1, 0, 0xA3, 0x12, 0x34, 0x56, 0x78, 0x0A, 0, 0, 0, 0, 0x11, 0x00, 0, 0xC0, 0x00,
+          0x05}},
+        {"information wider than 32 bits, command-specific information",
+         {0x72, 0x05, 0x24, 0x00, 0, 0, 0, 24,                          //
+          0x00, 0x0A, 0x80, 0,    0, 0, 0, 1,  0x12, 0x34, 0x56, 0x78,  //
+          0x01, 0x0A, 0,    0,    0, 0, 0, 0,  0xCA, 0xFE, 0xBA, 0xBE},
+         {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0xCA, 0xFE, 0xBA, 0xBE, 0x24, 0x00, 0, 0, 0, 0}},
+        {"ILI from the block commands descriptor, then a descriptor cut short",
+         {0x72, 0x04, 0x44, 0x00, 0, 0, 0, 12, 0x05, 0x02, 0, 0x20, 0x02, 0x06, 0, 0, 0xC0},
+         {0x70, 0, 0x24, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x44, 0x00, 0, 0, 0, 0}},
+    };
+    for (const SenseCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        ManagerRig rig;
+        rig.sysfs.addDevice(0, "0:0:0:0", 5);
+        auto manager = rig.make();
+        ASSERT_EQ(manager.supportInfo(), 0x0101u);
+        sg::PassThroughResult kernel = checkCondition();
+        kernel.sense.fill(0);
+        std::copy(c.kernel.begin(), c.kernel.end(), kernel.sense.begin());
+        kernel.senseLength = c.kernel.size();
+        rig.kernel.result = kernel;
+
+        auto record = inquiryRecord();
+        EXPECT_EQ(manager.send(&record), aspi::SS_ERR);
+        EXPECT_EQ(Bytes(record.SenseArea, record.SenseArea + aspi::kSenseLength), c.record);
     }
 }
 

@@ -138,21 +138,7 @@ inline std::vector<SentBlock> sentBlocks(const testing_support::SimBench &bench)
     return blocks;
 }
 
-// A HEX file whose data are `count` bytes of a pattern, contiguous from address 0.
-inline std::string hexWithData(std::size_t count) {
-    std::string text;
-    std::size_t address = 0;
-    while (address < count) {
-        const std::size_t n = std::min<std::size_t>(32, count - address);
-        Bytes data(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            data[i] = static_cast<std::uint8_t>((address + i) * 7 + 3);
-        }
-        text += image_test::dataRecord(static_cast<std::uint16_t>(address), data) + "\n";
-        address += n;
-    }
-    return text + image_test::kEndRecord + "\n";
-}
+using hex_text::hexWithData;
 
 // Runs each test in a fresh directory with the simulated bus bound and scanned.
 class UpdateBench : public ::testing::Test {
