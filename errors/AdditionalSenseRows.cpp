@@ -3,7 +3,7 @@
 // shown exactly as the units' documentation words them, slips of spelling and blanks included.
 // One row per (ASC, ASCQ), sorted; the lookup is a binary search (errors/SenseTexts.cpp).
 // Codes whose message depends on a range of qualifiers or on the sense byte are in
-// errors/SpecialSenseRules.cpp.
+// errors/RangedSenseRows.cpp.
 #include <array>
 
 #include "errors/SenseTextTables.h"
