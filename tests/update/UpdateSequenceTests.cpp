@@ -11,24 +11,6 @@ using errors::CommandAnswer;
 using update::UpdateOutcome;
 using namespace update_test;
 
-namespace {
-
-// The body of a .bin file: the image exactly as built.
-Bytes binBody(const std::string &name) {
-    const std::string bin = image_test::readFile(name);
-    return Bytes(bin.begin() + 4, bin.end());
-}
-
-SentBlock block(unsigned mode, unsigned offset, unsigned length, bool flag) {
-    return SentBlock{mode, offset, length, flag, length};
-}
-
-const char *const kFailingBus = R"(adapter 0 id 7
-unit 0 3 vendor "VEK     " product "CDRW 8432       " revision "1.10"
-)";
-
-}  // namespace
-
 class UpdateSequence : public UpdateBench {};
 
 TEST_F(UpdateSequence, CancelInTheChooserOpensWritesAndSendsNothing) {
@@ -122,13 +104,13 @@ TEST_F(UpdateSequence, ExactlyTwoFullBlocksWithAndWithoutEdc) {
     run();
     EXPECT_EQ(sentBlocks(bench),
               (std::vector<SentBlock>{block(6, 0, 16384, false), block(7, 16384, 16384, true),
-                                      block(6, 0, 16384, false),
-                                      block(7, 16384, 16384, false)}));
+                                      block(6, 0, 16384, false), block(7, 16384, 16384, false)}));
 }
 
 TEST_F(UpdateSequence, RetryResendsTheSameBlockUntilIgnored) {
-    bind(std::string(kFailingBus) + "fail 0 3 offset 0 attempts 4 sense 70 00 02 00 00 00 00 "
-                                    "0a 00 00 00 00 04 01 00 00 00 00\n");
+    bind(std::string(kFailingBus) +
+         "fail 0 3 offset 0 attempts 4 sense 70 00 02 00 00 00 00 "
+         "0a 00 00 00 00 04 01 00 00 00 00\n");
     pickFile("lix7.hex", 20000);
     windows.dialog.answers = {CommandAnswer::Retry, CommandAnswer::Retry, CommandAnswer::Retry,
                               CommandAnswer::Ignore};
