@@ -5,13 +5,17 @@
 # LD_LIBRARY_PATH and from a folder that holds a decoy manager, to show that the program finds
 # its manager through its RUNPATH. Prints one line per failed check; exits 0 only when all hold.
 #
-# usage: install-test.sh BUILD_DIR PROBE_MANAGER
+# usage: install-test.sh BUILD_DIR PROBE_MANAGER [--sanitized]
+#   --sanitized  the build uses AddressSanitizer, whose dlopen stands in for the program's: the
+#                loader then searches the sanitizer library's RUNPATH, not the program's, so the
+#                installed program cannot find its manager and is not started
 set -uo pipefail
 
-build=$1 probe=$2
+build=$1 probe=$2 sanitized=${3:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/cdrw-install-XXXXXX")
 prefix=$work/prefix
 program_pid=
+# shellcheck disable=SC2317 # run by the EXIT trap
 cleanup() {
   [ -n "$program_pid" ] && kill -KILL "$program_pid" 2>/dev/null
   rm -rf "$work"
@@ -22,6 +26,14 @@ failures=0
 fail() {
   echo "CHECK FAILED: $*"
   failures=$((failures + 1))
+}
+finish() {
+  if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+  fi
+  echo "install test: all checks hold"
+  exit 0
 }
 
 if ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
@@ -81,6 +93,11 @@ else
   echo "note: desktop-file-validate not found (Debian package desktop-file-utils); entry not validated"
 fi
 
+if [ "$sanitized" = --sanitized ]; then
+  echo "note: sanitizer build; the installed program is not started"
+  finish
+fi
+
 # Start the installed program with the probe in the real manager's place.
 cp "$probe" "$prefix/lib/cdrw-fwupdate/wnaspi32.DLL"
 mkdir "$work/decoy"
@@ -99,7 +116,7 @@ for _ in $(seq 200); do
 done
 if [ ! -f "$report" ]; then
   if kill -0 "$program_pid" 2>/dev/null; then
-    fail "the program did not bind a manager within 10 s"
+    fail "the program did not bind a manager within 10 s: $(cat "$work/program.log")"
   else
     wait "$program_pid"
     fail "the program ended with status $? before binding a manager: $(cat "$work/program.log")"
@@ -121,8 +138,4 @@ kill -TERM "$program_pid" 2>/dev/null
 wait "$program_pid" 2>/dev/null
 program_pid=
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "install test: all checks hold"
+finish
