@@ -9,6 +9,7 @@ CDRW_PACKAGES=(
   libsgutils2-dev
   clang libclang-rt-14-dev binutils
   fonts-dejavu-core fonts-liberation2 fonts-ipafont-gothic
+  desktop-file-utils
 )
 
 # The kernel test boots a guest (QEMU, software emulation) from Debian's kernel image package,

@@ -11,24 +11,6 @@ using errors::CommandAnswer;
 using update::UpdateOutcome;
 using namespace update_test;
 
-namespace {
-
-// The body of a .bin file: the image exactly as built.
-Bytes binBody(const std::string &name) {
-    const std::string bin = image_test::readFile(name);
-    return Bytes(bin.begin() + 4, bin.end());
-}
-
-SentBlock block(unsigned mode, unsigned offset, unsigned length, bool flag) {
-    return SentBlock{mode, offset, length, flag, length};
-}
-
-const char *const kFailingBus = R"(adapter 0 id 7
-unit 0 3 vendor "VEK     " product "CDRW 8432       " revision "1.10"
-)";
-
-}  // namespace
-
 class UpdateSequence : public UpdateBench {};
 
 TEST_F(UpdateSequence, CancelInTheChooserOpensWritesAndSendsNothing) {

@@ -102,6 +102,17 @@ class ScriptedWindows : public update::UpdateWindows, public app::UnitListView {
     std::function<void()> beforeTransfer;
 };
 
+// A bus with one eligible recorder, at adapter 0 target 3; tests append their `fail` lines.
+inline constexpr const char *kFailingBus = R"(adapter 0 id 7
+unit 0 3 vendor "VEK     " product "CDRW 8432       " revision "1.10"
+)";
+
+// The body of a .bin file: the image exactly as built.
+inline Bytes binBody(const std::string &name) {
+    const std::string bin = image_test::readFile(name);
+    return Bytes(bin.begin() + 4, bin.end());
+}
+
 // One WRITE BUFFER as the simulator logged it.
 struct SentBlock {
     unsigned mode = 0;
@@ -111,6 +122,11 @@ struct SentBlock {
     unsigned bufferLength = 0;
     bool operator==(const SentBlock &) const = default;
 };
+
+// A block whose record's buffer length matches its CDB, as the update sends them.
+inline SentBlock block(unsigned mode, unsigned offset, unsigned length, bool flag) {
+    return SentBlock{mode, offset, length, flag, length};
+}
 
 inline std::ostream &operator<<(std::ostream &out, const SentBlock &b) {
     return out << "{mode " << b.mode << " offset " << b.offset << " length " << b.length << " flag "
