@@ -112,6 +112,7 @@ Reply SimUnit::writeBuffer(const std::uint8_t *cdb, std::uint8_t cdbLength,
     if (offset == 0) {
         m_image.clear();
         m_saved = false;
+        m_headerTaken = true;
     }
     if (m_image.size() < std::size_t{offset} + length) {
         m_image.resize(std::size_t{offset} + length);
@@ -119,10 +120,14 @@ Reply SimUnit::writeBuffer(const std::uint8_t *cdb, std::uint8_t cdbLength,
     if (length > 0) {
         std::memcpy(m_image.data() + offset, data, length);
     }
+    // An image whose first block never arrived has no header: it cannot check, whatever the
+    // bytes left from an earlier download say.
+    const bool intact = m_headerTaken && edcMatches();
     if (mode == 7) {
         m_saved = true;
+        m_headerTaken = false;
     }
-    if (lastBlock && !edcMatches()) {
+    if (lastBlock && !intact) {
         return checkCondition(kHardwareError, kAscEdcError);
     }
     return {};

@@ -58,6 +58,7 @@ class SimUnit {
     std::vector<BlockFailure> m_failures;
     std::vector<std::uint8_t> m_image;
     bool m_saved = false;
+    bool m_headerTaken = false;  // the block at offset 0 of the current download arrived
 };
 
 // Fixed-format sense data with the given key, additional sense code and qualifier.

@@ -157,10 +157,9 @@ class FaultMatrix
     bool ignored() const {
         return handling() == Handling::Ignore || handling() == Handling::RetryThenIgnore;
     }
-    // Ignoring the middle block leaves a hole in the data, which the unit's image check on the
-    // last block finds. Ignoring the first leaves the header zero too, and the unit then reads
-    // an empty image with a zero EDC, which checks.
-    bool edcRefused() const { return ignored() && failingIndex() == 1; }
+    // Ignoring the first or the middle block leaves the unit without the header or with a hole
+    // in the data, which its image check on the last block finds.
+    bool edcRefused() const { return ignored() && failingIndex() + 1 < kBlockCount; }
 };
 
 TEST_P(FaultMatrix, SendsHoldsAndReportsExactly) {
