@@ -1,4 +1,5 @@
-// The result check and the record lines, driven without a window.
+// The result check and the record lines, driven without a window. The dialog tests show the
+// two examples and the flag rules through the real window.
 #include <gtest/gtest.h>
 
 #include "app/MainState.h"
@@ -8,25 +9,21 @@ using namespace errors;
 
 namespace {
 
-// Records what it was asked to show and answers with preset flags.
-class ScriptedDialog : public CommandErrorDialog {
+// Records what it was asked to show; never asks for a stop or a retry.
+class RecordingDialog : public CommandErrorDialog {
   public:
     void showModal(const CommandErrorInfo &info) override { shown.push_back(info); }
-    bool stopRequested() const override { return stop; }
-    bool retryRequested() const override { return retry; }
+    bool stopRequested() const override { return false; }
+    bool retryRequested() const override { return false; }
 
     std::vector<CommandErrorInfo> shown;
-    bool stop = false;
-    bool retry = false;
 };
-
-using Lines = std::vector<std::string>;
 
 }  // namespace
 
 TEST(CheckCommandResult, OnlyExactSuccessPassesWithoutShowing) {
     app::MainState state;
-    ScriptedDialog dialog;
+    RecordingDialog dialog;
     EXPECT_TRUE(CheckCommandResult(state, 0x0001, 0x3B, dialog));
     EXPECT_TRUE(dialog.shown.empty());
     // Completed, but with a target status: still a failure.
@@ -44,47 +41,38 @@ TEST(CheckCommandResult, FillsTheRecordFromSelectedUnitSenseAndResult) {
     state.LastSense[12] = 0x80;
     state.LastSense[13] = 0x07;
     state.LastSense[7] = 0x0A;  // other bytes play no part
-    ScriptedDialog dialog;
+    RecordingDialog dialog;
     EXPECT_FALSE(CheckCommandResult(state, 0x1104, 0x3B, dialog));
     ASSERT_EQ(dialog.shown.size(), 1u);
     const CommandErrorInfo expected{2, 5, 0x3B, 0x25, 0x80, 0x07, 0x04, 0x11};
     EXPECT_EQ(dialog.shown[0], expected);
 }
 
-TEST(CommandAnswer, StopOutranksRetryNeitherMeansIgnore) {
-    ScriptedDialog dialog;
-    EXPECT_EQ(answerOf(dialog), CommandAnswer::Ignore);
-    dialog.retry = true;
-    EXPECT_EQ(answerOf(dialog), CommandAnswer::Retry);
-    dialog.stop = true;
-    EXPECT_EQ(answerOf(dialog), CommandAnswer::Stop);
-    dialog.retry = false;
-    EXPECT_EQ(answerOf(dialog), CommandAnswer::Stop);
-}
-
-TEST(CommandErrorLines, SenseRecordHasSixLines) {
-    EXPECT_EQ(
-        commandErrorLines({1, 3, 0x3B, 0x05, 0x24, 0x00, 0x04, 0x00}),
-        (Lines{"Host Adapter ID:1   Device ID:3", "Operate Code:3b", "Sense Key:5  Illegal request",
-               "ASC:24  ASCQ:0", "Invalid field in CDB", ""}));
-    // Flags in the sense byte: the key shows its low four bits, the message needs the whole byte.
-    EXPECT_EQ(commandErrorLines({0, 0, 0x3B, 0xE5, 0x80, 0x00, 0x04, 0x11}),
-              (Lines{"Host Adapter ID:0   Device ID:0", "Operate Code:3b",
-                     "Sense Key:5  Illegal request", "ASC:80  ASCQ:0", "", ""}));
-    EXPECT_EQ(commandErrorLines({12, 6, 0xE0, 0x0B, 0xFF, 0x80, 0x04, 0x00})[3], "ASC:ff  ASCQ:80");
-    EXPECT_EQ(commandErrorLines({12, 6, 0xE0, 0x0B, 0xFF, 0x80, 0x04, 0x00})[2],
-              "Sense Key:b  Aborted command");
-}
-
-TEST(CommandErrorLines, OtherRecordsHaveFiveLinesWithStatuses) {
-    EXPECT_EQ(commandErrorLines({255, 6, 0xE0, 0x05, 0x24, 0x00, 0x02, 0x11}),
-              (Lines{"Host Adapter ID:255   Device ID:6", "Operate Code:e0",
-                     "ASPI State:2    SCSI command has been aborted.",
-                     "Host adapter and target state:11    Selection time out.", ""}));
-    EXPECT_EQ(commandErrorLines({0, 0, 0x00, 0, 0, 0, 0x82, 0x00}),
-              (Lines{"Host Adapter ID:0   Device ID:0", "Operate Code:0", "ASPI State:82    ",
-                     "Host adapter and target state:0    ", ""}));
-    // Completed with CHECK CONDITION: a status line, no sense lines.
-    EXPECT_EQ(commandErrorLines({0, 2, 0x3B, 0x05, 0x24, 0x00, 0x01, 0x02})[2],
-              "ASPI State:1    SCSI request has completed without error.");
+TEST(CommandErrorLines, NumberFormsAndTexts) {
+    using Lines = std::vector<std::string>;
+    const struct {
+        CommandErrorInfo info;
+        Lines lines;
+    } cases[] = {
+        // Flags in the sense byte: the key shows its low four bits, the message needs the whole
+        // byte.
+        {{0, 0, 0x3B, 0xE5, 0x80, 0x00, 0x04, 0x11},
+         {"Host Adapter ID:0   Device ID:0", "Operate Code:3b", "Sense Key:5  Illegal request",
+          "ASC:80  ASCQ:0", "", ""}},
+        {{12, 6, 0xE0, 0x0B, 0xFF, 0x80, 0x04, 0x00},
+         {"Host Adapter ID:12   Device ID:6", "Operate Code:e0", "Sense Key:b  Aborted command",
+          "ASC:ff  ASCQ:80", "IAP over run", ""}},
+        {{255, 6, 0xE0, 0x05, 0x24, 0x00, 0x02, 0x11},
+         {"Host Adapter ID:255   Device ID:6", "Operate Code:e0",
+          "ASPI State:2    SCSI command has been aborted.",
+          "Host adapter and target state:11    Selection time out.", ""}},
+        // Completed with CHECK CONDITION: status lines, no sense lines.
+        {{0, 2, 0x00, 0x05, 0x24, 0x00, 0x01, 0x02},
+         {"Host Adapter ID:0   Device ID:2", "Operate Code:0",
+          "ASPI State:1    SCSI request has completed without error.",
+          "Host adapter and target state:2    ", ""}},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(commandErrorLines(c.info), c.lines);
+    }
 }

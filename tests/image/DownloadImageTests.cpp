@@ -4,13 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
-#include <random>
+#include <optional>
 
 #include "image/DownloadImage.h"
-#include "image/Edc.h"
-#include "image/PrepareDownloadImage.h"
 #include "image/SideFiles.h"
 #include "tests/image/ImageTestSupport.h"
 
@@ -18,16 +17,17 @@ using namespace image_test;
 
 namespace {
 
-Bytes zeros(std::size_t count) {
-    return Bytes(count, 0);
-}
-
 Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes &part : parts) {
         all.insert(all.end(), part.begin(), part.end());
     }
     return all;
+}
+
+std::string lowerCase(std::string text) {
+    std::ranges::transform(text, text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
 }
 
 std::uint32_t bigEndianAt(const std::vector<std::uint8_t> &bytes, std::size_t offset) {
@@ -40,37 +40,35 @@ void setModificationTime(const std::string &name, std::time_t when) {
     ASSERT_EQ(::utimensat(AT_FDCWD, name.c_str(), times, 0), 0);
 }
 
-class DownloadImage : public ImageDirTest {
-  protected:
-    bool prepare(const std::string &chosen) {
-        return image::prepareDownloadImage(chosen, image.data(), imageLength);
-    }
-    // Builds FW01.hex from the given lines and gives the data bytes of its image.
-    Bytes dataOf(std::initializer_list<std::string> lines) {
-        std::string text;
-        for (const std::string &line : lines) {
-            text += line + "\r\n";
-        }
-        writeFile("FW01.hex", text);
-        EXPECT_TRUE(prepare("FW01.hex"));
-        EXPECT_TRUE(host.boxes.empty());
-        return imageLength >= 50 ? dataBytes() : Bytes{};
-    }
-    void expectRefusedWithNothingBuilt(const std::string &message) {
-        expectRefusal(message);
-        EXPECT_EQ(readFile("FW01.bin"), "");
-        EXPECT_EQ(readFile("FW01.asc"), "");
-    }
-};
+// A local time with month 1 to 12 and weekday 0 (Sunday) to 6, for mktime or for formatting.
+std::tm calendarTime(int year, int month, int day, int hour, int minute, int second,
+                     int weekday = 0) {
+    std::tm time{};
+    time.tm_year = year - 1900;
+    time.tm_mon = month - 1;
+    time.tm_mday = day;
+    time.tm_hour = hour;
+    time.tm_min = minute;
+    time.tm_sec = second;
+    time.tm_wday = weekday;
+    time.tm_isdst = -1;
+    return time;
+}
+
+std::string timeText(const std::vector<std::uint8_t> &image) {
+    return reinterpret_cast<const char *>(image.data()) + 13;
+}
+
+using DownloadImage = ImageDirTest;
 
 }  // namespace
 
 TEST_F(DownloadImage, EmptyFileGivesHeaderAndZeroEdc) {
     writeFile("FW01.hex", "");
-    ASSERT_TRUE(prepare("FW01.hex"));
+    ASSERT_TRUE(prepare());
     EXPECT_EQ(imageLength, 50u);
-    const Bytes name = asBytes(std::string("FW01.hex") + std::string(5, '\0'));
-    EXPECT_EQ(Bytes(image.begin(), image.begin() + 13), name);
+    EXPECT_EQ(Bytes(image.begin(), image.begin() + 13),
+              asBytes(std::string("FW01.hex\0\0\0\0\0", 13)));
     EXPECT_EQ(image[13 + 24], 0);
     EXPECT_EQ(bigEndianAt(image, 38), 0u);
     EXPECT_EQ(bigEndianAt(image, 42), 0u);
@@ -79,90 +77,74 @@ TEST_F(DownloadImage, EmptyFileGivesHeaderAndZeroEdc) {
     EXPECT_TRUE(std::all_of(image.begin() + 50, image.end(), [](auto b) { return b == 0; }));
 }
 
-TEST_F(DownloadImage, OnlyNonDataRecordsGiveNoData) {
-    EXPECT_EQ(dataOf({record(0, 2, {0x10, 0x00}), record(0, 4, {0, 1}), kEndRecord}), Bytes{});
-    EXPECT_EQ(imageLength, 50u);
-}
-
 TEST_F(DownloadImage, RecordsArePlacedByTheirAddresses) {
-    // Contiguous from address 0: the data in file order, no zero bytes before it.
-    EXPECT_EQ(dataOf({dataRecord(0, range(16, 0)), dataRecord(16, range(16, 16)),
-                      dataRecord(32, range(16, 32)), kEndRecord}),
-              range(48));
-    // A first record at 0x0100 follows 0x0100 - 46 zero bytes.
-    EXPECT_EQ(dataOf({dataRecord(0x0100, range(4, 1))}), concat({zeros(210), range(4, 1)}));
-    // A record below the expected address is appended, not placed back.
-    EXPECT_EQ(dataOf({dataRecord(0x0100, range(4, 1)), dataRecord(0x0080, {0xAA, 0xBB})}),
-              concat({zeros(210), range(4, 1), {0xAA, 0xBB}}));
-    // A count-0 record at a higher address only fills the gap up to it.
-    EXPECT_EQ(dataOf({dataRecord(0, range(16)), dataRecord(0x20, {}), dataRecord(0x20, {7})}),
-              concat({range(16), zeros(16), {7}}));
-    // A record after the end-of-file record is still read.
-    EXPECT_EQ(dataOf({dataRecord(0, range(16)), kEndRecord, dataRecord(16, {9, 9})}),
-              concat({range(16), {9, 9}}));
+    const struct {
+        const char *what;
+        std::string hex;
+        Bytes data;
+    } cases[] = {
+        {"only non-data records give no data",
+         hexLines({record(0, 2, {0x10, 0x00}), record(0, 4, {0, 1}), kEndRecord}),
+         {}},
+        {"contiguous from address 0: the data in file order, no zero bytes before it",
+         hexLines({dataRecord(0, range(16, 0)), dataRecord(16, range(16, 16)),
+                   dataRecord(32, range(16, 32)), kEndRecord}),
+         range(48)},
+        {"a first record at 0x0100 follows 0x0100 - 46 zero bytes",
+         hexLines({dataRecord(0x0100, range(4, 1))}), concat({Bytes(210, 0), range(4, 1)})},
+        {"a record below the expected address is appended, not placed back",
+         hexLines({dataRecord(0x0100, range(4, 1)), dataRecord(0x0080, {0xAA, 0xBB})}),
+         concat({Bytes(210, 0), range(4, 1), {0xAA, 0xBB}})},
+        {"a count-0 record at a higher address only fills the gap up to it",
+         hexLines({dataRecord(0, range(16)), dataRecord(0x20, {}), dataRecord(0x20, {7})}),
+         concat({range(16), Bytes(16, 0), {7}})},
+        {"a record after the end-of-file record is still read",
+         hexLines({dataRecord(0, range(16)), kEndRecord, dataRecord(16, {9, 9})}),
+         concat({range(16), {9, 9}})},
+        {"lower-case hex digits read as upper-case ones",
+         lowerCase(hexLines({dataRecord(0x0123, range(16, 0xA5)), kEndRecord})),
+         concat({Bytes(0x0123 - 46, 0), range(16, 0xA5)})},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile("FW01.hex", c.hex);
+        ASSERT_TRUE(prepare());
+        EXPECT_TRUE(host.boxes.empty());
+        ASSERT_EQ(imageLength, 50 + c.data.size());
+        EXPECT_EQ(bigEndianAt(image, 42), c.data.size());
+        EXPECT_EQ(dataBytes(), c.data);
+    }
 }
 
 TEST_F(DownloadImage, HeaderDescribesTheFileAndEdcEndsTheImage) {
-    const std::string digits = "123456789";
-    const Bytes data = dataOf({dataRecord(0, asBytes(digits)), kEndRecord});
-    EXPECT_EQ(data, asBytes(digits));
-    EXPECT_EQ(imageLength, 59u);
+    writeFile("FW01.hex", hexLines({dataRecord(0, asBytes("123456789")), kEndRecord}));
+    ASSERT_TRUE(prepare());
+    ASSERT_EQ(dataBytes(), asBytes("123456789"));
     struct stat entry {};
     ASSERT_EQ(::stat("FW01.hex", &entry), 0);
     EXPECT_EQ(bigEndianAt(image, 38), static_cast<std::uint32_t>(entry.st_size));
-    EXPECT_EQ(bigEndianAt(image, 42), 9u);
     EXPECT_EQ(Bytes(image.begin() + 55, image.begin() + 59), (Bytes{0xC4, 0xED, 0xC2, 0x6E}));
     EXPECT_EQ(image[59], 0) << "the spare byte after the EDC";
 }
 
-TEST_F(DownloadImage, LowerCaseDigitsGiveTheSameImage) {
-    const std::string upper = dataRecord(0x0123, range(16, 0xA5)) + "\n" + kEndRecord + "\n";
-    std::string lower = upper;
-    for (char &c : lower) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    ASSERT_NE(upper, lower);
-    writeFile("FW01.hex", upper);
-    setModificationTime("FW01.hex", 900000000);
-    ASSERT_TRUE(prepare("FW01.hex"));
-    const Bytes fromUpper = imageBytes();
-    writeFile("FW01.hex", lower);
-    setModificationTime("FW01.hex", 900000000);
-    ASSERT_TRUE(prepare("FW01.hex"));
-    EXPECT_EQ(imageBytes(), fromUpper);
-}
-
 TEST_F(DownloadImage, TimeTextIsTheLocalLastWriteTime) {
     // Five hours east of UTC, so a text in UTC would read 02:08:09.
-    const char *previousZone = std::getenv("TZ");
-    const std::string savedZone = previousZone != nullptr ? previousZone : "";
+    const char *zone = std::getenv("TZ");
+    const std::optional<std::string> savedZone =
+        zone ? std::optional<std::string>(zone) : std::nullopt;
     ::setenv("TZ", "XYZ-5", 1);
     ::tzset();
-    std::tm local{};
-    local.tm_year = 99;
-    local.tm_mon = 4;
-    local.tm_mday = 4;
-    local.tm_hour = 7;
-    local.tm_min = 8;
-    local.tm_sec = 9;
-    local.tm_isdst = -1;
+    std::tm local = calendarTime(1999, 5, 4, 7, 8, 9);
     writeFile("FW01.hex", "");
     setModificationTime("FW01.hex", std::mktime(&local));
-    ASSERT_TRUE(prepare("FW01.hex"));
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(image.data()) + 13),
-              "Tue May 04 07:08:09 1999");
-    previousZone != nullptr ? ::setenv("TZ", savedZone.c_str(), 1) : ::unsetenv("TZ");
+    const bool built = prepare();
+    savedZone ? ::setenv("TZ", savedZone->c_str(), 1) : ::unsetenv("TZ");
     ::tzset();
+    ASSERT_TRUE(built);
+    EXPECT_EQ(timeText(image), "Tue May 04 07:08:09 1999");
 
-    std::tm other{};
-    other.tm_year = 98;
-    other.tm_mon = 11;
-    other.tm_mday = 4;
-    other.tm_wday = 5;
-    other.tm_hour = 18;
-    other.tm_min = 55;
-    other.tm_sec = 6;
-    EXPECT_EQ(image::formatHexFileTime(other), "Fri Dec 04 18:55:06 1998");
+    EXPECT_EQ(image::formatHexFileTime(calendarTime(1998, 12, 4, 18, 55, 6, 5)),
+              "Fri Dec 04 18:55:06 1998");
 }
 
 TEST_F(DownloadImage, TraceWritesADotPer4096DataBytes) {
@@ -172,72 +154,53 @@ TEST_F(DownloadImage, TraceWritesADotPer4096DataBytes) {
     }
     writeFile("FW01.hex", text);
     ::testing::internal::CaptureStdout();
-    ASSERT_TRUE(prepare("FW01.hex"));
+    ASSERT_TRUE(prepare());
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "..");
 }
 
 TEST_F(DownloadImage, LongHexNameIsCutToTwelveCharactersInTheHeader) {
     writeFile("ABCDEFGHI.hex", kEndRecord);
     ASSERT_TRUE(prepare("ABCDEFGHI.HEX"));
-    EXPECT_EQ(Bytes(image.begin(), image.begin() + 13),
-              asBytes(std::string("ABCDEFGHI.he") + '\0'));
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(image.data()) + 13).size(), 24u)
-        << "the time text follows the name field untouched";
+    EXPECT_EQ(Bytes(image.begin(), image.begin() + 13), asBytes(std::string("ABCDEFGHI.he\0", 13)));
+    EXPECT_EQ(timeText(image).size(), 24u) << "the time text follows the name field untouched";
 }
 
 TEST_F(DownloadImage, BadRecordRefusesTheFileWithNothingBuilt) {
-    writeFile("FW01.hex", dataRecord(0, range(16)) + "\n" + dataRecord(16, range(16)) + "\n" +
-                              ":10002000000102030405060708090A0B0C0D0E0F00\n" + kEndRecord);
+    writeFile("FW01.hex", hexLines({dataRecord(0, range(16)), dataRecord(16, range(16)),
+                                    ":10002000000102030405060708090A0B0C0D0E0F00", kEndRecord}));
     ::testing::internal::CaptureStdout();
-    EXPECT_FALSE(prepare("FW01.hex"));
+    EXPECT_FALSE(prepare());
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << "no EDC was computed";
-    expectRefusedWithNothingBuilt("Bad record in line 3 of the .HEX file: its checksum is wrong !");
+    expectRefusal("Bad record in line 3 of the .HEX file: its checksum is wrong !");
+    EXPECT_EQ(readFile("FW01.bin"), "");
+    EXPECT_EQ(readFile("FW01.asc"), "");
 }
 
-TEST_F(DownloadImage, MatchesObjcopyBothWays) {
-    // Random bytes over several 64 KiB segments, made into HEX by objcopy, come back unchanged.
-    std::mt19937 random(1999);
-    std::string bytes(200000, '\0');
-    for (char &c : bytes) {
-        c = static_cast<char>(random());
-    }
-    writeFile("random.raw", bytes);
-    ASSERT_EQ(std::system("objcopy -I binary -O ihex random.raw FW01.hex"), 0);
-    ASSERT_TRUE(prepare("FW01.hex"));
-    EXPECT_EQ(dataBytes(), asBytes(bytes));
-
-    // A file with gaps upward from address 0: the data equals objcopy's binary conversion.
-    writeFile("FW01.hex", dataRecord(0, range(16)) + "\n" + dataRecord(0x40, range(3)) + "\n" +
-                              dataRecord(0x1000, range(20, 9)) + "\n" + kEndRecord + "\n");
+TEST_F(DownloadImage, FileWithGapsMatchesObjcopysBinaryConversion) {
+    writeFile("FW01.hex", hexLines({dataRecord(0, range(16)), dataRecord(0x40, range(3)),
+                                    dataRecord(0x1000, range(20, 9)), kEndRecord}));
     ASSERT_EQ(std::system("objcopy -I ihex -O binary FW01.hex objcopy.raw"), 0);
-    ASSERT_TRUE(prepare("FW01.hex"));
+    ASSERT_TRUE(prepare());
     EXPECT_EQ(dataBytes(), asBytes(readFile("objcopy.raw")));
 }
 
 TEST_F(DownloadImage, FullCapacityIsAcceptedAndOneByteMoreRefused) {
-    std::mt19937 random(2);
-    std::string bytes(aspi::kImageCapacity - 50, '\0');
-    for (char &c : bytes) {
-        c = static_cast<char>(random());
-    }
+    // Random bytes over 22 segments of 64 KiB, made into HEX by objcopy, come back unchanged.
+    const std::string bytes = randomBytes(aspi::kImageCapacity - 50, 2);
     writeFile("full.raw", bytes);
     ASSERT_EQ(std::system("objcopy -I binary -O ihex full.raw FW01.hex"), 0);
-    ASSERT_TRUE(prepare("FW01.hex"));
+    ASSERT_TRUE(prepare());
     EXPECT_EQ(imageLength, aspi::kImageCapacity);
     EXPECT_EQ(image[aspi::kImageCapacity], 0) << "the spare byte";
     EXPECT_EQ(dataBytes(), asBytes(bytes));
-    EXPECT_EQ(asBytes(readFile("FW01.bin").substr(4)), imageBytes());
+    EXPECT_EQ(asBytes(readFile("FW01.bin")), concat({{0x00, 0x00, 0x16, 0x00}, imageBytes()}));
     EXPECT_EQ(readFile("FW01.asc"), image::formatAscDump(image.data(), imageLength))
         << "the dump written in parts equals the dump made at once";
 
     writeFile("full.raw", bytes + "!");
     ASSERT_EQ(std::system("objcopy -I binary -O ihex full.raw FW01.hex"), 0);
-    EXPECT_FALSE(prepare("FW01.hex"));
-    EXPECT_EQ(onlyBox().text.rfind(
-                  "The data of the .HEX file does not fit into the download image (line ", 0),
-              0u);
-    EXPECT_EQ(imageLength, 0u);
-    EXPECT_TRUE(imageAllZero());
+    EXPECT_FALSE(prepare());
+    expectRefusal("The data of the .HEX file does not fit into the download image (line ", true);
 }
 
 TEST_F(DownloadImage, GapsBeyondTheCapacityAreRefused) {
@@ -248,7 +211,8 @@ TEST_F(DownloadImage, GapsBeyondTheCapacityAreRefused) {
         text += dataRecord(0xFFFF, {1}) + "\n" + dataRecord(0xFFFF, {}) + "\n";
     }
     writeFile("FW01.hex", text);
-    EXPECT_FALSE(prepare("FW01.hex"));
-    expectRefusedWithNothingBuilt(
-        "The data of the .HEX file does not fit into the download image (line 42) !");
+    EXPECT_FALSE(prepare());
+    expectRefusal("The data of the .HEX file does not fit into the download image (line 42) !");
+    EXPECT_EQ(readFile("FW01.bin"), "");
+    EXPECT_EQ(readFile("FW01.asc"), "");
 }

@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "image/Edc.h"
+#include "tests/image/ImageTestSupport.h"
 
 namespace {
 
@@ -26,23 +26,19 @@ std::string traceOf(std::size_t length) {
 }  // namespace
 
 TEST(Edc, KnownValues) {
-    const std::string digits = "123456789";
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(digits.data());
-    EXPECT_EQ(image::ComputeEdc(bytes, digits.size(), nullptr), 0x6EC2EDC4u);
-    EXPECT_EQ(image::computeEdcBitwise(bytes, digits.size()), 0x6EC2EDC4u);
-    EXPECT_EQ(image::ComputeEdc(bytes, 0, nullptr), 0u);
+    const auto *digits = reinterpret_cast<const std::uint8_t *>("123456789");
+    EXPECT_EQ(image::ComputeEdc(digits, 9, nullptr), 0x6EC2EDC4u);
+    EXPECT_EQ(image::computeEdcBitwise(digits, 9), 0x6EC2EDC4u);
+    EXPECT_EQ(image::ComputeEdc(digits, 0, nullptr), 0u);
 }
 
 TEST(Edc, TableFormMatchesTheBitwiseReferenceForEveryLengthAndOffset) {
-    std::mt19937 random(7);
-    std::vector<std::uint8_t> data(9003);
-    for (auto &b : data) {
-        b = static_cast<std::uint8_t>(random());
-    }
+    const std::string data = image_test::randomBytes(9003, 7);
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.data());
     for (std::size_t length : {1u, 15u, 16u, 17u, 31u, 33u, 4095u, 4096u, 4097u, 8999u}) {
         for (std::size_t offset : {0u, 1u, 3u}) {
-            EXPECT_EQ(image::ComputeEdc(data.data() + offset, length, nullptr),
-                      image::computeEdcBitwise(data.data() + offset, length))
+            EXPECT_EQ(image::ComputeEdc(bytes + offset, length, nullptr),
+                      image::computeEdcBitwise(bytes + offset, length))
                 << "length " << length << " offset " << offset;
         }
     }

@@ -62,10 +62,11 @@ TEST(HexReader, EachBadRecordIsRefusedNamingItsLine) {
         {":" + std::string(99, '0'), "it is longer than 99 characters"},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.record);
         const ReadOutcome outcome =
             readText(good + "\r\n\r\n" + good + "\n" + c.record + "\n" + kEndRecord + "\n");
-        EXPECT_FALSE(outcome.accepted) << c.record;
-        EXPECT_EQ(outcome.refusal, badLine(4, c.reason)) << c.record;
+        EXPECT_FALSE(outcome.accepted);
+        EXPECT_EQ(outcome.refusal, badLine(4, c.reason));
     }
 }
 

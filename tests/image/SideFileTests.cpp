@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "image/FileNames.h"
-#include "image/PrepareDownloadImage.h"
 #include "image/SideFiles.h"
 #include "tests/image/ImageTestSupport.h"
 
@@ -12,44 +11,29 @@ using namespace image_test;
 
 namespace {
 
-class SideFiles : public ImageDirTest {
-  protected:
-    bool prepare(const std::string &chosen = "FW01.hex") {
-        return image::prepareDownloadImage(chosen, image.data(), imageLength);
-    }
-};
-
-std::string fullLine(const Bytes &bytes, const std::string &characters) {
-    std::string line;
-    char field[8];
-    for (std::size_t i = 0; i < 16; ++i) {
-        std::snprintf(field, sizeof field,
-                      i == 7    ? "%02X   "
-                      : i == 15 ? "%02X    "
-                                : "%02X ",
-                      bytes[i]);
-        line += field;
-    }
-    return line + characters + "\n";
-}
+using SideFiles = ImageDirTest;
 
 }  // namespace
 
 TEST(FileNames, BaseNameIsCutAtTheFirstDot) {
     testing_support::TestHost host;
-    image::UpdateFileNames names;
-    ASSERT_TRUE(image::DeriveFileNames("FW01.HEX", names));
-    EXPECT_EQ(names.HexName, "FW01.hex");
-    EXPECT_EQ(names.BinName, "FW01.bin");
-    EXPECT_EQ(names.AscName, "FW01.asc");
-    ASSERT_TRUE(image::DeriveFileNames("fw.old.hex", names));
-    EXPECT_EQ(names.HexName, "fw.hex");
-    ASSERT_TRUE(image::DeriveFileNames("WOL123", names));
-    EXPECT_EQ(names.HexName, "WOL123.hex");
-    EXPECT_EQ(names.BinName, "WOL123.bin");
-    EXPECT_EQ(names.AscName, "WOL123.asc");
-    ASSERT_TRUE(image::DeriveFileNames("ABCDEFGHIJKLMNO.hex", names));
-    EXPECT_EQ(names.HexName, "ABCDEFGHIJKLMNO.hex");
+    const struct {
+        const char *chosen, *hex, *bin, *asc;
+    } cases[] = {
+        {"FW01.HEX", "FW01.hex", "FW01.bin", "FW01.asc"},
+        {"fw.old.hex", "fw.hex", "fw.bin", "fw.asc"},
+        {"WOL123", "WOL123.hex", "WOL123.bin", "WOL123.asc"},
+        {"ABCDEFGHIJKLMNO.hex", "ABCDEFGHIJKLMNO.hex", "ABCDEFGHIJKLMNO.bin",
+         "ABCDEFGHIJKLMNO.asc"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.chosen);
+        image::UpdateFileNames names;
+        ASSERT_TRUE(image::DeriveFileNames(c.chosen, names));
+        EXPECT_EQ(names.HexName, c.hex);
+        EXPECT_EQ(names.BinName, c.bin);
+        EXPECT_EQ(names.AscName, c.asc);
+    }
     EXPECT_TRUE(host.boxes.empty());
 }
 
@@ -61,13 +45,17 @@ TEST_F(SideFiles, LongBaseNameIsRefused) {
     EXPECT_FALSE(std::filesystem::exists("ABCDEFGHIJKLMNOP.bin"));
 }
 
-TEST_F(SideFiles, EmptyImageGivesBinAndAscOfTheRightSize) {
+TEST_F(SideFiles, EmptyImageReplacesBothFilesWith54And216Bytes) {
     writeFile("FW01.hex", "");
+    writeFile("FW01.bin", std::string(5000, 'x'));
+    writeFile("FW01.asc", std::string(5000, 'x'));
     ASSERT_TRUE(prepare());
+    EXPECT_TRUE(host.boxes.empty());
     const std::string bin = readFile("FW01.bin");
     ASSERT_EQ(bin.size(), 54u);
     EXPECT_EQ(bin.substr(0, 4), std::string("\x32\0\0\0", 4));
     EXPECT_EQ(asBytes(bin.substr(4)), imageBytes());
+    // Three full lines and a last one of two hex fields.
     const std::string asc = readFile("FW01.asc");
     ASSERT_EQ(asc.size(), 216u);
     EXPECT_EQ(asc, image::formatAscDump(image.data(), imageLength));
@@ -79,17 +67,16 @@ TEST(AscDump, LineLayoutAndCharacterColumn) {
     // 0x0A and 0x13 show as "."; 0x0D, 0x00 and all else are written raw.
     const Bytes line = {0x0A, 0x13, 0x0D, 0x00, 'A',  'b',  0xFF, 0x20,
                         0x09, 0x7F, 0x80, 0x31, 0x12, 0x14, 0x1A, 0x0B};
-    const std::string characters("..\r\0Ab\xFF \t\x7F\x80\x31\x12\x14\x1A\x0B", 16);
+    const std::string full = "0A 13 0D 00 41 62 FF 20   09 7F 80 31 12 14 1A 0B    " +
+                             std::string("..\r\0Ab\xFF \t\x7F\x80\x31\x12\x14\x1A\x0B\n", 17);
     Bytes image = line;
     image.insert(image.end(), line.begin(), line.end());
-    EXPECT_EQ(image::formatAscDump(image.data(), 32),
-              fullLine(line, characters) + fullLine(line, characters));
-    // A partial last line holds only its hex fields; from 8 bytes on with the wider separator.
-    EXPECT_EQ(image::formatAscDump(image.data(), 18), fullLine(line, characters) + "0A 13 ");
-    EXPECT_EQ(image::formatAscDump(image.data(), 24),
-              fullLine(line, characters) + "0A 13 0D 00 41 62 FF 20   ");
-    EXPECT_EQ(image::formatAscDump(image.data(), 16), fullLine(line, characters));
     EXPECT_EQ(image::formatAscDump(image.data(), 0), "");
+    EXPECT_EQ(image::formatAscDump(image.data(), 16), full);
+    EXPECT_EQ(image::formatAscDump(image.data(), 32), full + full);
+    // A partial last line holds only its hex fields; from 8 bytes on with the wider separator.
+    EXPECT_EQ(image::formatAscDump(image.data(), 18), full + "0A 13 ");
+    EXPECT_EQ(image::formatAscDump(image.data(), 24), full + "0A 13 0D 00 41 62 FF 20   ");
 }
 
 TEST_F(SideFiles, ImageOfWholeLinesEndsTheAscWithALineFeed) {
@@ -102,16 +89,6 @@ TEST_F(SideFiles, ImageOfWholeLinesEndsTheAscWithALineFeed) {
     EXPECT_EQ(asc.back(), '\n');
     EXPECT_EQ(asc, image::formatAscDump(image.data(), imageLength));
     EXPECT_EQ(readFile("FW01.bin").substr(0, 4), std::string("\x40\0\0\0", 4));
-}
-
-TEST_F(SideFiles, ExistingSideFilesAreReplaced) {
-    writeFile("FW01.hex", "");
-    writeFile("FW01.bin", std::string(5000, 'x'));
-    writeFile("FW01.asc", std::string(5000, 'x'));
-    ASSERT_TRUE(prepare());
-    EXPECT_EQ(readFile("FW01.bin").size(), 54u);
-    EXPECT_EQ(readFile("FW01.asc").size(), 216u);
-    EXPECT_TRUE(host.boxes.empty());
 }
 
 TEST_F(SideFiles, ChosenUpperCaseNameOpensTheExistingFile) {
