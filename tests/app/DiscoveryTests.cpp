@@ -104,17 +104,6 @@ TEST_F(Discovery, EveryUnitIsListedAsItReportsItself) {
     EXPECT_EQ(bench.logLinesWith("GET_DEV_TYPE ha=0 target=3 lun=0 -> status=0x01").size(), 1u);
 }
 
-TEST_F(Discovery, NoAdapterAnsweringGivesAnEmptyList) {
-    bindAndScan(
-        "adapter 0 id 7 fails\n"
-        "adapter 1 id 7 answers 0\n"
-        "unit 0 2 vendor \"VEK\"\n"
-        "unit 1 2 vendor \"VEK\"\n");
-    EXPECT_TRUE(list.lines.empty());
-    EXPECT_EQ(state.AdapterCount, 2);
-    EXPECT_TRUE(bench.logLinesWith("EXEC").empty()) << "no unit of a silent adapter is asked";
-}
-
 TEST_F(Discovery, ARescanAppendsTheUnitsAgainAndFlagsFollowTheVariant) {
     bindAndScan(
         "adapter 0 id 7\n"
@@ -183,15 +172,6 @@ TEST_F(Discovery, AtMostThreeAdaptersAreScanned) {
     EXPECT_EQ(addresses(), Lines{"2:7:6"});
     EXPECT_TRUE(bench.logLinesWith("ha=3").empty());
     EXPECT_TRUE(bench.logLinesWith("ha=4").empty());
-}
-
-TEST_F(Discovery, ABadBusFileLeavesNoAdapter) {
-    testing::internal::CaptureStderr();
-    bindAndScan("adapter 0 id 7\nunit 0 2 vendor VEK\n");
-    const std::string message = testing::internal::GetCapturedStderr();
-    EXPECT_NE(message.find("line 2"), std::string::npos) << message;
-    EXPECT_EQ(state.aspi.AspiSupport(), 0x0100);
-    EXPECT_TRUE(list.lines.empty());
 }
 
 TEST(DecodeUnitLine, ReadsTheColonSeparatedAddress) {

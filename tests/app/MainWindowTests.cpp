@@ -159,10 +159,16 @@ TEST_F(MainWindow, BuiltInBusListsItsThreeUnits) {
 TEST(UnitListWindow, NoAdapterAnsweringGivesAnEmptyListAndADisabledUpdate) {
     TestHost host;
     testing_support::SimBench bench;
-    bench.useBus("adapter 0 id 7 fails\nunit 0 2 vendor \"VEK\"\n");
+    bench.useBus(
+        "adapter 0 id 7 fails\n"
+        "adapter 1 id 7 answers 0\n"
+        "unit 0 2 vendor \"VEK\"\n"
+        "unit 1 2 vendor \"VEK\"\n");
     TMainForm form;
+    EXPECT_EQ(form.state.AdapterCount, 2);
     EXPECT_EQ(form.DrivesList->count(), 0);
     EXPECT_FALSE(form.Update->isEnabled());
+    EXPECT_TRUE(bench.logLinesWith("EXEC").empty()) << "no unit of a silent adapter is asked";
     EXPECT_TRUE(host.boxes.empty()) << "discovery reports nothing";
 }
 
