@@ -3,26 +3,17 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QFontInfo>
 
 #include "app/AppTitle.h"
 #include "app/Application.h"
 #include "app/DownloadMain.h"
-#include "dialogs/AboutDialogForm.h"
+#include "app/WindowSetup.h"
 #include "tests/support/GuiSupport.h"
+#include "tests/support/SimBench.h"
 #include "tests/support/TestHost.h"
 
 using testing_support::ProcessExit;
 using testing_support::TestHost;
-
-namespace {
-
-void expectGeometry(const QWidget *widget, int left, int top, int width, int height) {
-    ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget->geometry(), QRect(left, top, width, height)) << widget->objectName().data();
-}
-
-}  // namespace
 
 class MainWindow : public ::testing::Test {
   protected:
@@ -30,7 +21,7 @@ class MainWindow : public ::testing::Test {
     TMainForm form;
 };
 
-TEST_F(MainWindow, WindowPropertiesAndButtonBar) {
+TEST_F(MainWindow, WindowAndEveryControl) {
     EXPECT_EQ(form.windowTitle(), QStringLiteral("  CD-R/RW Firmware Update"));
     EXPECT_EQ(form.size(), QSize(419, 209));
     EXPECT_EQ(form.minimumSize(), form.maximumSize()) << "fixed size";
@@ -40,73 +31,54 @@ TEST_F(MainWindow, WindowPropertiesAndButtonBar) {
     EXPECT_EQ(form.font().pointSize(), 8);
     EXPECT_EQ(form.font().family(), QStringLiteral("MS Sans Serif"));
 
-    expectGeometry(form.Panel2, -5, 5, 471, 31);
-    expectGeometry(form.Update, 30, 3, 81, 25);
-    expectGeometry(form.About, 231, 3, 75, 25);
-    expectGeometry(form.Close, 313, 3, 75, 25);
-    EXPECT_EQ(form.Update->text(), QStringLiteral("Update"));
-    EXPECT_EQ(form.About->text(), QStringLiteral("About ..."));
-    EXPECT_EQ(form.Close->text(), QStringLiteral("Quit"));
+    testing_support::expectControls({
+        {form.Panel2, {-5, 5, 471, 31}},
+        {form.Update, {30, 3, 81, 25}, "Update"},
+        {form.About, {231, 3, 75, 25}, "About ..."},
+        {form.Close, {313, 3, 75, 25}, "Quit"},
+        {form.Panel1, {-5, 40, 471, 241}},
+        {form.GroupBox1, {9, 10, 397, 123}, " CD_R/RW Unit List "},
+        {form.Panel3, {2, 20, 394, 18}},
+        {form.Label3, {5, 3, 46, 13}, "SCSI ID"},
+        {form.Label4, {70, 3, 41, 13}, "Vendor"},
+        {form.Product, {140, 3, 45, 13}, "Product"},
+        {form.Label5, {240, 3, 43, 13}, "Version"},
+        {form.Label6, {310, 3, 28, 13}, "Date"},
+        {form.DrivesList, {3, 37, 391, 83}},
+        {form.Label2, {25, 145, 58, 13}, "BUS Type"},
+        {form.BUS, {90, 142, 101, 21}},
+        {form.CreatEDC, {280, 145, 101, 17}, " Create  EDC"},
+        // Outside the client area.
+        {form.GroupBox2, {15, 175, 386, 45}, " Down Load "},
+        {form.ProgressBar1, {10, 20, 366, 15}},
+        {form.RadioGroup, {16, 288, 369, 105}, "The downloded file's type"},
+    });
+    EXPECT_GT(form.GroupBox2->mapTo(&form, QPoint(0, 0)).y(), 209) << "below the client area";
+
     for (QAbstractButton *button :
-         {static_cast<QAbstractButton *>(form.Update), static_cast<QAbstractButton *>(form.About),
-          static_cast<QAbstractButton *>(form.Close)}) {
+         std::initializer_list<QAbstractButton *>{form.Update, form.About, form.Close}) {
         EXPECT_EQ(button->iconSize(), QSize(16, 16));
         const QImage normal = button->icon().pixmap(16, 16, QIcon::Normal).toImage();
-        const QImage disabled = button->icon().pixmap(16, 16, QIcon::Disabled).toImage();
         EXPECT_FALSE(normal.isNull());
-        EXPECT_NE(normal, disabled) << "greyed picture for the disabled state";
+        EXPECT_NE(normal, button->icon().pixmap(16, 16, QIcon::Disabled).toImage())
+            << "greyed picture for the disabled state";
     }
-}
-
-TEST_F(MainWindow, UnitListAndOptionsRow) {
-    expectGeometry(form.Panel1, -5, 40, 471, 241);
-    expectGeometry(form.GroupBox1, 9, 10, 397, 123);
-    EXPECT_EQ(form.GroupBox1->title(), QStringLiteral(" CD_R/RW Unit List "));
-    expectGeometry(form.Panel3, 2, 20, 394, 18);
-    expectGeometry(form.Label3, 5, 3, 46, 13);
-    expectGeometry(form.Label4, 70, 3, 41, 13);
-    expectGeometry(form.Product, 140, 3, 45, 13);
-    expectGeometry(form.Label5, 240, 3, 43, 13);
-    expectGeometry(form.Label6, 310, 3, 28, 13);
-    EXPECT_EQ(form.Label3->text(), QStringLiteral("SCSI ID"));
-    EXPECT_EQ(form.Label4->text(), QStringLiteral("Vendor"));
-    EXPECT_EQ(form.Product->text(), QStringLiteral("Product"));
-    EXPECT_EQ(form.Label5->text(), QStringLiteral("Version"));
-    EXPECT_EQ(form.Label6->text(), QStringLiteral("Date"));
-    expectGeometry(form.DrivesList, 3, 37, 391, 83);
     EXPECT_EQ(form.DrivesList->selectionMode(), QAbstractItemView::SingleSelection);
-
-    expectGeometry(form.Label2, 25, 145, 58, 13);
-    EXPECT_EQ(form.Label2->text(), QStringLiteral("BUS Type"));
-    expectGeometry(form.BUS, 90, 142, 101, 21);
     EXPECT_FALSE(form.BUS->isEditable()) << "a bus is always selected";
     ASSERT_EQ(form.BUS->count(), 2);
     EXPECT_EQ(form.BUS->itemText(0), QStringLiteral("SCSI"));
     EXPECT_EQ(form.BUS->itemText(1), QStringLiteral("ATAPI"));
     EXPECT_EQ(form.BUS->currentText(), QStringLiteral("ATAPI")) << "ATAPI after start-up";
-    expectGeometry(form.CreatEDC, 280, 145, 101, 17);
-    EXPECT_EQ(form.CreatEDC->text(), QStringLiteral(" Create  EDC"));
     EXPECT_TRUE(form.CreatEDC->isChecked());
-}
-
-TEST_F(MainWindow, ControlsOutsideTheClientArea) {
-    expectGeometry(form.GroupBox2, 15, 175, 386, 45);
-    EXPECT_EQ(form.GroupBox2->title(), QStringLiteral(" Down Load "));
-    expectGeometry(form.ProgressBar1, 10, 20, 366, 15);
     EXPECT_EQ(form.ProgressBar1->minimum(), 0);
     EXPECT_EQ(form.ProgressBar1->maximum(), 100);
-    // The group starts below the client area's bottom edge.
-    EXPECT_GT(form.GroupBox2->mapTo(&form, QPoint(0, 0)).y(), 209);
 
-    expectGeometry(form.RadioGroup, 16, 288, 369, 105);
-    EXPECT_EQ(form.RadioGroup->title(), QStringLiteral("The downloded file's type"));
     const char *items[] = {"For VEK", "For WOL", "For YEB", "For DUQ",
                            "For LIX", "For HUP", "For BEZ"};
     for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(form.RadioItems[i]->text(), QString::fromLatin1(items[i]));
     }
     EXPECT_EQ(form.firmwareVariant(), 4);
-
     const std::pair<QCheckBox *, const char *> boxes[] = {
         {form.ChkB_YEB, "For YEB"}, {form.ChkB_VEK, "For VEK"}, {form.ChkB_DUQ, "For DUQ"},
         {form.ChkB_BEZ, "For BEZ"}, {form.ChkB_HUP, "For HUP"}, {form.ChkB_WOL, "For WOL"},
@@ -161,38 +133,72 @@ TEST_F(MainWindow, QuitEndsWithStatusZero) {
     EXPECT_TRUE(host.boxes.empty()) << "no question is asked";
 }
 
-TEST_F(MainWindow, AboutShowsTheVariantTitle) {
-    TAboutDialog about;
-    form.attachWindows({&about, nullptr, nullptr, nullptr, nullptr});
-    testing_support::whenModalShown([](QWidget *dialog) { dialog->close(); });
-    form.AboutClick();
-    EXPECT_EQ(about.Label1->text(), QStringLiteral("VEK CD-R/RW Firmware Update V1.1"));
-}
-
 TEST_F(MainWindow, BuiltInBusListsItsThreeUnits) {
-    ASSERT_EQ(form.DrivesList->count(), 3);
     const std::string gap9(9, ' ');
     const std::string gap7(7, ' ');
     const std::string gap5(5, ' ');
-    EXPECT_EQ(form.DrivesList->item(0)->text().toStdString(),
-              "0:7:2" + gap9 + "VEK     " + gap7 + "CDRW 8432       " + gap5 + "1.10");
-    EXPECT_EQ(form.DrivesList->item(1)->text().toStdString(),
-              "0:7:4" + gap9 + "ZAV     " + gap7 + "CD-RW ZR-1210   " + gap5 + "2.03");
-    EXPECT_EQ(form.DrivesList->item(2)->text().toStdString(),
-              "1:7:0" + gap9 + "VEK     " + gap7 + "CDRW 4824 A     " + gap5 + "1.32");
+    const std::string lines[] = {
+        "0:7:2" + gap9 + "VEK     " + gap7 + "CDRW 8432       " + gap5 + "1.10",
+        "0:7:4" + gap9 + "ZAV     " + gap7 + "CD-RW ZR-1210   " + gap5 + "2.03",
+        "1:7:0" + gap9 + "VEK     " + gap7 + "CDRW 4824 A     " + gap5 + "1.32"};
+    ASSERT_EQ(form.DrivesList->count(), 3);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(form.DrivesList->item(row)->text().toStdString(), lines[row]);
+    }
     // The default variant takes the VEK units.
     EXPECT_EQ(form.state.units.Eligible[0 * 7 + 2], 1);
     EXPECT_EQ(form.state.units.Eligible[0 * 7 + 4], 0);
     EXPECT_EQ(form.state.units.Eligible[1 * 7 + 0], 1);
     form.show();
     testing_support::pumpEvents();
+    testing_support::saveFramedScreenshot(form, QStringLiteral("MainForm"));
     testing_support::saveFramedScreenshot(form, QStringLiteral("MainFormUnits"));
 }
 
-TEST_F(MainWindow, Screenshot) {
-    form.show();
-    testing_support::pumpEvents();
-    testing_support::saveFramedScreenshot(form, QStringLiteral("MainForm"));
+// The unit list on buses of the test's own.
+TEST(UnitListWindow, NoAdapterAnsweringGivesAnEmptyListAndADisabledUpdate) {
+    TestHost host;
+    testing_support::SimBench bench;
+    bench.useBus(
+        "adapter 0 id 7 fails\n"
+        "adapter 1 id 7 answers 0\n"
+        "unit 0 2 vendor \"VEK\"\n"
+        "unit 1 2 vendor \"VEK\"\n");
+    TMainForm form;
+    EXPECT_EQ(form.state.AdapterCount, 2);
+    EXPECT_EQ(form.DrivesList->count(), 0);
+    EXPECT_FALSE(form.Update->isEnabled());
+    EXPECT_TRUE(bench.logLinesWith("EXEC").empty()) << "no unit of a silent adapter is asked";
+    EXPECT_TRUE(host.boxes.empty()) << "discovery reports nothing";
+}
+
+TEST(UnitListWindow, AVariantChangeListsEveryUnitAgainAndLeavesSelectionAndUpdate) {
+    TestHost host;
+    testing_support::SimBench bench;
+    bench.useBus(
+        "adapter 0 id 7\n"
+        "unit 0 2 vendor \"VEK     \" product \"ONE\" revision \"1.00\"\n"
+        "unit 0 4 vendor \"ZAV     \" product \"TWO\" revision \"2.00\"\n");
+    TMainForm form;
+    ASSERT_EQ(form.DrivesList->count(), 2);
+    form.DrivesList->setCurrentRow(1);
+
+    form.RadioItems[5]->click();  // "For HUP": ZAV units
+    const auto line = [&form](int row) {
+        return app::ansiBytes(form.DrivesList->item(row)->text());
+    };
+    ASSERT_EQ(form.DrivesList->count(), 4);
+    EXPECT_EQ(line(2), line(0));
+    EXPECT_EQ(line(3), line(1));
+    EXPECT_EQ(form.DrivesList->currentRow(), 1);
+    EXPECT_TRUE(form.Update->isEnabled());
+    EXPECT_EQ(form.state.units.Eligible[2], 0);
+    EXPECT_EQ(form.state.units.Eligible[4], 1);
+    // The first scan ran with the SCSI form, the re-scan with ATAPI, selected after start-up.
+    const auto asked = bench.logLinesWith("EXEC ha=0 target=4 ");
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_NE(asked[0].find("cdblen=6 "), std::string::npos);
+    EXPECT_NE(asked[1].find("cdblen=12 "), std::string::npos);
 }
 
 namespace {
@@ -210,15 +216,15 @@ TEST(EscapedException, ShownInTheErrorBoxWithTheApplicationTitle) {
     TestHost host;
     auto *application = dynamic_cast<TApplication *>(QCoreApplication::instance());
     ASSERT_NE(application, nullptr);
+    EXPECT_EQ(application->title(), "Main_window_tests");
     Thrower thrower("Disk not ready");
     QEvent event(QEvent::User);
     QCoreApplication::sendEvent(&thrower, &event);
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].text, "Disk not ready.");
-    EXPECT_EQ(host.boxes[0].caption, std::optional<std::string>(application->title()));
+    EXPECT_EQ(host.boxes[0].caption, std::optional<std::string>("Main_window_tests"));
     EXPECT_EQ(host.boxes[0].icon, platform::Icon::Error);
     EXPECT_EQ(host.boxes[0].buttons, platform::Buttons::Ok);
-    EXPECT_EQ(application->title(), "Main_window_tests");
 }
 
 TEST(EscapedException, FullStopRuleAndTitleRule) {

@@ -10,7 +10,7 @@
 
 #include "dialogs/ChooserModel.h"
 #include "dialogs/Volumes.h"
-#include "tests/dialogs/QtPrinters.h"
+#include "tests/support/QtPrinters.h"
 
 using namespace dialogs;
 
@@ -28,14 +28,12 @@ int characters(const QString &text) {
 }  // namespace
 
 TEST(ChooserFilter, SplitsIntoThreeTypesInOrder) {
-    const std::vector<FileType> types = splitFilter(QString::fromLatin1(kChooserFilter));
-    ASSERT_EQ(types.size(), 3u);
-    EXPECT_EQ(types[0].description, QStringLiteral("HEX files(*.hex)"));
-    EXPECT_EQ(types[0].mask, QStringLiteral("*.hex"));
-    EXPECT_EQ(types[1].description, QStringLiteral("Binary files(*.bin)"));
-    EXPECT_EQ(types[1].mask, QStringLiteral("*.bin"));
-    EXPECT_EQ(types[2].description, QStringLiteral("All files (*.*)"));
-    EXPECT_EQ(types[2].mask, QStringLiteral("*.*"));
+    QStringList parts;
+    for (const FileType &type : splitFilter(QString::fromLatin1(kChooserFilter))) {
+        parts << type.description << type.mask;
+    }
+    EXPECT_EQ(parts, (QStringList{"HEX files(*.hex)", "*.hex", "Binary files(*.bin)", "*.bin",
+                                  "All files (*.*)", "*.*"}));
     EXPECT_EQ(splitFilter(QStringLiteral("A|*.a|B")).size(), 1u) << "a lone description is dropped";
 }
 
@@ -153,18 +151,17 @@ TEST(ChooserVolumes, KindsAndCaptions) {
     EXPECT_EQ(classifyVolume("cifs", "//server/share", false), VolumeKind::Network);
     EXPECT_EQ(classifyVolume("fuse.sshfs", "me@host:", false), VolumeKind::Network);
 
-    EXPECT_EQ(volumeCaption({"/", "SYSTEM", "/dev/sda1", VolumeKind::Fixed}),
-              QStringLiteral("/ [SYSTEM]"));
-    EXPECT_EQ(volumeCaption({"/home", "", "/dev/sda2", VolumeKind::Fixed}),
-              QStringLiteral("/home"));
-    EXPECT_EQ(volumeCaption({"/media/cd", "FW_DISC", "/dev/sr0", VolumeKind::Cd}),
-              QStringLiteral("/media/cd [FW_DISC]"));
-    EXPECT_EQ(volumeCaption({"/run/shm", "", "tmpfs", VolumeKind::Ram}),
-              QStringLiteral("/run/shm"));
-    EXPECT_EQ(volumeCaption({"/mnt/fw", "", "//server/firmware", VolumeKind::Network}),
-              QStringLiteral("/mnt/fw //server/firmware"));
-    EXPECT_EQ(volumeCaption({"/media/stick", "STICK", "/dev/sdb1", VolumeKind::Removable}),
-              QStringLiteral("/media/stick"));
+    const std::pair<Volume, const char *> captions[] = {
+        {{"/", "SYSTEM", "/dev/sda1", VolumeKind::Fixed}, "/ [SYSTEM]"},
+        {{"/home", "", "/dev/sda2", VolumeKind::Fixed}, "/home"},
+        {{"/media/cd", "FW_DISC", "/dev/sr0", VolumeKind::Cd}, "/media/cd [FW_DISC]"},
+        {{"/run/shm", "", "tmpfs", VolumeKind::Ram}, "/run/shm"},
+        {{"/mnt/fw", "", "//server/firmware", VolumeKind::Network}, "/mnt/fw //server/firmware"},
+        {{"/media/stick", "STICK", "/dev/sdb1", VolumeKind::Removable}, "/media/stick"},
+    };
+    for (const auto &[volume, caption] : captions) {
+        EXPECT_EQ(volumeCaption(volume), QString::fromLatin1(caption));
+    }
 }
 
 TEST(ChooserVolumes, MountedVolumesAreSortedDirectoriesHoldingTheTemporaryFolder) {

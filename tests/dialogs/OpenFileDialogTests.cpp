@@ -12,8 +12,8 @@
 
 #include "dialogs/ChooserGlyphs.h"
 #include "dialogs/OpenFileForm.h"
-#include "tests/dialogs/QtPrinters.h"
 #include "tests/support/GuiSupport.h"
+#include "tests/support/QtPrinters.h"
 
 namespace {
 
@@ -28,19 +28,6 @@ QStringList texts(const QListWidget *list) {
 int rowOf(const QListWidget *list, const QString &text) {
     const QList<QListWidgetItem *> found = list->findItems(text, Qt::MatchExactly);
     return found.isEmpty() ? -1 : list->row(found.first());
-}
-
-void expectGeometry(const QWidget *widget, int left, int top, int width, int height) {
-    EXPECT_EQ(widget->geometry(), QRect(left, top, width, height));
-}
-
-// A label keeps its place and height and is at least as wide as laid out, wider if its text
-// needs it.
-void expectLabel(const QLabel *label, int left, int top, int width, int height) {
-    EXPECT_EQ(label->pos(), QPoint(left, top)) << label->text().toStdString();
-    EXPECT_EQ(label->height(), height);
-    EXPECT_GE(label->width(), width);
-    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
 }
 
 }  // namespace
@@ -104,33 +91,31 @@ TEST_F(Chooser, WindowAndControlsFollowTheLayout) {
     EXPECT_EQ(dialog.font().pointSize(), 8);
     EXPECT_FALSE(dialog.windowIcon().isNull());
 
-    expectGeometry(dialog.Panel1, -5, 0, 516, 271);
-    expectGeometry(dialog.Panel2, 5, 0, 365, 51);
-    expectLabel(dialog.Label5, 15, 8, 49, 13);
-    expectGeometry(dialog.DriveComboBox1, 10, 27, 161, 19);
-    expectLabel(dialog.Label4, 195, 8, 63, 13);
-    expectGeometry(dialog.FilterComboBox1, 195, 25, 161, 21);
-    expectGeometry(dialog.DirectoryListBox1, 5, 50, 180, 171);
-    expectGeometry(dialog.FileListBox1, 190, 50, 180, 171);
+    using testing_support::kMayWidenForText;
+    testing_support::expectControls({
+        {dialog.Panel1, {-5, 0, 516, 271}},
+        {dialog.Panel2, {5, 0, 365, 51}},
+        {dialog.Label5, {15, 8, 49, 13}, "Drivers :", kMayWidenForText},
+        {dialog.DriveComboBox1, {10, 27, 161, 19}},
+        {dialog.Label4, {195, 8, 63, 13}, "Files type :", kMayWidenForText},
+        {dialog.FilterComboBox1, {195, 25, 161, 21}},
+        {dialog.DirectoryListBox1, {5, 50, 180, 171}},
+        {dialog.FileListBox1, {190, 50, 180, 171}},
+        {dialog.Label1, {10, 250, 65, 13}, "File Name :", kMayWidenForText},
+        {dialog.FileName, {80, 245, 146, 21}},
+        {dialog.OK, {175, 280, 86, 25}, "OK"},
+        {dialog.Cancel, {270, 280, 86, 25}, "Cancel"},
+    });
     EXPECT_EQ(dialog.Directory->pos(), QPoint(10, 228));
     EXPECT_EQ(dialog.Directory->size(), dialog.Directory->sizeHint()) << "sized to its text";
-    expectLabel(dialog.Label1, 10, 250, 65, 13);
-    expectGeometry(dialog.FileName, 80, 245, 146, 21);
-    expectGeometry(dialog.OK, 175, 280, 86, 25);
-    expectGeometry(dialog.Cancel, 270, 280, 86, 25);
     EXPECT_EQ(dialog.Panel2->parentWidget(), dialog.Panel1);
     EXPECT_EQ(dialog.FileName->parentWidget(), dialog.Panel1);
     EXPECT_EQ(dialog.OK->parentWidget(), &dialog);
-
-    EXPECT_EQ(dialog.Label5->text(), QStringLiteral("Drivers :"));
-    EXPECT_EQ(dialog.Label4->text(), QStringLiteral("Files type :"));
-    EXPECT_EQ(dialog.Label1->text(), QStringLiteral("File Name :"));
-    EXPECT_EQ(dialog.OK->text(), QStringLiteral("OK"));
-    EXPECT_EQ(dialog.Cancel->text(), QStringLiteral("Cancel"));
-    ASSERT_EQ(dialog.FilterComboBox1->count(), 3);
-    EXPECT_EQ(dialog.FilterComboBox1->itemText(0), QStringLiteral("HEX files(*.hex)"));
-    EXPECT_EQ(dialog.FilterComboBox1->itemText(1), QStringLiteral("Binary files(*.bin)"));
-    EXPECT_EQ(dialog.FilterComboBox1->itemText(2), QStringLiteral("All files (*.*)"));
+    QStringList types;
+    for (int i = 0; i < dialog.FilterComboBox1->count(); ++i) {
+        types << dialog.FilterComboBox1->itemText(i);
+    }
+    EXPECT_EQ(types, (QStringList{"HEX files(*.hex)", "Binary files(*.bin)", "All files (*.*)"}));
     EXPECT_FALSE(dialog.FilterComboBox1->isEditable());
     EXPECT_FALSE(dialog.DriveComboBox1->isEditable());
     for (const QPushButton *button : {dialog.OK, dialog.Cancel}) {
@@ -205,8 +190,7 @@ TEST_F(Chooser, DirectoryChangeSticksEvenAfterCancel) {
         EXPECT_EQ(texts(dialog.FileListBox1), QStringList{"fw.hex"});
         EXPECT_EQ(dialog.FileName->text(), QStringLiteral("*.hex")) << "a re-read shows the mask";
         EXPECT_TRUE(dialog.Directory->text().endsWith(QStringLiteral("/alpha")));
-        EXPECT_EQ(dialog.DirectoryListBox1->item(dialog.DirectoryListBox1->count() - 1)->text(),
-                  QStringLiteral("alpha"))
+        EXPECT_EQ(texts(dialog.DirectoryListBox1).last(), QStringLiteral("alpha"))
             << "alpha has no sub-directories and is now the last, current entry";
 
         // A single click only moves the selection; Enter opens the entry.

@@ -1,5 +1,7 @@
 #include "tests/support/GuiSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -8,6 +10,10 @@
 #include <QStyle>
 #include <QStyleOptionTitleBar>
 #include <QTimer>
+#include <QVariant>
+#include <string>
+
+#include "tests/support/QtPrinters.h"
 
 namespace testing_support {
 
@@ -60,6 +66,30 @@ void whenModalShown(std::function<void(QWidget *)> action) {
         }
     });
     timer->start();
+}
+
+void expectControls(std::initializer_list<ControlSpec> controls) {
+    int row = 0;
+    for (const ControlSpec &control : controls) {
+        SCOPED_TRACE("control row " + std::to_string(++row));
+        ASSERT_NE(control.widget, nullptr);
+        const QWidget &widget = *control.widget;
+        QVariant caption = widget.property("text");
+        if (!caption.isValid()) {
+            caption = widget.property("title");
+        }
+        if (control.caption != nullptr) {
+            EXPECT_EQ(caption.toString().toStdString(), control.caption);
+        }
+        if (!control.mayWidenForText) {
+            EXPECT_EQ(widget.geometry(), control.geometry);
+            continue;
+        }
+        EXPECT_EQ(widget.pos(), control.geometry.topLeft());
+        EXPECT_EQ(widget.height(), control.geometry.height());
+        EXPECT_GE(widget.width(), control.geometry.width());
+        EXPECT_LE(widget.fontMetrics().horizontalAdvance(caption.toString()), widget.width());
+    }
 }
 
 void pumpEvents(int milliseconds) {

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <QPixmap>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <initializer_list>
 
 namespace testing_support {
 
@@ -23,6 +25,22 @@ QString savePicture(const QPixmap &picture, const QString &name);
 // Runs `action` on the next modal window that opens (polled from the event loop). Used to answer
 // a dialog that a handler shows with exec().
 void whenModalShown(std::function<void(QWidget *)> action);
+
+// One control as a window's layout places it.
+struct ControlSpec {
+    const QWidget *widget;
+    QRect geometry;
+    // Compared with the widget's "text" property, or "title" for a group box; null: not checked.
+    const char *caption = nullptr;
+    // The control may be wider than laid out so that its text fits (a label sized to a font that
+    // is wider on this machine): position and height must match, the width be at least as given
+    // and the whole caption fit.
+    bool mayWidenForText = false;
+};
+inline constexpr bool kMayWidenForText = true;
+
+// Expects every control at its place with its caption; a failure names the control.
+void expectControls(std::initializer_list<ControlSpec> controls);
 
 // Processes pending events for a short while.
 void pumpEvents(int milliseconds = 20);
