@@ -42,12 +42,8 @@ FAKE_EXPORT int FakeCommands() {
 FAKE_EXPORT void FakeSetReply(std::uint8_t status, std::uint8_t haStat, std::uint8_t targStat,
                               std::uint8_t deviceType, const std::uint8_t *sense,
                               int delayMilliseconds) {
-    g_reply.status = status;
-    g_reply.haStat = haStat;
-    g_reply.targStat = targStat;
-    g_reply.deviceType = deviceType;
+    g_reply = {status, haStat, targStat, deviceType, {}, delayMilliseconds};
     std::memcpy(g_reply.sense, sense, aspi::kSenseLength);
-    g_reply.delayMilliseconds = delayMilliseconds;
 }
 FAKE_EXPORT void FakeLastExec(aspi::SRB_ExecSCSICmd *out) {
     *out = g_lastExec;

@@ -4,24 +4,15 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "aspi/AspiRecords.h"
 #include "managers/sg/SysfsScan.h"
 #include "tests/managers/SgTestSupport.h"
 
-using sg_testing::ManagerRig;
+using SgEnumeration = sg_testing::ManagerTest;
 
 namespace {
-
-aspi::SRB_GDEVBlock deviceTypeRecord(std::uint8_t adapter, std::uint8_t target,
-                                     std::uint8_t lun = 0) {
-    aspi::SRB_GDEVBlock record{};
-    record.SRB_Cmd = aspi::SC_GET_DEV_TYPE;
-    record.SRB_HaId = adapter;
-    record.SRB_Target = target;
-    record.SRB_Lun = lun;
-    return record;
-}
 
 std::string identifier(const std::uint8_t (&field)[16]) {
     return std::string(reinterpret_cast<const char *>(field),
@@ -31,21 +22,18 @@ std::string identifier(const std::uint8_t (&field)[16]) {
 }  // namespace
 
 // Five pairs, two of them with a CD/DVD unit: those come first, each group by (host, channel).
-TEST(SgEnumeration, NumbersAdaptersWithCdUnitsFirst) {
-    ManagerRig rig;
-    rig.sysfs.addDevice(0, "0:0:0:0", 0);    // disk
-    rig.sysfs.addDevice(1, "0:0:1:0", 1);    // tape, same adapter
-    rig.sysfs.addDevice(2, "3:1:4:0", 5);    // CD on host 3 channel 1
-    rig.sysfs.addDevice(3, "1:0:0:0", 0);    // disk
-    rig.sysfs.addDevice(4, "2:0:0:0", 5);    // CD on host 2
-    rig.sysfs.addDevice(5, "3:0:2:0", 0);    // disk on host 3 channel 0
-    rig.sysfs.addDevice(6, "2:0:0:1", 0);    // LUN 1: not addressable
-    rig.sysfs.addDevice(7, "4:0:0:1", 0);    // a pair with only LUN 1: no adapter
-    rig.sysfs.addDevice(8, "5:0:300:0", 5);  // id wider than the target field: left out
-    rig.sysfs.addHost(2, "ahci");
-    rig.sysfs.addHost(3, "scsi_debug");
-    auto manager = rig.make();
-
+TEST_F(SgEnumeration, NumbersAdaptersWithCdUnitsFirst) {
+    sysfs.addDevice(0, "0:0:0:0", 0);    // disk
+    sysfs.addDevice(1, "0:0:1:0", 1);    // tape, same adapter
+    sysfs.addDevice(2, "3:1:4:0", 5);    // CD on host 3 channel 1
+    sysfs.addDevice(3, "1:0:0:0", 0);    // disk
+    sysfs.addDevice(4, "2:0:0:0", 5);    // CD on host 2
+    sysfs.addDevice(5, "3:0:2:0", 0);    // disk on host 3 channel 0
+    sysfs.addDevice(6, "2:0:0:1", 0);    // LUN 1: not addressable
+    sysfs.addDevice(7, "4:0:0:1", 0);    // a pair with only LUN 1: no adapter
+    sysfs.addDevice(8, "5:0:300:0", 5);  // id wider than the target field: left out
+    sysfs.addHost(2, "ahci");
+    sysfs.addHost(3, "scsi_debug");
     EXPECT_EQ(manager.supportInfo(), 0x0105u);
 
     struct Expected {
@@ -53,11 +41,11 @@ TEST(SgEnumeration, NumbersAdaptersWithCdUnitsFirst) {
     };
     for (const Expected &unit : {Expected{0, 0, 5}, Expected{1, 4, 5}, Expected{2, 0, 0},
                                  Expected{2, 1, 1}, Expected{3, 0, 0}, Expected{4, 2, 0}}) {
-        auto record = deviceTypeRecord(unit.adapter, unit.target);
+        SCOPED_TRACE(testing::Message() << int(unit.adapter) << ":" << int(unit.target));
+        auto record = aspi::deviceTypeRecord(unit.adapter, unit.target, 0);
         EXPECT_EQ(manager.send(&record), aspi::SS_COMP);
         EXPECT_EQ(record.SRB_Status, aspi::SS_COMP);
-        EXPECT_EQ(record.SRB_DeviceType, unit.type)
-            << "adapter " << int(unit.adapter) << " target " << int(unit.target);
+        EXPECT_EQ(record.SRB_DeviceType, unit.type);
     }
 
     aspi::SRB_HAInquiry inquiry{};
@@ -69,21 +57,29 @@ TEST(SgEnumeration, NumbersAdaptersWithCdUnitsFirst) {
     }
 }
 
-TEST(SgEnumeration, AbsentUnitsAndAdapters) {
-    ManagerRig rig;
-    rig.sysfs.addDevice(0, "2:0:0:0", 5);
-    rig.sysfs.addDevice(1, "2:0:0:1", 0);
-    auto manager = rig.make();
+// The first request enumerates even before the support word was asked.
+TEST_F(SgEnumeration, AbsentUnitsAndAdapters) {
+    sysfs.addDevice(0, "2:0:0:0", 5);
+    sysfs.addDevice(1, "2:0:0:1", 0);
+    auto present = aspi::deviceTypeRecord(0, 0, 0);
+    EXPECT_EQ(manager.send(&present), aspi::SS_COMP);
+    EXPECT_EQ(present.SRB_DeviceType, 5);
     ASSERT_EQ(manager.supportInfo(), 0x0101u);
 
-    auto otherTarget = deviceTypeRecord(0, 1);
-    EXPECT_EQ(manager.send(&otherTarget), aspi::SS_NO_DEVICE);
-    EXPECT_EQ(otherTarget.SRB_Status, aspi::SS_NO_DEVICE);
-    auto otherLun = deviceTypeRecord(0, 0, 1);
-    EXPECT_EQ(manager.send(&otherLun), aspi::SS_NO_DEVICE);
-    auto otherAdapter = deviceTypeRecord(1, 0);
-    EXPECT_EQ(manager.send(&otherAdapter), aspi::SS_INVALID_HA);
-    EXPECT_EQ(otherAdapter.SRB_DeviceType, 0);
+    const struct {
+        const char *name;
+        aspi::SRB_GDEVBlock record;
+        std::uint8_t status;
+    } absent[] = {{"other target", aspi::deviceTypeRecord(0, 1, 0), aspi::SS_NO_DEVICE},
+                  {"other LUN", aspi::deviceTypeRecord(0, 0, 1), aspi::SS_NO_DEVICE},
+                  {"other adapter", aspi::deviceTypeRecord(1, 0, 0), aspi::SS_INVALID_HA}};
+    for (const auto &c : absent) {
+        SCOPED_TRACE(c.name);
+        auto record = c.record;
+        EXPECT_EQ(manager.send(&record), c.status);
+        EXPECT_EQ(record.SRB_Status, c.status);
+        EXPECT_EQ(record.SRB_DeviceType, 0);
+    }
     aspi::SRB_HAInquiry inquiry{};
     inquiry.SRB_HaId = 1;
     EXPECT_EQ(manager.send(&inquiry), aspi::SS_INVALID_HA);
@@ -91,38 +87,23 @@ TEST(SgEnumeration, AbsentUnitsAndAdapters) {
     EXPECT_EQ(inquiry.HA_SCSI_ID, 0);
 }
 
-TEST(SgEnumeration, MissingDriverOrNoDeviceIsReadyWithNoAdapter) {
-    ManagerRig noDriver;
-    auto withoutDriver = noDriver.make();
-    EXPECT_EQ(withoutDriver.supportInfo(), 0x0100u);
+TEST_F(SgEnumeration, MissingDriverOrNoDeviceIsReadyWithNoAdapter) {
+    EXPECT_EQ(manager.supportInfo(), 0x0100u);
     aspi::SRB_HAInquiry inquiry{};
-    EXPECT_EQ(withoutDriver.send(&inquiry), aspi::SS_INVALID_HA);
+    EXPECT_EQ(manager.send(&inquiry), aspi::SS_INVALID_HA);
 
-    ManagerRig empty;
-    empty.sysfs.loadDriver();
-    EXPECT_EQ(empty.make().supportInfo(), 0x0100u);
-    EXPECT_TRUE(empty.kernel.opened.empty());
-    EXPECT_TRUE(empty.reports.empty());
-}
-
-// A request before the support word was asked enumerates first.
-TEST(SgEnumeration, RequestBeforeSupportWordEnumerates) {
-    ManagerRig rig;
-    rig.sysfs.addDevice(0, "0:0:3:0", 5);
-    auto manager = rig.make();
-    auto record = deviceTypeRecord(0, 3);
-    EXPECT_EQ(manager.send(&record), aspi::SS_COMP);
-    EXPECT_EQ(record.SRB_DeviceType, 5);
+    sysfs.loadDriver();
+    EXPECT_EQ(manager.supportInfo(), 0x0100u);
+    EXPECT_TRUE(kernel.opened.empty());
+    EXPECT_TRUE(reports.empty());
 }
 
 // Host adapter inquiry: exactly HA_Count, HA_SCSI_ID and the two identifier texts are written,
 // and the status last; every other byte stays as handed over.
-TEST(SgEnumeration, HostAdapterInquiryFillsItsFields) {
-    ManagerRig rig;
-    rig.sysfs.addDevice(0, "0:0:0:0", 5);
-    rig.sysfs.addDevice(1, "1:0:0:0", 5);
-    rig.sysfs.addHost(0, "a-very-long-driver-name");
-    auto manager = rig.make();
+TEST_F(SgEnumeration, HostAdapterInquiryFillsItsFields) {
+    sysfs.addDevice(0, "0:0:0:0", 5);
+    sysfs.addDevice(1, "1:0:0:0", 5);
+    sysfs.addHost(0, "a-very-long-driver-name");
     ASSERT_EQ(manager.supportInfo(), 0x0102u);
 
     aspi::SRB_HAInquiry record;
@@ -161,11 +142,8 @@ TEST(SgSysfsScan, ReadsAddressTypeAndOrder) {
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0].name, "sg2");
     EXPECT_EQ(devices[0].type, sg::kTypeUnknown);
-    EXPECT_EQ(devices[1].name, "sg10");
-    EXPECT_EQ(devices[1].host, 1);
-    EXPECT_EQ(devices[1].channel, 2);
-    EXPECT_EQ(devices[1].id, 3);
-    EXPECT_EQ(devices[1].lun, 4);
-    EXPECT_EQ(devices[1].type, 5);
-    EXPECT_EQ(sg::hostDriverName(sysfs.root(), 9), "host9");
+    const sg::ScsiDevice &last = devices[1];
+    EXPECT_EQ(last.name, "sg10");
+    EXPECT_EQ((std::vector<int>{last.host, last.channel, last.id, last.lun, last.type}),
+              (std::vector<int>{1, 2, 3, 4, 5}));
 }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -40,10 +39,7 @@ TEST(SgLibrary, LoadsByNameAndAnswersOnThisMachine) {
         EXPECT_EQ(inquiry.HA_Count, count);
         EXPECT_EQ(inquiry.HA_SCSI_ID, 7);
     }
-    aspi::SRB_ExecSCSICmd command{};
-    command.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
-    command.SRB_HaId = count;
-    command.SRB_CDBLen = 6;
+    auto command = sg_testing::inquiryRecord(count);
     EXPECT_EQ(send(&command), aspi::SS_INVALID_HA);
     EXPECT_EQ(command.SRB_Status, aspi::SS_INVALID_HA);
 }
@@ -61,20 +57,11 @@ TEST(SgRealSeam, PlainFileIsNoDevice) {
     sg::SgUtilsPassThrough kernel;
     EXPECT_EQ(kernel.open((devRoot / "sg1").string()), -ENOENT);
 
-    sg::SgConfig config;
-    config.sysfsRoot = sysfs.root();
-    config.devRoot = devRoot;
-    sg::SgManager manager(config, kernel);
+    sg::SgManager manager({.sysfsRoot = sysfs.root(), .devRoot = devRoot, .report = {}}, kernel);
     ASSERT_EQ(manager.supportInfo(), 0x0101u);
 
-    aspi::SRB_ExecSCSICmd record{};
-    record.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
-    record.SRB_Flags = aspi::SRB_DIR_IN;
-    record.SRB_CDBLen = 6;
-    record.SRB_SenseLen = aspi::kSenseLength;
-    // No data: only the kernel's answer to the command matters here.
-    const std::uint8_t cdb[] = {0x12, 0, 0, 0, 0x62, 0};
-    std::memcpy(record.CDBByte, cdb, sizeof(cdb));
+    auto record = sg_testing::inquiryRecord();
+    record.SRB_BufLen = 0;  // no data: only the kernel's answer to the command matters here
     const std::uint32_t status = manager.send(&record);
     EXPECT_NE(status, aspi::SS_COMP);
     EXPECT_NE(status, aspi::SS_PENDING);

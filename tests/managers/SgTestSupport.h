@@ -3,16 +3,18 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "aspi/DriveCommands.h"
 #include "managers/sg/PassThrough.h"
 #include "managers/sg/SgManager.h"
+#include "tests/support/TempDir.h"
 
 namespace sg_testing {
 
@@ -22,44 +24,32 @@ namespace fs = std::filesystem;
 // device's folder, which is named H:C:I:L and holds the type attribute.
 class FakeSysfs {
   public:
-    FakeSysfs() {
-        std::string pattern = (fs::temp_directory_path() / "cdrw-sg-XXXXXX").string();
-        m_root = ::mkdtemp(pattern.data());
-        EXPECT_FALSE(m_root.empty());
-    }
-    ~FakeSysfs() {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-    FakeSysfs(const FakeSysfs &) = delete;
-    FakeSysfs &operator=(const FakeSysfs &) = delete;
-
-    const fs::path &root() const { return m_root; }
+    const fs::path &root() const { return m_dir.path(); }
 
     // The generic driver's class folder, present once the driver is loaded.
-    void loadDriver() { fs::create_directories(m_root / "class" / "scsi_generic"); }
+    void loadDriver() { fs::create_directories(root() / "class" / "scsi_generic"); }
 
     // Adds sg<number> for the device at the given address; a negative type writes no attribute.
     void addDevice(int number, const std::string &address, int type) {
         loadDriver();
-        const fs::path device = m_root / "devices" / "platform" / ("target" + address) / address;
+        const fs::path device = root() / "devices" / "platform" / ("target" + address) / address;
         fs::create_directories(device);
         if (type >= 0) {
             std::ofstream(device / "type") << type << "\n";
         }
-        const fs::path entry = m_root / "class" / "scsi_generic" / ("sg" + std::to_string(number));
+        const fs::path entry = root() / "class" / "scsi_generic" / ("sg" + std::to_string(number));
         fs::create_directories(entry);
         fs::create_directory_symlink(fs::relative(device, entry), entry / "device");
     }
 
     void addHost(int host, const std::string &driver) {
-        const fs::path folder = m_root / "class" / "scsi_host" / ("host" + std::to_string(host));
+        const fs::path folder = root() / "class" / "scsi_host" / ("host" + std::to_string(host));
         fs::create_directories(folder);
         std::ofstream(folder / "proc_name") << driver << "\n";
     }
 
   private:
-    fs::path m_root;
+    testing_support::TempDir m_dir{"cdrw-sg"};
 };
 
 // The kernel seam, scripted: open() answers per path (a new handle unless told otherwise), run()
@@ -96,19 +86,35 @@ class FakePassThrough final : public sg::PassThrough {
     int runs = 0;
 };
 
-// A manager over a fake tree and a fake seam, with its reports caught.
-struct ManagerRig {
-    FakeSysfs sysfs;
-    FakePassThrough kernel;
-    std::vector<std::string> reports;
-
-    sg::SgManager make() {
+// A manager over a fake tree and a fake seam, with its reports caught. The manager reads the tree
+// at its first request, so a test lays the tree out before it asks anything.
+class ManagerTest : public ::testing::Test {
+  protected:
+    sg::SgConfig config() {
         sg::SgConfig config;
         config.sysfsRoot = sysfs.root();
         config.devRoot = "/dev";
         config.report = [this](const std::string &line) { reports.push_back(line); };
-        return sg::SgManager(config, kernel);
+        return config;
     }
+
+    FakeSysfs sysfs;
+    FakePassThrough kernel;
+    std::vector<std::string> reports;
+    sg::SgManager manager{config(), kernel};
 };
+
+inline constexpr std::uint8_t kSenseFill = 0xEE;
+inline constexpr std::uint32_t kBufferField = 0x12345678;  // never dereferenced by the fakes
+
+// The program's INQUIRY record (98 bytes in, 6-byte CDB) with a buffer field that only the fake
+// kernel sees and the sense area pre-filled.
+inline aspi::SRB_ExecSCSICmd inquiryRecord(std::uint8_t adapter = 0, std::uint8_t target = 0) {
+    auto record =
+        aspi::inquiryRecord(*aspi::inquiryCdb(aspi::kBusScsi), adapter, target, 0, nullptr);
+    record.SRB_BufPointer = kBufferField;
+    std::memset(record.SenseArea, kSenseFill, sizeof(record.SenseArea));
+    return record;
+}
 
 }  // namespace sg_testing

@@ -10,38 +10,32 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tests/support/TempDir.h"
 
 namespace testing_support {
 
 class SimBench {
   public:
     SimBench() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "cdrw-sim-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("no temporary folder");
-        }
-        m_dir = pattern;
-        std::filesystem::create_directory(m_dir / "images");
-        setenv("CDRW_SIM_LOG", (m_dir / "requests.log").c_str(), 1);
-        setenv("CDRW_SIM_IMAGES", (m_dir / "images").c_str(), 1);
+        std::filesystem::create_directory(m_dir.path() / "images");
+        setenv("CDRW_SIM_LOG", (m_dir.path() / "requests.log").c_str(), 1);
+        setenv("CDRW_SIM_IMAGES", (m_dir.path() / "images").c_str(), 1);
         unsetenv("CDRW_SIM_BUS");
     }
     ~SimBench() {
         unsetenv("CDRW_SIM_LOG");
         unsetenv("CDRW_SIM_IMAGES");
         unsetenv("CDRW_SIM_BUS");
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
     }
     SimBench(const SimBench &) = delete;
     SimBench &operator=(const SimBench &) = delete;
 
     // Writes `text` as the bus file and names it for the next binding.
     void useBus(const std::string &text) {
-        const std::filesystem::path path = m_dir / "bus.txt";
+        const std::filesystem::path path = m_dir.path() / "bus.txt";
         std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
         setenv("CDRW_SIM_BUS", path.c_str(), 1);
     }
@@ -49,7 +43,7 @@ class SimBench {
     // The request log, one entry per line.
     std::vector<std::string> log() const {
         std::vector<std::string> lines;
-        std::ifstream in(m_dir / "requests.log");
+        std::ifstream in(m_dir.path() / "requests.log");
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
         }
@@ -70,16 +64,16 @@ class SimBench {
     // What the unit at (adapter, target) has received; empty when it received nothing.
     std::vector<std::uint8_t> image(int adapter, int target) const {
         std::ifstream in(
-            m_dir / "images" /
+            m_dir.path() / "images" /
                 ("a" + std::to_string(adapter) + "t" + std::to_string(target) + ".bin"),
             std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    const std::filesystem::path &dir() const { return m_dir; }
+    const std::filesystem::path &dir() const { return m_dir.path(); }
 
   private:
-    std::filesystem::path m_dir;
+    TempDir m_dir{"cdrw-sim"};
 };
 
 }  // namespace testing_support
