@@ -333,6 +333,7 @@ TEST(SimBus, AnswersRecordsAndLogsEveryRequest) {
                   requests[i].status);
         EXPECT_EQ(bench.log().at(i), requests[i].log);
     }
+    EXPECT_EQ(bench.log().size(), std::size(requests));
     EXPECT_EQ(adapter1.HA_SCSI_ID, 3);
     EXPECT_EQ(adapter1.HA_Count, 2);
     EXPECT_EQ(unitType.SRB_DeviceType, 5);
