@@ -9,8 +9,8 @@ std::string applicationTitle(const std::string &executablePath) {
     std::string name =
         slash == std::string::npos ? executablePath : executablePath.substr(slash + 1);
     name = name.substr(0, name.find('.'));
-    // Executable names here are stored in lower case, where the original platform stored them
-    // capitalised; the first letter is raised so the title reads as a name ("Cdrw-fwupdate").
+    // Executable names are usually all lower case; the first letter is raised so the title
+    // reads as a name ("Cdrw-fwupdate").
     if (!name.empty()) {
         name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
     }
