@@ -10,7 +10,9 @@
 TApplication::TApplication(int &argc, char **argv)
     : QApplication(argc, argv),
       m_title(app::applicationTitle(app::ansiBytes(QCoreApplication::applicationFilePath()))) {
-    setApplicationDisplayName(app::ansi(m_title));
+    // The title names the application for the window system: a box without a caption of its own
+    // shows it. (A display name would instead be appended to every window's caption.)
+    setApplicationName(app::ansi(m_title));
     // The layouts are measured for an 8-point sans serif of the width of "MS Sans Serif"; prefer
     // the metric-compatible Arial substitutes over wider sans serifs.
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),

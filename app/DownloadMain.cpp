@@ -102,6 +102,13 @@ void TMainForm::createUnitList() {
     DrivesList = new QListWidget(GroupBox1);
     DrivesList->setGeometry(3, 37, 391, 83);
     DrivesList->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Once a line is selected one stays selected (a Ctrl+click would otherwise clear it and leave
+    // Update with no unit to act on).
+    connect(DrivesList, &QListWidget::itemSelectionChanged, this, [this]() {
+        if (DrivesList->selectedItems().isEmpty() && DrivesList->currentItem() != nullptr) {
+            DrivesList->currentItem()->setSelected(true);
+        }
+    });
     DrivesList->setUniformItemSizes(true);
     // Unit lines keep their blanks; a fixed item height of 13 pixels as in the layout.
     DrivesList->setStyleSheet(QStringLiteral("QListWidget::item { height: 13px; padding: 0; }"));

@@ -155,6 +155,15 @@ TEST_F(MainWindow, BuiltInBusListsItsThreeUnits) {
     testing_support::saveFramedScreenshot(form, QStringLiteral("MainFormUnits"));
 }
 
+TEST_F(MainWindow, TheSelectedLineCannotBeCleared) {
+    ASSERT_GT(form.DrivesList->count(), 0);
+    form.DrivesList->item(0)->setSelected(false);  // what a Ctrl+click on it does
+    EXPECT_TRUE(form.DrivesList->item(0)->isSelected());
+    std::string line;
+    ASSERT_TRUE(form.selectedUnitLine(line));
+    EXPECT_EQ(line.substr(0, 5), "0:7:2");
+}
+
 // The unit list on buses of the test's own.
 TEST(UnitListWindow, NoAdapterAnsweringGivesAnEmptyListAndADisabledUpdate) {
     TestHost host;
