@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "app/AppTitle.h"
+#include "app/Glyphs.h"
 #include "app/WindowSetup.h"
 #include "platform/Platform.h"
 
@@ -13,6 +14,8 @@ TApplication::TApplication(int &argc, char **argv)
     // The title names the application for the window system: a box without a caption of its own
     // shows it. (A display name would instead be appended to every window's caption.)
     setApplicationName(app::ansi(m_title));
+    // Windows without an icon of their own (message boxes, the finish box) show the program's.
+    setWindowIcon(app::programIcon());
     // The layouts are measured for an 8-point sans serif of the width of "MS Sans Serif"; prefer
     // the metric-compatible Arial substitutes over wider sans serifs.
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),

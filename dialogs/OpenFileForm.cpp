@@ -144,6 +144,7 @@ void TOpenFileDialog::createLists() {
     DirectoryListBox1->setIconSize(QSize(16, 16));
     FileListBox1 = listBox(Panel1, 13, QRect(190, 50, 180, 171));
     Directory = new QLabel(Panel1);
+    Directory->setTextFormat(Qt::PlainText);  // a path is text, whatever characters it holds
     Directory->move(10, 228);
 }
 
@@ -208,6 +209,8 @@ void TOpenFileDialog::showEvent(QShowEvent *event) {
     fillVolumeSelector();
     if (!QDir::setCurrent(m_directory)) {
         changeDirectory(QDir::currentPath());
+    } else {
+        refreshLists();
     }
     QDialog::showEvent(event);
 }
@@ -306,6 +309,24 @@ void TOpenFileDialog::rereadFiles() {
         FileListBox1->addItems(dialogs::listFiles(m_directory, mask()));
     }
     FileName->setText(mask());
+}
+
+void TOpenFileDialog::refreshLists() {
+    // Files may have been added or removed since the last showing. The lists follow, while the
+    // field keeps what the user left in it and the picked file stays picked if it is still there.
+    rebuildDirectoryList();
+    const QSignalBlocker quiet(FileListBox1);
+    const QList<QListWidgetItem *> picked = FileListBox1->selectedItems();
+    const QString pickedName = picked.isEmpty() ? QString() : picked.first()->text();
+    FileListBox1->clear();
+    FileListBox1->addItems(dialogs::listFiles(m_directory, mask()));
+    if (!pickedName.isEmpty()) {
+        const QList<QListWidgetItem *> again =
+            FileListBox1->findItems(pickedName, Qt::MatchExactly);
+        if (!again.isEmpty()) {
+            FileListBox1->setCurrentItem(again.first());
+        }
+    }
 }
 
 void TOpenFileDialog::fileSelectionChanged() {

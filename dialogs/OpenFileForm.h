@@ -75,6 +75,7 @@ class TOpenFileDialog : public QDialog {
     void rebuildDirectoryList();
     void updateDirectoryLabel();
     void rereadFiles();
+    void refreshLists();
     void fileSelectionChanged();
 
     std::vector<dialogs::FileType> m_fileTypes;

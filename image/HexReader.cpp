@@ -24,10 +24,12 @@ constexpr ReaderTables makeTables() {
         t.charClass[i] = kRecordChar;
         t.digit[i] = kNotADigit;
     }
-    for (unsigned char c : {' ', '\t', '\r', '\v', '\f'}) {
+    for (unsigned char c : {' ', '\t', '\v', '\f'}) {
         t.charClass[c] = kSpace;
     }
+    // Lines end in LF, CR LF or a lone CR; each ending counts one line.
     t.charClass[static_cast<unsigned char>('\n')] = kNewLine;
+    t.charClass[static_cast<unsigned char>('\r')] = kNewLine;
     t.charClass[static_cast<unsigned char>(kEndOfFileCharacter)] = kEndOfFile;
     for (int i = 0; i < 10; ++i) {
         t.digit['0' + i] = static_cast<std::uint8_t>(i);
@@ -90,6 +92,7 @@ bool HexReader::feed(const char *text, std::size_t length) {
     while (i < length) {
         const std::uint8_t charClass = classOf(text[i]);
         if (charClass == kRecordChar) {
+            m_afterCarriageReturn = false;
             if (m_endOfFileSeen) {
                 return refuseRecord("text follows the end-of-file character");
             }
@@ -114,13 +117,16 @@ bool HexReader::feed(const char *text, std::size_t length) {
             continue;
         }
         if (charClass == kNewLine) {
-            ++m_line;
+            if (text[i] == '\r' || !m_afterCarriageReturn) {
+                ++m_line;
+            }
         } else if (charClass == kEndOfFile) {
             if (m_endOfFileSeen) {
                 return refuseRecord("text follows the end-of-file character");
             }
             m_endOfFileSeen = true;
         }
+        m_afterCarriageReturn = text[i] == '\r';
         ++i;
     }
     return true;

@@ -63,6 +63,7 @@ class HexReader {
     std::array<char, kMaxRecordLength> m_token{};
     std::size_t m_tokenLength = 0;
     std::size_t m_line = 1;
+    bool m_afterCarriageReturn = false;  // the last character before a record or line end was CR
     bool m_endOfFileSeen = false;
     std::string m_refusal;
 };

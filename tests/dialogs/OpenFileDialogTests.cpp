@@ -227,10 +227,14 @@ TEST_F(Chooser, CloseBoxKeepsTheOutcomeAndStateCarriesOver) {
     EXPECT_TRUE(dialog.FileChosen);
     EXPECT_EQ(dialog.FileName->text(), QStringLiteral("c.bin"));
 
+    // A file that arrived meanwhile is listed at the next showing; the field keeps its text.
+    QFile arrived(start + QStringLiteral("/d.bin"));
+    ASSERT_TRUE(arrived.open(QIODevice::WriteOnly));
+    arrived.close();
     showModally(dialog, [&] {
         EXPECT_EQ(dialog.FilterComboBox1->currentIndex(), 1);
         EXPECT_EQ(dialog.FileName->text(), QStringLiteral("c.bin"));
-        EXPECT_EQ(texts(dialog.FileListBox1), QStringList{"c.bin"});
+        EXPECT_EQ(texts(dialog.FileListBox1), (QStringList{"c.bin", "d.bin"}));
         dialog.close();
     });
     EXPECT_TRUE(dialog.FileChosen) << "after an OK the close box counts as OK";

@@ -70,6 +70,16 @@ TEST(HexReader, EachBadRecordIsRefusedNamingItsLine) {
     }
 }
 
+TEST(HexReader, LinesEndInLfCrLfOrALoneCr) {
+    const std::string good = dataRecord(0, range(4));
+    for (const std::string end : {"\n", "\r\n", "\r"}) {
+        SCOPED_TRACE(end == "\r" ? "CR" : end == "\n" ? "LF" : "CR LF");
+        const ReadOutcome outcome = readText(good + end + good + end + ":XY" + end + kEndRecord);
+        EXPECT_FALSE(outcome.accepted);
+        EXPECT_EQ(outcome.refusal, badLine(3, "it holds a character that is not a hex digit"));
+    }
+}
+
 TEST(HexReader, LongestRecordIs99Characters) {
     const std::string longest = dataRecord(0, range(44));
     ASSERT_EQ(longest.size(), 99u);
