@@ -47,6 +47,10 @@ inline constexpr std::uint8_t STATUS_RESCONF = 0x18;
 
 inline constexpr std::size_t kSenseLength = 18;
 
+// SCSI operation codes the program sends (CDB byte 0).
+inline constexpr std::uint8_t kOpInquiry = 0x12;
+inline constexpr std::uint8_t kOpWriteBuffer = 0x3B;
+
 #pragma pack(push, 1)
 
 // Host adapter inquiry, 60 bytes. [in] written by the program, [out] by the manager.

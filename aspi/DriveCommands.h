@@ -21,8 +21,6 @@ namespace aspi {
 inline constexpr int kBusScsi = 0;
 inline constexpr int kBusAtapi = 1;
 
-inline constexpr std::uint8_t kOpInquiry = 0x12;
-inline constexpr std::uint8_t kOpWriteBuffer = 0x3B;
 inline constexpr std::uint8_t kModeDownloadWithOffsets = 6;
 inline constexpr std::uint8_t kModeDownloadWithOffsetsAndSave = 7;
 inline constexpr std::uint8_t kLastBlockBit = 0x80;

@@ -10,8 +10,6 @@ namespace sim {
 
 namespace {
 
-constexpr std::uint8_t kOpWriteBuffer = 0x3B;
-
 std::string hex2(unsigned value) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02x", value & 0xFFu);
@@ -139,7 +137,7 @@ void SimBus::execute(aspi::SRB_ExecSCSICmd &srb) {
     } else {
         reply = unit->execute(srb.CDBByte, srb.SRB_CDBLen, static_cast<std::uint8_t *>(buffer),
                               srb.SRB_BufLen);
-        if (srb.CDBByte[0] == kOpWriteBuffer) {
+        if (srb.CDBByte[0] == aspi::kOpWriteBuffer) {
             writeImage(adapter, srb.SRB_Target, *unit);
         }
     }

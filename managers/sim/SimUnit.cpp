@@ -3,17 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "aspi/AspiRecords.h"
 #include "managers/sim/Edc.h"
 
 namespace sim {
 
 namespace {
-
-constexpr std::uint8_t kOpInquiry = 0x12;
-constexpr std::uint8_t kOpWriteBuffer = 0x3B;
-constexpr std::uint8_t kStatusError = 0x04;
-constexpr std::uint8_t kCheckCondition = 0x02;
-constexpr std::uint8_t kDataOverUnderrun = 0x12;
 
 constexpr std::uint8_t kIllegalRequest = 0x05;
 constexpr std::uint8_t kHardwareError = 0x04;
@@ -23,8 +18,8 @@ constexpr std::uint8_t kAscEdcError = 0x80;
 
 Reply checkCondition(std::uint8_t key, std::uint8_t asc) {
     Reply reply;
-    reply.status = kStatusError;
-    reply.targStat = kCheckCondition;
+    reply.status = aspi::SS_ERR;
+    reply.targStat = aspi::STATUS_CHKCOND;
     reply.sense = senseData(key, asc, 0x00);
     return reply;
 }
@@ -53,9 +48,9 @@ SimUnit::SimUnit(const UnitDescription &description, std::vector<BlockFailure> f
 Reply SimUnit::execute(const std::uint8_t *cdb, std::uint8_t cdbLength, std::uint8_t *data,
                        std::uint32_t bufferLength) {
     switch (cdb[0]) {
-        case kOpInquiry:
+        case aspi::kOpInquiry:
             return inquiry(cdb, cdbLength, data, bufferLength);
-        case kOpWriteBuffer:
+        case aspi::kOpWriteBuffer:
             return writeBuffer(cdb, cdbLength, data, bufferLength);
         default:
             return checkCondition(kIllegalRequest, kAscInvalidOperation);
@@ -105,8 +100,8 @@ Reply SimUnit::writeBuffer(const std::uint8_t *cdb, std::uint8_t cdbLength,
     }
     if (length != bufferLength) {
         Reply reply;
-        reply.status = kStatusError;
-        reply.haStat = kDataOverUnderrun;
+        reply.status = aspi::SS_ERR;
+        reply.haStat = aspi::HASTAT_DO_DU;
         return reply;
     }
     if (offset == 0) {

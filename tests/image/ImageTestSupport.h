@@ -18,6 +18,7 @@
 #include "aspi/LowMemory.h"
 #include "image/PrepareDownloadImage.h"
 #include "tests/support/HexText.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestHost.h"
 
 namespace image_test {
@@ -73,16 +74,10 @@ inline std::string hexLines(std::initializer_list<std::string> records) {
 class ImageDirTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/cdrw-image-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
         m_previous = std::filesystem::current_path();
-        std::filesystem::current_path(m_dir);
+        std::filesystem::current_path(m_dir.path());
     }
-    void TearDown() override {
-        std::filesystem::current_path(m_previous);
-        std::filesystem::remove_all(m_dir);
-    }
+    void TearDown() override { std::filesystem::current_path(m_previous); }
 
     bool prepare(const std::string &chosen = "FW01.hex") {
         return image::prepareDownloadImage(chosen, image.data(), imageLength);
@@ -106,7 +101,7 @@ class ImageDirTest : public ::testing::Test {
     testing_support::TestHost host;
     std::vector<std::uint8_t> image = std::vector<std::uint8_t>(aspi::kImageBufferSize, 0xEE);
     std::uint32_t imageLength = 12345;
-    std::filesystem::path m_dir;
+    testing_support::TempDir m_dir{"cdrw-image"};
     std::filesystem::path m_previous;
 };
 
