@@ -14,7 +14,7 @@ TApplication::TApplication(int &argc, char **argv)
     // The title names the application for the window system: a box without a caption of its own
     // shows it. (A display name would instead be appended to every window's caption.)
     setApplicationName(app::ansi(m_title));
-    // Windows without an icon of their own (message boxes, the finish box) show the program's.
+    // Every window and message box shows the program icon; it is drawn once, here.
     setWindowIcon(app::programIcon());
     // The layouts are measured for an 8-point sans serif of the width of "MS Sans Serif"; prefer
     // the metric-compatible Arial substitutes over wider sans serifs.

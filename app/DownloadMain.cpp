@@ -41,7 +41,6 @@ TMainForm::TMainForm(QWidget *parent) : QWidget(parent) {
     app::setupFixedWindow(*this, QStringLiteral("  CD-R/RW Firmware Update"), 419, 209,
                           Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setWindowIcon(app::programIcon());
     setFont(app::msSansSerif(8, true));
     QPalette black = palette();
     black.setColor(QPalette::WindowText, Qt::black);

@@ -14,7 +14,6 @@ TAboutDialog::TAboutDialog(QWidget *parent)
     app::setupFixedWindow(*this, QStringLiteral("About CD-R/RW Firmware Update"), 386, 125,
                           Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
-    setWindowIcon(app::programIcon());
     setFont(app::msSansSerifPixels(13, true));
     QPalette black = palette();
     black.setColor(QPalette::WindowText, Qt::black);

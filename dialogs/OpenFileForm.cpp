@@ -6,7 +6,6 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 
-#include "app/Glyphs.h"
 #include "app/WindowSetup.h"
 #include "dialogs/ChooserGlyphs.h"
 
@@ -85,7 +84,6 @@ TOpenFileDialog::TOpenFileDialog(QWidget *parent)
     app::setupFixedWindow(*this, QStringLiteral("OpenFileDialog"), 365, 312,
                           Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
-    setWindowIcon(app::programIcon());
     setFont(app::msSansSerif(8, true));
     QPalette black = palette();
     black.setColor(QPalette::WindowText, Qt::black);

@@ -3,14 +3,12 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 
-#include "app/Glyphs.h"
 #include "app/WindowSetup.h"
 
 TWaitDlg::TWaitDlg(QWidget *parent) : QDialog(parent) {
     // A title bar without close box or system menu; the client area is a thin strip below it.
     app::setupFixedWindow(*this, QStringLiteral("          Wait a moment please..."), 240, 7,
                           Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setWindowIcon(app::programIcon());
     app::centerOnScreen(*this);
 }
 
