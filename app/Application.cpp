@@ -4,18 +4,18 @@
 #include <exception>
 
 #include "app/AppTitle.h"
-#include "app/Glyphs.h"
-#include "app/WindowSetup.h"
 #include "platform/Platform.h"
+#include "ui/Glyphs.h"
+#include "ui/WindowSetup.h"
 
 TApplication::TApplication(int &argc, char **argv)
     : QApplication(argc, argv),
-      m_title(app::applicationTitle(app::ansiBytes(QCoreApplication::applicationFilePath()))) {
+      m_title(app::applicationTitle(ui::ansiBytes(QCoreApplication::applicationFilePath()))) {
     // The title names the application for the window system: a box without a caption of its own
     // shows it. (A display name would instead be appended to every window's caption.)
-    setApplicationName(app::ansi(m_title));
+    setApplicationName(ui::ansi(m_title));
     // Every window and message box shows the program icon; it is drawn once, here.
-    setWindowIcon(app::programIcon());
+    setWindowIcon(ui::programIcon());
     // The layouts are measured for an 8-point sans serif of the width of "MS Sans Serif"; prefer
     // the metric-compatible Arial substitutes over wider sans serifs.
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),

@@ -3,13 +3,13 @@
 #include <QFile>
 
 #include "app/FirmwareVariants.h"
-#include "app/Glyphs.h"
-#include "app/WindowSetup.h"
+#include "app/MainGlyphs.h"
 #include "dialogs/AboutDialogForm.h"
 #include "dialogs/OpenFileForm.h"
 #include "dialogs/wait.h"
 #include "errors/Cmd_error_FM.h"
 #include "platform/Platform.h"
+#include "ui/WindowSetup.h"
 
 namespace {
 
@@ -21,14 +21,14 @@ QFrame *raisedPanel(QWidget *parent, int bevelWidth) {
 }
 
 QLabel *label(QWidget *parent, const char *text, int left, int top, int width, int height) {
-    auto *l = new QLabel(app::ansi(text), parent);
+    auto *l = new QLabel(ui::ansi(text), parent);
     l->setGeometry(left, top, width, height);
     return l;
 }
 
 QPushButton *glyphButton(QWidget *parent, const char *text, const QIcon &glyph, int left, int top,
                          int width, int height) {
-    auto *button = new QPushButton(glyph, app::ansi(text), parent);
+    auto *button = new QPushButton(glyph, ui::ansi(text), parent);
     button->setGeometry(left, top, width, height);
     button->setIconSize(QSize(16, 16));
     button->setAutoDefault(false);
@@ -38,10 +38,10 @@ QPushButton *glyphButton(QWidget *parent, const char *text, const QIcon &glyph, 
 }  // namespace
 
 TMainForm::TMainForm(QWidget *parent) : QWidget(parent) {
-    app::setupFixedWindow(*this, QStringLiteral("  CD-R/RW Firmware Update"), 419, 209,
-                          Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFont(app::msSansSerif(8, true));
+    ui::setupFixedWindow(*this, QStringLiteral("  CD-R/RW Firmware Update"), 419, 209,
+                         Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                             Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(ui::msSansSerif(8, true));
     QPalette black = palette();
     black.setColor(QPalette::WindowText, Qt::black);
     setPalette(black);
@@ -72,7 +72,7 @@ TMainForm::TMainForm(QWidget *parent) : QWidget(parent) {
     } else {
         Update->setEnabled(false);
     }
-    app::centerOnScreen(*this);
+    ui::centerOnScreen(*this);
 }
 
 void TMainForm::createButtonBar() {
@@ -89,7 +89,7 @@ void TMainForm::createButtonBar() {
 void TMainForm::createUnitList() {
     Panel1 = raisedPanel(this, 1);
     Panel1->setGeometry(-5, 40, 471, 241);
-    GroupBox1 = new QGroupBox(app::ansi(" CD_R/RW Unit List "), Panel1);
+    GroupBox1 = new QGroupBox(ui::ansi(" CD_R/RW Unit List "), Panel1);
     GroupBox1->setGeometry(9, 10, 397, 123);
     Panel3 = raisedPanel(GroupBox1, 2);
     Panel3->setGeometry(2, 20, 394, 18);
@@ -121,10 +121,10 @@ void TMainForm::createOptionsRow() {
     BUS->setGeometry(90, 142, 101, 21);
     BUS->addItem(QStringLiteral("SCSI"));
     BUS->addItem(QStringLiteral("ATAPI"));
-    CreatEDC = new QCheckBox(app::ansi(" Create  EDC"), Panel1);
+    CreatEDC = new QCheckBox(ui::ansi(" Create  EDC"), Panel1);
     CreatEDC->setGeometry(280, 145, 101, 17);
     CreatEDC->setChecked(true);
-    GroupBox2 = new QGroupBox(app::ansi(" Down Load "), Panel1);
+    GroupBox2 = new QGroupBox(ui::ansi(" Down Load "), Panel1);
     GroupBox2->setGeometry(15, 175, 386, 45);
     ProgressBar1 = new QProgressBar(GroupBox2);
     ProgressBar1->setGeometry(10, 20, 366, 15);
@@ -134,7 +134,7 @@ void TMainForm::createOptionsRow() {
 }
 
 void TMainForm::createHiddenControls() {
-    RadioGroup = new QGroupBox(app::ansi("The downloded file's type"), this);
+    RadioGroup = new QGroupBox(ui::ansi("The downloded file's type"), this);
     RadioGroup->setGeometry(16, 288, 369, 105);
     RadioGroupItems = new QButtonGroup(this);
     // Items fill four columns top to bottom.
@@ -142,7 +142,7 @@ void TMainForm::createHiddenControls() {
     constexpr int kRows = 2;
     const int columnWidth = (369 - 16) / kColumns;
     for (int i = 0; i < static_cast<int>(app::kFirmwareVariants.size()); ++i) {
-        auto *item = new QRadioButton(app::ansi(app::kFirmwareVariants[i].caption), RadioGroup);
+        auto *item = new QRadioButton(ui::ansi(app::kFirmwareVariants[i].caption), RadioGroup);
         item->setGeometry(8 + (i / kRows) * columnWidth, 20 + (i % kRows) * 40, columnWidth, 17);
         RadioGroupItems->addButton(item, i);
         RadioItems[i] = item;
@@ -155,7 +155,7 @@ void TMainForm::createHiddenControls() {
     });
 
     const auto checkBox = [this](const char *caption, int top) {
-        auto *box = new QCheckBox(app::ansi(caption), this);
+        auto *box = new QCheckBox(ui::ansi(caption), this);
         box->setGeometry(448, top, 97, 17);
         return box;
     };
@@ -186,7 +186,7 @@ int TMainForm::firmwareVariant() const {
 }
 
 void TMainForm::appendUnitLine(const std::string &line) {
-    DrivesList->addItem(app::ansi(line));
+    DrivesList->addItem(ui::ansi(line));
 }
 
 void TMainForm::UpdateClick() {
@@ -198,7 +198,7 @@ bool TMainForm::selectedUnitLine(std::string &line) const {
     if (item == nullptr || !item->isSelected()) {
         return false;
     }
-    line = app::ansiBytes(item->text());
+    line = ui::ansiBytes(item->text());
     return true;
 }
 
@@ -236,7 +236,7 @@ errors::CommandErrorDialog &TMainForm::commandErrorDialog() {
 
 void TMainForm::SetAboutTitle() {
     if (m_windows.AboutDialog != nullptr) {
-        m_windows.AboutDialog->Label1->setText(app::ansi(app::aboutTitle(firmwareVariant())));
+        m_windows.AboutDialog->Label1->setText(ui::ansi(app::aboutTitle(firmwareVariant())));
     }
 }
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/Glyphs.h"
-#include "app/WindowSetup.h"
+#include "ui/Glyphs.h"
+#include "ui/WindowSetup.h"
 
 TAboutDialog::TAboutDialog(QWidget *parent)
     : QDialog(parent),
@@ -11,23 +11,23 @@ TAboutDialog::TAboutDialog(QWidget *parent)
       Label2(new QLabel(QStringLiteral("Version " CDRW_VERSION), this)),
       Image1(new QLabel(this)),
       OK(new QPushButton(QStringLiteral("OK"), this)) {
-    app::setupFixedWindow(*this, QStringLiteral("About CD-R/RW Firmware Update"), 386, 125,
-                          Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
-    setFont(app::msSansSerifPixels(13, true));
+    ui::setupFixedWindow(*this, QStringLiteral("About CD-R/RW Firmware Update"), 386, 125,
+                         Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                             Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    setFont(ui::msSansSerifPixels(13, true));
     QPalette black = palette();
     black.setColor(QPalette::WindowText, Qt::black);
     setPalette(black);
 
     Label1->setGeometry(55, 10, 256, 16);
     Label2->setGeometry(138, 56, 123, 13);
-    Label2->setFont(app::msSansSerifPixels(11, false));
+    Label2->setFont(ui::msSansSerifPixels(11, false));
     Image1->setGeometry(30, 55, 41, 41);
-    Image1->setPixmap(app::programIconPixmap(32));
+    Image1->setPixmap(ui::programIconPixmap(32));
     OK->setGeometry(164, 88, 75, 25);
     OK->setDefault(true);
     connect(OK, &QPushButton::clicked, this, &TAboutDialog::OKClick);
-    app::centerOnScreen(*this);
+    ui::centerOnScreen(*this);
 }
 
 void TAboutDialog::OKClick() {

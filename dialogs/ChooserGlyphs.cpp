@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "app/Glyphs.h"
+#include "ui/Glyphs.h"
 
 namespace dialogs {
 
@@ -228,13 +228,13 @@ const char *const kCurrentFolderXpm[] = {
 QIcon volumeGlyph(VolumeKind kind) {
     // In the order of VolumeKind.
     constexpr std::array kPictures{kFixedXpm, kRemovableXpm, kCdXpm, kRamXpm, kNetworkXpm};
-    return app::glyphFromXpm(kPictures.at(static_cast<size_t>(kind)));
+    return ui::glyphFromXpm(kPictures.at(static_cast<size_t>(kind)));
 }
 
 QIcon folderGlyph(EntryKind kind) {
     // In the order of EntryKind.
     constexpr std::array kPictures{kOpenFolderXpm, kCurrentFolderXpm, kClosedFolderXpm};
-    return app::glyphFromXpm(kPictures.at(static_cast<size_t>(kind)));
+    return ui::glyphFromXpm(kPictures.at(static_cast<size_t>(kind)));
 }
 
 }  // namespace dialogs

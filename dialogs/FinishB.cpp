@@ -3,13 +3,13 @@
 #include <QFontDatabase>
 #include <algorithm>
 
-#include "app/WindowSetup.h"
+#include "ui/WindowSetup.h"
 
 namespace {
 
 // A Japanese proportional Gothic face if one is installed, else the program's usual family.
 QFont gothicFont(int pixelHeight, bool italic) {
-    QFont font = app::msSansSerifPixels(pixelHeight, true, italic);
+    QFont font = ui::msSansSerifPixels(pixelHeight, true, italic);
     const QStringList installed = QFontDatabase::families();
     for (const QString &family : {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")}) {
         if (installed.contains(family)) {
@@ -23,7 +23,7 @@ QFont gothicFont(int pixelHeight, bool italic) {
 // The lines size themselves to their text: the layout's width, or more if the face in use is
 // wider, so no line is cut off.
 QLabel *line(QWidget *parent, const char *text, const QFont &font, const QRect &geometry) {
-    auto *label = new QLabel(app::ansi(text), parent);
+    auto *label = new QLabel(ui::ansi(text), parent);
     label->setFont(font);
     const int textWidth = label->fontMetrics().horizontalAdvance(label->text());
     label->setGeometry(geometry.adjusted(0, 0, std::max(0, textWidth - geometry.width()), 0));
@@ -33,10 +33,10 @@ QLabel *line(QWidget *parent, const char *text, const QFont &font, const QRect &
 }  // namespace
 
 TFinishBox::TFinishBox(QWidget *parent) : QDialog(parent) {
-    app::setupFixedWindow(
+    ui::setupFixedWindow(
         *this, QStringLiteral("Warning"), 458, 214,
         Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFont(app::msSansSerif(8, true));
+    setFont(ui::msSansSerif(8, true));
     QPalette black = palette();
     black.setColor(QPalette::WindowText, Qt::black);
     setPalette(black);
@@ -53,7 +53,7 @@ TFinishBox::TFinishBox(QWidget *parent) : QDialog(parent) {
     OKBtn->setGeometry(191, 180, 75, 25);
     OKBtn->setDefault(true);
     connect(OKBtn, &QPushButton::clicked, this, &TFinishBox::OKBtnClick);
-    app::centerOnScreen(*this);
+    ui::centerOnScreen(*this);
 }
 
 void TFinishBox::OKBtnClick() {

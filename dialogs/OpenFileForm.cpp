@@ -6,8 +6,8 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 
-#include "app/WindowSetup.h"
 #include "dialogs/ChooserGlyphs.h"
+#include "ui/WindowSetup.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ QFrame *raisedPanel(QWidget *parent, int bevelWidth, const QRect &geometry) {
 
 // Labels size themselves to their text: the layout's width, or more if the face in use is wider.
 QLabel *label(QWidget *parent, const char *text, const QRect &geometry) {
-    auto *l = new QLabel(app::ansi(text), parent);
+    auto *l = new QLabel(ui::ansi(text), parent);
     const int textWidth = l->fontMetrics().horizontalAdvance(l->text());
     l->setGeometry(geometry.adjusted(0, 0, std::max(0, textWidth - geometry.width()), 0));
     return l;
@@ -70,7 +70,7 @@ QListWidget *listBox(QWidget *parent, int rowHeight, const QRect &geometry) {
 
 // Neither button is the window's default: Enter must not press them.
 QPushButton *plainButton(QWidget *parent, const char *text, const QRect &geometry) {
-    auto *button = new QPushButton(app::ansi(text), parent);
+    auto *button = new QPushButton(ui::ansi(text), parent);
     button->setGeometry(geometry);
     button->setAutoDefault(false);
     button->setDefault(false);
@@ -80,11 +80,11 @@ QPushButton *plainButton(QWidget *parent, const char *text, const QRect &geometr
 }  // namespace
 
 TOpenFileDialog::TOpenFileDialog(QWidget *parent)
-    : QDialog(parent), m_fileTypes(dialogs::splitFilter(app::ansi(dialogs::kChooserFilter))) {
-    app::setupFixedWindow(*this, QStringLiteral("OpenFileDialog"), 365, 312,
-                          Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
-    setFont(app::msSansSerif(8, true));
+    : QDialog(parent), m_fileTypes(dialogs::splitFilter(ui::ansi(dialogs::kChooserFilter))) {
+    ui::setupFixedWindow(*this, QStringLiteral("OpenFileDialog"), 365, 312,
+                         Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                             Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    setFont(ui::msSansSerif(8, true));
     QPalette black = palette();
     black.setColor(QPalette::WindowText, Qt::black);
     setPalette(black);
@@ -117,7 +117,7 @@ TOpenFileDialog::TOpenFileDialog(QWidget *parent)
             &TOpenFileDialog::fileSelectionChanged);
     connect(OK, &QPushButton::clicked, this, &TOpenFileDialog::OKClick);
     connect(Cancel, &QPushButton::clicked, this, &TOpenFileDialog::CancelClick);
-    app::centerOnScreen(*this);
+    ui::centerOnScreen(*this);
 }
 
 void TOpenFileDialog::createTopStrip() {

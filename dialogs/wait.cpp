@@ -3,13 +3,13 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 
-#include "app/WindowSetup.h"
+#include "ui/WindowSetup.h"
 
 TWaitDlg::TWaitDlg(QWidget *parent) : QDialog(parent) {
     // A title bar without close box or system menu; the client area is a thin strip below it.
-    app::setupFixedWindow(*this, QStringLiteral("          Wait a moment please..."), 240, 7,
-                          Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    app::centerOnScreen(*this);
+    ui::setupFixedWindow(*this, QStringLiteral("          Wait a moment please..."), 240, 7,
+                         Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    ui::centerOnScreen(*this);
 }
 
 void TWaitDlg::showNotice() {

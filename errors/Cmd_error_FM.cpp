@@ -4,16 +4,16 @@
 #include <QShowEvent>
 #include <QTextCursor>
 
-#include "app/WindowSetup.h"
 #include "errors/ErrorGlyphs.h"
+#include "ui/WindowSetup.h"
 
 namespace {
 
 QPushButton *glyphButton(QWidget *parent, const char *text, const QIcon &glyph, int left) {
-    auto *button = new QPushButton(glyph, app::ansi(text), parent);
+    auto *button = new QPushButton(glyph, ui::ansi(text), parent);
     button->setGeometry(left, 15, 75, 25);
     button->setIconSize(QSize(16, 16));
-    button->setFont(app::msSansSerif(8, true));
+    button->setFont(ui::msSansSerif(8, true));
     // Neither Enter nor Escape may answer for the user.
     button->setAutoDefault(false);
     button->setDefault(false);
@@ -24,9 +24,9 @@ QPushButton *glyphButton(QWidget *parent, const char *text, const QIcon &glyph, 
 
 TCMD_Error_Form::TCMD_Error_Form(QWidget *parent) : QDialog(parent) {
     // A dialog frame with a caption only: no close box, no system menu.
-    app::setupFixedWindow(*this, QStringLiteral("Command error information"), 327, 265,
-                          Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFont(app::msSansSerif(8, false));
+    ui::setupFixedWindow(*this, QStringLiteral("Command error information"), 327, 265,
+                         Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFont(ui::msSansSerif(8, false));
     createMemo();
     createButtons();
     setTabOrder(Memo1, Ignore_btn);
@@ -65,7 +65,7 @@ void TCMD_Error_Form::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
     // The window system repeats the event once the window is up; act once per showing.
     if (!event->spontaneous()) {
-        app::centerOnScreen(*this);
+        ui::centerOnScreen(*this);
         FormShow();
     }
 }
@@ -88,7 +88,7 @@ void TCMD_Error_Form::appendRecord() {
     const std::vector<std::string> lines = errors::commandErrorLines(CommandErrorInfo);
     QStringList text;
     for (const std::string &line : lines) {
-        text.append(app::ansi(line));
+        text.append(ui::ansi(line));
     }
     // One call, one paragraph per line; the record's last line is the empty separator.
     Memo1->appendPlainText(text.join(QLatin1Char('\n')));

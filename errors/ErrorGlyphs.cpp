@@ -1,6 +1,6 @@
 #include "errors/ErrorGlyphs.h"
 
-#include "app/Glyphs.h"
+#include "ui/Glyphs.h"
 
 namespace errors {
 
@@ -83,13 +83,13 @@ const char *const kStopXpm[] = {
 }  // namespace
 
 QIcon retryGlyph() {
-    return app::glyphFromXpm(kRetryXpm);
+    return ui::glyphFromXpm(kRetryXpm);
 }
 QIcon ignoreGlyph() {
-    return app::glyphFromXpm(kIgnoreXpm);
+    return ui::glyphFromXpm(kIgnoreXpm);
 }
 QIcon stopGlyph() {
-    return app::glyphFromXpm(kStopXpm);
+    return ui::glyphFromXpm(kStopXpm);
 }
 
 }  // namespace errors

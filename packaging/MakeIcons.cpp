@@ -5,7 +5,7 @@
 #include <QString>
 #include <cstdio>
 
-#include "app/Glyphs.h"
+#include "ui/Glyphs.h"
 
 int main(int argc, char **argv) {
     if (argc != 2) {
@@ -17,7 +17,7 @@ int main(int argc, char **argv) {
     for (const int size : {16, 32, 48}) {
         const QString dir = QStringLiteral("%1/%2x%2/apps").arg(root).arg(size);
         if (!QDir().mkpath(dir) ||
-            !app::programIconPixmap(size).save(dir + QStringLiteral("/cdrw-fwupdate.png"))) {
+            !ui::programIconPixmap(size).save(dir + QStringLiteral("/cdrw-fwupdate.png"))) {
             std::fprintf(stderr, "cannot write the icon into %s\n", qPrintable(dir));
             return 1;
         }

@@ -7,10 +7,10 @@
 #include "app/AppTitle.h"
 #include "app/Application.h"
 #include "app/DownloadMain.h"
-#include "app/WindowSetup.h"
 #include "tests/support/GuiSupport.h"
 #include "tests/support/SimBench.h"
 #include "tests/support/TestHost.h"
+#include "ui/WindowSetup.h"
 
 using testing_support::ProcessExit;
 using testing_support::TestHost;
@@ -194,7 +194,7 @@ TEST(UnitListWindow, AVariantChangeListsEveryUnitAgainAndLeavesSelectionAndUpdat
 
     form.RadioItems[5]->click();  // "For HUP": ZAV units
     const auto line = [&form](int row) {
-        return app::ansiBytes(form.DrivesList->item(row)->text());
+        return ui::ansiBytes(form.DrivesList->item(row)->text());
     };
     ASSERT_EQ(form.DrivesList->count(), 4);
     EXPECT_EQ(line(2), line(0));

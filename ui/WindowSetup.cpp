@@ -1,9 +1,9 @@
-#include "app/WindowSetup.h"
+#include "ui/WindowSetup.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
-namespace app {
+namespace ui {
 
 QFont msSansSerif(int pointSize, bool bold) {
     QFont font(QStringLiteral("MS Sans Serif"), pointSize, bold ? QFont::Bold : QFont::Normal);
@@ -37,4 +37,4 @@ void centerOnScreen(QWidget &window) {
     window.move(area.center() - QPoint(window.width() / 2, window.height() / 2));
 }
 
-}  // namespace app
+}  // namespace ui

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QWidget>
 
-namespace app {
+namespace ui {
 
 // "MS Sans Serif" as asked for; fontconfig substitutes what the machine has.
 QFont msSansSerif(int pointSize, bool bold);
@@ -30,4 +30,4 @@ inline std::string ansiBytes(const QString &text) {
     return text.toLatin1().toStdString();
 }
 
-}  // namespace app
+}  // namespace ui

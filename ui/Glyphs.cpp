@@ -1,90 +1,10 @@
-#include "app/Glyphs.h"
+#include "ui/Glyphs.h"
 
 #include <QImage>
 #include <QPainter>
 #include <QRadialGradient>
 
-namespace app {
-
-namespace {
-
-// clang-format off
-const char *const kUpdateXpm[] = {
-    "16 16 5 1",
-    "  c None",
-    ". c #000000",
-    "w c #FFFFFF",
-    "g c #C0C0C0",
-    "r c #E00000",
-    "                ",
-    " .........      ",
-    " .wwwwwww..     ",
-    " .wwwwwww.w.    ",
-    " .wwwwwww....   ",
-    " .wwwwwwwwr.    ",
-    " .wwwwwwwwrr    ",
-    " .wwwwwwwwrrr   ",
-    " .wrrrrrrrrrrr  ",
-    " .wrrrrrrrrrrrr ",
-    " .wrrrrrrrrrrr  ",
-    " .wwwwwwwwrrr   ",
-    " .wwwwwwwwrr    ",
-    " .wwwwwwwwr.    ",
-    " .gggggggggg.   ",
-    " ............   ",
-};
-
-const char *const kQuitXpm[] = {
-    "16 16 3 1",
-    "  c None",
-    "r c #E00000",
-    "d c #800000",
-    "                ",
-    "  rr        rr  ",
-    " rrrr      rrrr ",
-    " rrrrr    rrrrr ",
-    "  rrrrr  rrrrr  ",
-    "   rrrrrrrrrr   ",
-    "    rrrrrrrr    ",
-    "     rrrrrr     ",
-    "     rrrrrr     ",
-    "    rrrrrrrr    ",
-    "   rrrrrrrrrr   ",
-    "  rrrrr  rrrrr  ",
-    " rrrrr    rrrrr ",
-    " rrrrd     drrr ",
-    "  dd        dd  ",
-    "                ",
-};
-
-const char *const kAboutXpm[] = {
-    "16 16 6 1",
-    "  c None",
-    ". c #000000",
-    "w c #FFFFFF",
-    "b c #6080E0",
-    "s c #808080",
-    "r c #E06060",
-    "  .  .  .  .  . ",
-    " . .. .. .. .. .",
-    " s.ss.ss.ss.ss.s",
-    " .w.ww.ww.ww.w. ",
-    " .wrwwwwwwwwwww.",
-    " .wrbbbbbbbbbbb.",
-    " .wrwwwwwwwwwww.",
-    " .wrbbbbbbbbbbb.",
-    " .wrwwwwwwwwwww.",
-    " .wrbbbbbbbbbbb.",
-    " .wrwwwwwwwwwww.",
-    " .wrbbbbbbbbbbb.",
-    " .wrwwwwwwwwwww.",
-    " .wrbbbbbbbbbbb.",
-    " .wrwwwwwwwwwww.",
-    " ...............",
-};
-// clang-format on
-
-}  // namespace
+namespace ui {
 
 QPixmap greyed(const QPixmap &pixmap) {
     QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
@@ -104,16 +24,6 @@ QIcon glyphFromXpm(const char *const *xpm) {
     icon.addPixmap(picture, QIcon::Normal);
     icon.addPixmap(greyed(picture), QIcon::Disabled);
     return icon;
-}
-
-QIcon updateGlyph() {
-    return glyphFromXpm(kUpdateXpm);
-}
-QIcon quitGlyph() {
-    return glyphFromXpm(kQuitXpm);
-}
-QIcon aboutGlyph() {
-    return glyphFromXpm(kAboutXpm);
 }
 
 QPixmap programIconPixmap(int size) {
@@ -152,4 +62,4 @@ QIcon programIcon() {
     return icon;
 }
 
-}  // namespace app
+}  // namespace ui
