@@ -148,8 +148,10 @@ void TMainForm::createHiddenControls() {
         RadioItems[i] = item;
     }
     RadioItems[app::kDefaultFirmwareVariant]->setChecked(true);
+    keepTabOnCheckedVariant();
     connect(RadioGroupItems, &QButtonGroup::idToggled, this, [this](int, bool checked) {
         if (checked) {
+            keepTabOnCheckedVariant();
             RadioGroupClick();
         }
     });
@@ -166,6 +168,16 @@ void TMainForm::createHiddenControls() {
     ChkB_HUP = checkBox("For HUP", 360);
     ChkB_WOL = checkBox("For WOL", 376);
     ChkB_LIX = checkBox("For LIX", 392);
+}
+
+void TMainForm::keepTabOnCheckedVariant() {
+    // The group is one stop of the tab chain, at its checked item, as an exclusive radio group
+    // is expected to be: Tab into it never rests on an unchecked item, where a Space would switch
+    // the variant, and with it the unit and file checks, out of sight. The arrow keys still move
+    // within the group (for an exclusive group they ignore the focus policy).
+    for (QRadioButton *item : RadioItems) {
+        item->setFocusPolicy(item->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    }
 }
 
 void TMainForm::setTabOrder() {

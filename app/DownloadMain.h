@@ -112,6 +112,8 @@ class TMainForm : public QWidget, public app::UnitListView, public update::Updat
     void createOptionsRow();
     void createHiddenControls();
     void setTabOrder();
+    // Gives only the checked variant item a place in the tab chain.
+    void keepTabOnCheckedVariant();
 
     AppWindows m_windows;
 };

@@ -3,10 +3,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
 
 #include "app/AppTitle.h"
 #include "app/Application.h"
 #include "app/DownloadMain.h"
+#include "app/ProgramWindows.h"
 #include "tests/support/GuiSupport.h"
 #include "tests/support/SimBench.h"
 #include "tests/support/TestHost.h"
@@ -92,18 +94,55 @@ TEST_F(MainWindow, WindowAndEveryControl) {
     }
 }
 
-TEST_F(MainWindow, TabOrderRunsThroughPanelsThenCheckBoxesThenRadioGroup) {
-    const QList<QWidget *> expected{
-        form.DrivesList, form.BUS,      form.CreatEDC, form.Update,       form.Close,
-        form.About,      form.ChkB_YEB, form.ChkB_VEK, form.ChkB_DUQ,     form.ChkB_BEZ,
-        form.ChkB_HUP,   form.ChkB_WOL, form.ChkB_LIX, form.RadioItems[0]};
-    for (qsizetype i = 1; i < expected.size(); ++i) {
-        QWidget *next = expected[i - 1]->nextInFocusChain();
-        while (!(next->focusPolicy() & Qt::TabFocus)) {
-            next = next->nextInFocusChain();
-        }
-        EXPECT_EQ(next, expected[i]) << i;
+namespace {
+// Presses and releases a key on the widget that has the keyboard focus.
+void pressKey(Qt::Key key) {
+    QWidget *target = QApplication::focusWidget();
+    ASSERT_NE(target, nullptr);
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QApplication::sendEvent(target, &release);
+}
+}  // namespace
+
+// Keyboard only: Tab runs through the panels, the check boxes and the variant group, which it
+// enters at its checked item, so that a Space there changes nothing.
+TEST(MainWindowKeyboard, TabReachesTheVariantGroupAtItsCheckedItemAndSpaceChangesNothing) {
+    TestHost host;
+    testing_support::SimBench bench;
+    ProgramWindows windows;
+    TMainForm &form = windows.MainForm;
+    form.show();
+    form.activateWindow();
+    form.DrivesList->setFocus();
+    testing_support::pumpEvents();
+    ASSERT_EQ(QApplication::focusWidget(), form.DrivesList);
+
+    const QList<QWidget *> chain{form.BUS,           form.CreatEDC,  form.Update,   form.Close,
+                                 form.About,         form.ChkB_YEB,  form.ChkB_VEK, form.ChkB_DUQ,
+                                 form.ChkB_BEZ,      form.ChkB_HUP,  form.ChkB_WOL, form.ChkB_LIX,
+                                 form.RadioItems[4], form.DrivesList};
+    for (QWidget *expected : chain) {
+        pressKey(Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), expected) << expected->metaObject()->className();
     }
+
+    const std::size_t inquiries = bench.logLinesWith("cdb=12 ").size();
+    form.SetAboutTitle();
+    const QString title = windows.AboutDialog.Label1->text();
+    form.RadioItems[4]->setFocus(Qt::TabFocusReason);
+    pressKey(Qt::Key_Space);
+    EXPECT_EQ(form.firmwareVariant(), 4);
+    EXPECT_EQ(bench.logLinesWith("cdb=12 ").size(), inquiries) << "no re-scan";
+    form.SetAboutTitle();
+    EXPECT_EQ(windows.AboutDialog.Label1->text(), title);
+
+    // A variant chosen some other way becomes the group's one tab stop.
+    form.RadioItems[5]->setChecked(true);
+    form.ChkB_LIX->setFocus(Qt::TabFocusReason);
+    pressKey(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form.RadioItems[5]);
 }
 
 TEST_F(MainWindow, StartUpStateAndTimer) {
