@@ -15,20 +15,29 @@ namespace image {
 
 namespace {
 
+// Keeps an open descriptor only when it is a regular file, and then takes back the O_NONBLOCK it
+// was opened with; otherwise closes it and gives -1 (errno EINVAL for a file of another kind).
+int keepRegularFile(int fd) {
+    struct stat entry {};
+    bool kept = ::fstat(fd, &entry) == 0;
+    if (kept && !S_ISREG(entry.st_mode)) {
+        errno = EINVAL;
+        kept = false;
+    }
+    if (kept && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
+        return fd;
+    }
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+}
+
 // Opens an existing regular file for reading. O_NONBLOCK keeps a FIFO of that name from
 // blocking the open; anything but a regular file is refused.
 int openForReading(const std::string &name) {
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    struct stat entry {};
-    if (::fstat(fd, &entry) != 0 || !S_ISREG(entry.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    return fd < 0 ? -1 : keepRegularFile(fd);
 }
 
 // The one entry of the current directory whose name equals `name` but for letter case, or an
@@ -59,8 +68,26 @@ int openHexFile(const std::string &name) {
     return other.empty() ? -1 : openForReading(other);
 }
 
+// Opens a side file for writing, creating it or cutting it to zero length. Only a regular file,
+// or a link to one, is taken: a pipe, directory, device or socket of that name is refused before
+// it is opened (opening a device can act on it) and again after (it may have been swapped in
+// between), and O_NONBLOCK keeps a pipe from blocking the open. It is cut only once known to be
+// a regular file.
 int openForWriting(const std::string &name) {
-    return ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    struct stat entry {};
+    if (::stat(name.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
+        return -1;
+    }
+    const int fd =
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0 || keepRegularFile(fd) < 0) {
+        return -1;
+    }
+    if (::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 void warn(const char *text) {

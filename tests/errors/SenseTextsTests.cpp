@@ -171,27 +171,35 @@ TEST(AdditionalSenseText, RangesAndTheSenseByteRuleOverEveryValue) {
 }
 
 TEST(StatusTexts, ListedValuesAndGaps) {
-    EXPECT_EQ(SrbStatusText(0x01), "SCSI request has completed without error.");
-    EXPECT_EQ(SrbStatusText(0x02), "SCSI command has been aborted.");
-    EXPECT_EQ(SrbStatusText(0x04), "SCSI command completed with an error!");
-    EXPECT_EQ(SrbStatusText(0xE1), "The ASPI manager can't handle the alignment on this buffer.");
-    EXPECT_EQ(SrbStatusText(0xE6), "The ASPI manager can't handle the given transfer size.");
-    EXPECT_EQ(SrbStatusText(0x82), "");
-    EXPECT_EQ(SrbStatusText(0x00), "");
-    EXPECT_EQ(SrbStatusText(0xFF), "");
-    EXPECT_EQ(HostTargetStatusText(0x00), "");
-    EXPECT_EQ(HostTargetStatusText(0x02), "");
-    EXPECT_EQ(HostTargetStatusText(0x08), "Target is busy.");
-    EXPECT_EQ(HostTargetStatusText(0x11), "Selection time out.");
-    EXPECT_EQ(HostTargetStatusText(0x13), "Unexpexted Bus Free.");
-    EXPECT_EQ(HostTargetStatusText(0x18), "Reservation conflict.");
-    EXPECT_EQ(HostTargetStatusText(0x19), "");
-    int srbTexts = 0;
-    int hostTexts = 0;
+    const std::pair<std::uint8_t, const char *> srbTexts[] = {
+        {0x01, "SCSI request has completed without error."},
+        {0x02, "SCSI command has been aborted."},
+        {0x03, "SCSI command abort failed."},
+        {0x04, "SCSI command completed with an error!"},
+        {0xE0, "One or more parameters in the SRB are set incorrectly."},
+        {0xE1, "The ASPI manager can't handle the alignment on this buffer."},
+        {0xE6, "The ASPI manager can't handle the given transfer size."},
+    };
+    const std::pair<std::uint8_t, const char *> hostTargetTexts[] = {
+        {0x08, "Target is busy."},
+        {0x11, "Selection time out."},
+        {0x12, "Data over-run/under-run."},
+        {0x13, "Unexpexted Bus Free."},
+        {0x14, "Target bus phase sequence failure."},
+        {0x18, "Reservation conflict."},
+    };
+    // Every value not listed has the empty text (0x00, 0x82 and CHECK CONDITION 0x02 among them).
     for (int value = 0; value < 256; ++value) {
-        srbTexts += SrbStatusText(static_cast<std::uint8_t>(value)).empty() ? 0 : 1;
-        hostTexts += HostTargetStatusText(static_cast<std::uint8_t>(value)).empty() ? 0 : 1;
+        const auto byte = static_cast<std::uint8_t>(value);
+        SCOPED_TRACE(value);
+        std::string srb, hostTarget;
+        for (const auto &[listed, text] : srbTexts) {
+            srb = listed == byte ? text : srb;
+        }
+        for (const auto &[listed, text] : hostTargetTexts) {
+            hostTarget = listed == byte ? text : hostTarget;
+        }
+        EXPECT_EQ(SrbStatusText(byte), srb);
+        EXPECT_EQ(HostTargetStatusText(byte), hostTarget);
     }
-    EXPECT_EQ(srbTexts, 7);
-    EXPECT_EQ(hostTexts, 6);
 }

@@ -72,9 +72,18 @@ TEST(HexReader, EachBadRecordIsRefusedNamingItsLine) {
 
 TEST(HexReader, LinesEndInLfCrLfOrALoneCr) {
     const std::string good = dataRecord(0, range(4));
-    for (const std::string end : {"\n", "\r\n", "\r"}) {
-        SCOPED_TRACE(end == "\r" ? "CR" : end == "\n" ? "LF" : "CR LF");
-        const ReadOutcome outcome = readText(good + end + good + end + ":XY" + end + kEndRecord);
+    const struct {
+        const char *name;
+        std::string text;  // the third line is the bad one
+    } cases[] = {
+        {"LF", good + "\n" + good + "\n:XY\n" + kEndRecord},
+        {"CR LF", good + "\r\n" + good + "\r\n:XY\r\n" + kEndRecord},
+        {"CR", good + "\r" + good + "\r:XY\r" + kEndRecord},
+        {"CR CR: an empty line between", good + "\r\r:XY\r" + kEndRecord},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ReadOutcome outcome = readText(c.text);
         EXPECT_FALSE(outcome.accepted);
         EXPECT_EQ(outcome.refusal, badLine(3, "it holds a character that is not a hex digit"));
     }

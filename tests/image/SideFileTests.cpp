@@ -1,7 +1,12 @@
 // File names, the opening of the three files and its messages, and the .bin and .asc files.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
 #include <filesystem>
+#include <functional>
 
 #include "image/FileNames.h"
 #include "image/SideFiles.h"
@@ -12,6 +17,28 @@ using namespace image_test;
 namespace {
 
 using SideFiles = ImageDirTest;
+
+// Lowers the process's file size limit for its lifetime, with SIGXFSZ ignored, so that a write
+// past it fails with EFBIG instead of ending the process.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_previous);
+        m_previousHandler = signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, m_previous.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_previous);
+        signal(SIGXFSZ, m_previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+  private:
+    rlimit m_previous{};
+    sighandler_t m_previousHandler;
+};
 
 }  // namespace
 
@@ -101,7 +128,8 @@ TEST_F(SideFiles, ChosenUpperCaseNameOpensTheExistingFile) {
 }
 
 TEST_F(SideFiles, OpenFailuresShowTheirMessage) {
-    // No HEX file, or two that differ only in case: nothing is created.
+    // No HEX file, two that differ only in case, or a HEX name that is a pipe or a directory
+    // (read, a pipe would pass for an empty firmware file): nothing is created.
     EXPECT_FALSE(prepare());
     expectRefusal("Can not open the .HEX file !");
     writeFile("FW01.HEX", "");
@@ -110,36 +138,92 @@ TEST_F(SideFiles, OpenFailuresShowTheirMessage) {
     EXPECT_FALSE(prepare());
     expectRefusal("Can not open the .HEX file !");
     EXPECT_FALSE(std::filesystem::exists("FW01.bin"));
+    ASSERT_EQ(mkfifo("pipe.hex", 0600), 0);
+    std::filesystem::create_directory("dir.hex");
+    for (const char *name : {"pipe.hex", "dir.hex"}) {
+        SCOPED_TRACE(name);
+        host.boxes.clear();
+        EXPECT_FALSE(prepare(name));
+        expectRefusal("Can not open the .HEX file !");
+    }
 }
 
-TEST_F(SideFiles, UnwritableBinShowsItsMessageAndWritesNothing) {
-    writeFile("FW01.hex", "");
-    std::filesystem::create_directory("FW01.bin");
-    EXPECT_FALSE(prepare());
-    expectRefusal("Can not open the .BIN file !");
-    EXPECT_FALSE(std::filesystem::exists("FW01.asc"));
+// A side file name that exists and is not a regular file is refused at once with that file's
+// open message, and nothing is written to it; a link to a regular file is written through.
+TEST_F(SideFiles, ASideFileMustBeARegularFile) {
+    const auto pipe = [](const char *name) { ASSERT_EQ(mkfifo(name, 0600), 0); };
+    const auto directory = [](const char *name) { std::filesystem::create_directory(name); };
+    const auto device = [](const char *name) {
+        std::filesystem::create_symlink("/dev/null", name);
+    };
+    const auto linkToFile = [](const char *name) {
+        writeFile("elsewhere", "old");
+        std::filesystem::create_symlink("elsewhere", name);
+    };
+    const struct {
+        const char *name;
+        std::function<void(const char *)> make;
+        const char *message;  // null: written
+    } cases[] = {
+        {"FW01.bin", pipe, "Can not open the .BIN file !"},
+        {"FW01.bin", directory, "Can not open the .BIN file !"},
+        {"FW01.bin", device, "Can not open the .BIN file !"},
+        {"FW01.asc", pipe, "Can not open the .ASC file !"},
+        {"FW01.asc", directory, "Can not open the .ASC file !"},
+        {"FW01.asc", device, "Can not open the .ASC file !"},
+        {"FW01.bin", linkToFile, nullptr},
+        {"FW01.asc", linkToFile, nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.message ? c.message : " written"));
+        for (const char *name : {"FW01.bin", "FW01.asc", "elsewhere"}) {
+            std::filesystem::remove(name);
+        }
+        writeFile("FW01.hex", dataRecord(0, {1}));
+        c.make(c.name);
+        host.boxes.clear();
+        imageLength = 12345;
+        if (c.message != nullptr) {
+            EXPECT_FALSE(prepare());
+            expectRefusal(c.message);
+            const bool binRefused = std::string(c.name) == "FW01.bin";
+            EXPECT_EQ(std::filesystem::exists("FW01.asc"), !binRefused);
+            if (!binRefused) {
+                EXPECT_EQ(std::filesystem::file_size("FW01.bin"), 0u);
+            }
+        } else {
+            EXPECT_TRUE(prepare());
+            EXPECT_TRUE(host.boxes.empty());
+            EXPECT_TRUE(std::filesystem::is_symlink(c.name));
+            EXPECT_GT(std::filesystem::file_size("elsewhere"), 50u);
+        }
+        std::filesystem::remove(c.name);
+    }
 }
 
-TEST_F(SideFiles, UnopenableAscLeavesAnEmptyBin) {
-    writeFile("FW01.hex", dataRecord(0, {1}));
-    std::filesystem::create_directory("FW01.asc");
-    EXPECT_FALSE(prepare());
-    expectRefusal("Can not open the .ASC file !");
-    EXPECT_EQ(std::filesystem::file_size("FW01.bin"), 0u);
-}
-
+// A write that fails (here: past the process's file size limit) reports its file and ends the
+// preparation; the .asc is not written after a failed .bin.
 TEST_F(SideFiles, WriteErrorsAreReportedAndDiscardTheImage) {
-    writeFile("FW01.hex", dataRecord(0, {1}));
-    std::filesystem::create_symlink("/dev/full", "FW01.bin");
-    EXPECT_FALSE(prepare());
-    expectRefusal("Can not write the .BIN file !");
-    EXPECT_EQ(readFile("FW01.asc"), "") << "the .asc is not written after a failed .bin";
-
-    std::filesystem::remove("FW01.bin");
-    std::filesystem::remove("FW01.asc");
-    std::filesystem::create_symlink("/dev/full", "FW01.asc");
-    host.boxes.clear();
-    EXPECT_FALSE(prepare());
-    expectRefusal("Can not write the .ASC file !");
-    EXPECT_EQ(std::filesystem::file_size("FW01.bin"), 55u);
+    const struct {
+        rlim_t limit;
+        const char *message;
+        std::uintmax_t binSize, ascSize;
+    } cases[] = {
+        {20, "Can not write the .BIN file !", 20, 0},
+        {60, "Can not write the .ASC file !", 55, 60},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        writeFile("FW01.hex", dataRecord(0, {1}));
+        host.boxes.clear();
+        bool prepared = true;
+        {
+            FileSizeLimit limit(c.limit);
+            prepared = prepare();
+        }
+        EXPECT_FALSE(prepared);
+        expectRefusal(c.message);
+        EXPECT_EQ(std::filesystem::file_size("FW01.bin"), c.binSize);
+        EXPECT_EQ(std::filesystem::file_size("FW01.asc"), c.ascSize);
+    }
 }

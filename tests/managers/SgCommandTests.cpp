@@ -84,7 +84,11 @@ TEST_F(SgResultMapping, KernelOutcomesReachTheRecord) {
         {"transport disrupted", {.hostStatus = 0x0E}, aspi::SS_ERR, 0x13, 0, {}},
         {"unknown host byte", {.hostStatus = 0x7F}, aspi::SS_ERR, 0x14, 0, {}},
         {"device gone", {.osError = ENODEV}, aspi::SS_ERR, 0x11, 0, {}},
+        {"no such device address", {.osError = ENXIO}, aspi::SS_ERR, 0x11, 0, {}},
+        {"node removed", {.osError = ENOENT}, aspi::SS_ERR, 0x11, 0, {}},
         {"transfer too big", {.osError = ENOMEM}, sg::kSsBufferTooBig, 0, 0, {}},
+        {"transfer refused by the driver", {.osError = EINVAL}, sg::kSsBufferTooBig, 0, 0, {}},
+        {"transfer over the limit", {.osError = E2BIG}, sg::kSsBufferTooBig, 0, 0, {}},
         {"interrupted", {.osError = EINTR}, aspi::SS_ABORTED, 0, 0, {}},
     };
     for (const MappingCase &c : cases) {
