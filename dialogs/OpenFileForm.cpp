@@ -203,12 +203,20 @@ bool TOpenFileDialog::eventFilter(QObject *watched, QEvent *event) {
 void TOpenFileDialog::showEvent(QShowEvent *event) {
     // Volumes come and go while the program runs. The directory shown is made the current one
     // again, so the name returned opens where the user saw it; should it have vanished, the
-    // lists move to wherever the process now is.
+    // lists move up to its nearest parent that still exists (the process's own current directory
+    // may be the vanished one itself, so it is no place to fall back to).
     fillVolumeSelector();
-    if (!QDir::setCurrent(m_directory)) {
-        changeDirectory(QDir::currentPath());
-    } else {
+    if (QDir::setCurrent(m_directory)) {
         refreshLists();
+    } else {
+        QString folder = m_directory;
+        while (!changeDirectory(folder)) {
+            const QString parent = QFileInfo(folder).path();
+            if (parent == folder) {
+                break;
+            }
+            folder = parent;
+        }
     }
     QDialog::showEvent(event);
 }

@@ -212,6 +212,18 @@ TEST_F(Chooser, DirectoryChangeSticksEvenAfterCancel) {
     EXPECT_FALSE(dialog.FileChosen);
     EXPECT_EQ(QDir::currentPath(), alpha);
     EXPECT_EQ(dialog.directory(), alpha);
+
+    // The folder is removed while the chooser is closed (the process is still in it): the next
+    // showing moves to its nearest existing parent and lists that.
+    ASSERT_TRUE(QDir(alpha).removeRecursively());
+    showModally(dialog, [&] {
+        EXPECT_EQ(dialog.directory(), start);
+        EXPECT_EQ(QDir::currentPath(), start);
+        EXPECT_TRUE(dialog.Directory->text().endsWith(QStringLiteral("/start")));
+        EXPECT_EQ(texts(dialog.FileListBox1), (QStringList{"A.HEX", "b.hex"}));
+        EXPECT_EQ(texts(dialog.DirectoryListBox1).last(), QStringLiteral("zeta"));
+        dialog.close();
+    });
 }
 
 TEST_F(Chooser, CloseBoxKeepsTheOutcomeAndStateCarriesOver) {
