@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QTimer>
 #include <filesystem>
 
 #include "app/ProgramWindows.h"
@@ -17,8 +18,24 @@ using namespace update_test;
 namespace {
 
 // The six windows as the program creates them, bound to the simulated bus, main window shown.
+// A command error dialog that the test did not say it expects would wait for an answer for
+// ever: it fails the test at once, naming what the dialog shows, and is answered Stop.
 struct Program : ProgramWindows {
-    Program() { MainForm.show(); }
+    bool errorDialogExpected = false;
+    QTimer unexpectedDialogs;
+
+    Program() {
+        MainForm.show();
+        unexpectedDialogs.setInterval(20);
+        QObject::connect(&unexpectedDialogs, &QTimer::timeout, [this] {
+            if (!errorDialogExpected && CMD_Error_Form.isVisible()) {
+                ADD_FAILURE() << "unexpected command error dialog:\n"
+                              << CMD_Error_Form.Memo1->toPlainText().toStdString();
+                CMD_Error_Form.Stop_btn->click();
+            }
+        });
+        unexpectedDialogs.start();
+    }
 };
 
 // Picks `name` in the chooser's file list and presses OK.
@@ -83,6 +100,7 @@ fail 0 3 offset 0 attempts 1 sense 70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 
 )");
     image_test::writeFile("lix101.hex", hexWithData(100));
     Program program;
+    program.errorDialogExpected = true;
     testing_support::whenModalShown([&program](QWidget *) {
         program.OpenFileDialog.FileName->setText(QStringLiteral("lix101.hex"));
         program.OpenFileDialog.OK->click();
