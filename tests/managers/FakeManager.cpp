@@ -4,7 +4,9 @@
 //   FAKE_NO_SEND          exports no SendASPI32Command
 //   FAKE_SUPPORT_WORD     the support word returned (default 0x00000102)
 // SendASPI32Command answers from a reply that the test sets with FakeSetReply; with a delay the
-// status is stored later from another thread, so the caller's poll has to wait for it.
+// status is stored later from another thread, so the caller's poll has to wait for it. Host
+// adapter inquiries from the adapter FakeSetSilentFrom names on are left untouched, as by a
+// manager that does not know the adapter.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -31,7 +33,12 @@ struct Reply {
     int delayMilliseconds = 0;
 } g_reply;
 aspi::SRB_ExecSCSICmd g_lastExec{};
+int g_silentFrom = 256;
 }  // namespace
+
+FAKE_EXPORT void FakeSetSilentFrom(int adapter) {
+    g_silentFrom = adapter;
+}
 
 FAKE_EXPORT int FakeSupportAsked() {
     return g_supportAsked.load();
@@ -63,6 +70,9 @@ FAKE_EXPORT std::uint32_t SendASPI32Command(void *record) {
     const Reply reply = g_reply;
     if (header->SRB_Cmd == aspi::SC_HA_INQUIRY) {
         auto *srb = static_cast<aspi::SRB_HAInquiry *>(record);
+        if (srb->SRB_HaId >= g_silentFrom) {
+            return aspi::SS_INVALID_HA;
+        }
         srb->HA_SCSI_ID = 7;
         aspi::storeStatus(srb->SRB_Status, aspi::SS_COMP);
         return aspi::SS_COMP;
