@@ -1,14 +1,15 @@
 // The program that the kernel test runs inside its guest, as a non-root member of group cdrom.
 // It does what the main window does, through the program's own code: binds the drive-access
 // manager by name, scans the buses in the SCSI form as start-up does, and then runs the update
-// of the first listed unit once per --run option, with a firmware file it writes itself into the
-// current directory. Its windows and host are stand-ins that print what they are shown, one line
+// of a listed unit once per --run option, with a firmware file it writes itself into the current
+// directory. Its windows and host are stand-ins that print what they are shown, one line
 // each, so the test reads the guest's serial output line by line:
 //
 //   IDENTITY uid=1000 gid=1000 groups=24,1000
 //   SUPPORT word=0x0101
 //   UNIT-LINE 0:7:0         VEK            CD-RW KT-1210        1.0K
-//   RUN 1 form=atapi answers=retry,stop
+//   SCAN-END ms=130
+//   RUN 1 form=atapi answers=retry,stop line=1
 //   IMAGE length=37768                      (the file is read and the side files written)
 //   ERROR-DIALOG 1 run=1                    (a failed command, as the error dialog shows it:)
 //   DIALOG 1 Host Adapter ID:0   Device ID:0
@@ -19,13 +20,15 @@
 //   RUN-END 1 outcome=declined
 //   DRIVER-END
 //
-// usage: cdrw-kernel-driver [--run=FORM[:ANSWER,...]]...
+// usage: cdrw-kernel-driver [--run=FORM[:ANSWER,...][@LINE]]...
 //   FORM    scsi or atapi: the bus selection during that update
 //   ANSWER  retry, ignore or stop: the answers to the run's error dialogs in order; every
 //           failure past the list is answered with retry
-// Without --run: one run in each form, every failure answered with retry.
+//   LINE    the line of the unit list selected for that update, from 1 (default 1)
+// Without --run the driver only scans.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +58,7 @@ using Answer = errors::CommandAnswer;
 struct Run {
     int busType = aspi::kBusScsi;
     std::vector<Answer> answers;
+    std::size_t line = 1;
 };
 
 const char *answerName(Answer answer) {
@@ -78,9 +82,18 @@ const char *formName(int busType) {
     std::exit(2);
 }
 
-// One --run value: FORM[:ANSWER,...].
+// One --run value: FORM[:ANSWER,...][@LINE].
 Run parseRun(std::string_view text) {
     Run run;
+    if (const std::size_t at = text.find('@'); at != std::string_view::npos) {
+        const std::string line(text.substr(at + 1));
+        if (line.empty() || line.size() > 2 || line.find_first_not_of("0123456789") != line.npos ||
+            std::stoul(line) == 0) {
+            usageError("unknown line in --run=" + std::string(text));
+        }
+        run.line = std::stoul(line);
+        text = text.substr(0, at);
+    }
     const std::string_view form = text.substr(0, text.find(':'));
     if (form == "scsi") {
         run.busType = aspi::kBusScsi;
@@ -114,9 +127,6 @@ std::vector<Run> parseRuns(int argc, char **argv) {
             usageError("unknown argument " + std::string(argument));
         }
         runs.push_back(parseRun(argument.substr(6)));
-    }
-    if (runs.empty()) {
-        runs = {Run{aspi::kBusAtapi, {}}, Run{aspi::kBusScsi, {}}};
     }
     return runs;
 }
@@ -179,7 +189,7 @@ class ScriptedErrorDialog : public errors::CommandErrorDialog {
 };
 
 // The main window as discovery and the update see it: the unit list printed as it fills, the
-// first line selected, the default variant, the EDC box checked.
+// run's line selected, the default variant, the EDC box checked.
 class DriverWindows : public app::UnitListView, public update::UpdateWindows {
   public:
     explicit DriverWindows(const app::MainState &state) : m_state(state) {}
@@ -194,10 +204,10 @@ class DriverWindows : public app::UnitListView, public update::UpdateWindows {
 
     // UpdateWindows
     bool selectedUnitLine(std::string &line) const override {
-        if (lines.empty()) {
+        if (selected == 0 || selected > lines.size()) {
             return false;
         }
-        line = lines.front();
+        line = lines[selected - 1];
         return true;
     }
     bool chooseFirmwareFile(std::string &fileName) override {
@@ -219,6 +229,7 @@ class DriverWindows : public app::UnitListView, public update::UpdateWindows {
     errors::CommandErrorDialog &commandErrorDialog() override { return dialog; }
 
     int bus = aspi::kBusScsi;
+    std::size_t selected = 1;  // the selected line, from 1
     mutable bool imageReported = false;
     std::vector<std::string> lines;
     ScriptedErrorDialog dialog;
@@ -286,7 +297,12 @@ int main(int argc, char **argv) {
     std::printf("SUPPORT word=0x%04x\n", state.aspi.AspiSupport());
     DriverWindows windows(state);
     windows.bus = aspi::kBusScsi;
+    const auto scanStart = std::chrono::steady_clock::now();
     app::ScanUnits(state, windows);
+    std::printf("SCAN-END ms=%lld\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - scanStart)
+                                           .count()));
     state.BlockSize = update::kBlockSize;
 
     if (windows.lines.empty()) {
@@ -299,9 +315,10 @@ int main(int argc, char **argv) {
             for (Answer answer : runs[i].answers) {
                 answers += (answers.empty() ? "" : ",") + std::string(answerName(answer));
             }
-            std::printf("RUN %d form=%s answers=%s\n", number, formName(runs[i].busType),
-                        answers.empty() ? "-" : answers.c_str());
+            std::printf("RUN %d form=%s answers=%s line=%zu\n", number, formName(runs[i].busType),
+                        answers.empty() ? "-" : answers.c_str(), runs[i].line);
             windows.bus = runs[i].busType;
+            windows.selected = runs[i].line;
             windows.dialog.startRun(number, runs[i].answers);
             windows.imageReported = false;
             const update::UpdateOutcome outcome = update::UpdateClick(state, windows);

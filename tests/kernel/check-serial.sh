@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Checks the serial output of the kernel test's guest (see init.sh and KernelDriver.cpp for the
-# lines). The driver's lines say what the program showed and answered; the GUEST KCMD/KSENSE lines
-# say what the target received and answered, as the kernel logged it. Each pass of the driver
-# (GUEST PASS n ... GUEST PASS-END n) is checked on its own lines. Prints one line per failed
-# check, then the log; exits 0 only when every check holds.
+# lines). The driver's lines say what the program showed and answered; the GUEST KCMD lines say
+# what each unit received, as the kernel logged it. What a unit answered comes from the unit's own
+# log: the kernel's target logs it (GUEST KSENSE), QEMU's units log it in QEMU's trace. Each pass
+# of the driver (GUEST PASS n ... GUEST PASS-END n) is checked on its own lines. Prints one line
+# per failed check, then the log; exits 0 only when every check holds.
 #
 # usage: check-serial.sh SERIAL_LOG VENDOR PRODUCT REVISION [--expect=none|unit]
+#        check-serial.sh SERIAL_LOG --buses=UNITS_LOG [--expect=none|unit]
+#   VENDOR...      the texts the scsi_debug unit was given
+#   --buses=FILE   the guest with QEMU's virtio-scsi, ATAPI and USB units; FILE is QEMU's trace
 #   --expect=none  the manager reports no adapter (a manager that serves no device)
-#   --expect=unit  the manager lists the scsi_debug unit and the updates reach it (default)
+#   --expect=unit  the manager lists the units and the updates reach them (default)
 set -uo pipefail
 
 # The text as an extended regular expression that matches it literally.
@@ -15,10 +19,17 @@ set -uo pipefail
 literal() { sed 's/[][\.*^$+?(){}|]/\\&/g' <<<"$1"; }
 
 full_log=$1
-vendor_text=$2 product_text=$3 revision_text=$4
-vendor=$(literal "$2") product=$(literal "$3") revision=$(literal "$4")
+shift
+units_log=""
+if [[ ${1:-} == --buses=* ]]; then
+  units_log=${1#--buses=}
+  shift
+else
+  vendor_text=$1 product_text=$2 revision_text=$3
+  shift 3
+fi
 expect=unit
-for option in "${@:5}"; do
+for option in "$@"; do
   case $option in
     --expect=none) expect=none ;;
     --expect=unit) expect=unit ;;
@@ -26,16 +37,32 @@ for option in "${@:5}"; do
   esac
 done
 
+# The units of the buses guest as the list must show them, in the manager's adapter order
+# (hosts ascending: virtio-scsi, then libata, then USB), each on its own adapter: line, the
+# INQUIRY texts as the unit pads them, and where QEMU's trace records its commands (scsi: QEMU's
+# SCSI layer, by SCSI id; ide: the IDE controller). QEMU's ATAPI unit reports QEMU's own texts,
+# which make it ineligible.
+readonly kBusUnits=(
+  "0:7:3|VEK     |CD-RW KT-1220V  |2.0Q|scsi"
+  "1:7:0|QEMU    |QEMU DVD-ROM    |2.5+|ide"
+  "2:7:0|VEK     |CD-RW KT-1230U  |2.0Q|scsi"
+)
+
 # What the image of the driver's firmware file (37768 bytes with its EDC) must go down as:
 # offset, length, mode and last-block flag of each WRITE BUFFER.
 readonly kBlocks=("0 16384 6 0" "16384 16384 6 0" "32768 5000 7 1")
-# The program's texts for the sense the target answers with (key,asc,ascq as the kernel logs
-# it): the sense key's name, then the additional sense text (the program has none for 3F/16).
+# The program's texts for the sense the units answer with (key,asc,ascq as scsi_debug logs it):
+# the sense key's name, then the additional sense text (the program has none for 3F/16 nor for
+# 4B/03, the transport problem scsi_debug injects).
 declare -A kSenseTexts=(
+  [0x6,0x29,0x0]="Unit attention|Power on,reset,or BUS device reset occurred"
   [0x6,0x29,0x1]="Unit attention|Power on occurred"
   [0x6,0x29,0x2]="Unit attention|SCSI BUS reset occurred"
   [0x6,0x3f,0x16]="Unit attention|"
+  [0x2,0x3a,0x0]="Not ready|Medium not present"
+  [0xb,0x4b,0x3]="Aborted command|"
 )
+readonly kInjectedSense=0xb,0x4b,0x3
 
 failures=0
 where=""  # "pass N: " while a pass is checked
@@ -45,15 +72,49 @@ fail() {
 }
 log=$full_log
 has_line() { grep -qxF -- "$1" "$log"; }
+blanks() { printf "%$1s" ""; }
 
 # The guest itself.
 has_line "GUEST CDRW-KERNEL-TEST-END" || fail "the guest never reached its end marker"
 grep -q "^GUEST INSMOD-FAILED" "$log" && fail "a module did not load: $(grep '^GUEST INSMOD-FAILED' "$log")"
 has_line "GUEST NO-SG-NODE" && fail "the SCSI generic driver made no device node"
-sg_line=$(grep -m1 -E "^GUEST SG sg[0-9]+ hctl=[0-9]+:[0-9]+:[0-9]+:0 type=5 vendor='$vendor' model='$product' rev='$revision' node=crw-rw----:root:cdrom$" "$log")
-[ -n "$sg_line" ] || fail "no CD unit node with the target's INQUIRY texts, owned root:cdrom, mode 0660"
-sg=$(cut -d' ' -f3 <<<"$sg_line")
-hctl=$(sed -n 's/.* hctl=\([0-9:]*\) .*/\1/p' <<<"$sg_line")
+
+# The units the test expects, each as "node hctl record line-text": its generic node, its address,
+# where its answers are recorded and its line in the unit list. The node must carry the unit's
+# INQUIRY texts, root:cdrom 0660.
+units=()
+expect_unit() {
+  local vendor_text=$1 product_text=$2 revision_text=$3 own_address=$4 sg_line
+  # $5: where the unit's answers are recorded: target (scsi_debug), scsi or ide (QEMU)
+  sg_line=$(grep -m1 -E "^GUEST SG sg[0-9]+ hctl=[0-9]+:[0-9]+:[0-9]+:0 type=5 vendor='$(literal "$vendor_text")' model='$(literal "$product_text")' rev='$(literal "$revision_text")' node=crw-rw----:root:cdrom$" "$log")
+  if [ -z "$sg_line" ]; then
+    fail "no CD unit node with the INQUIRY texts '$vendor_text' '$product_text' '$revision_text', owned root:cdrom, mode 0660"
+    return
+  fi
+  local sg hctl
+  sg=$(cut -d' ' -f3 <<<"$sg_line")
+  hctl=$(sed -n 's/.* hctl=\([0-9:]*\) .*/\1/p' <<<"$sg_line")
+  # The unit line: adapter, the adapter's own id 7 and the target, then the INQUIRY texts as the
+  # unit pads them, 9, 7 and 5 blanks before them.
+  units+=("$sg $hctl $5 $own_address$(blanks 9)$vendor_text$(blanks 7)$product_text$(blanks 5)$revision_text")
+}
+if [ -z "$units_log" ]; then
+  expect_unit "$vendor_text" "$product_text" "$revision_text" "0:7:0" target
+else
+  for unit in "${kBusUnits[@]}"; do
+    IFS='|' read -r address u_vendor u_product u_revision u_record <<<"$unit"
+    expect_unit "$u_vendor" "$u_product" "$u_revision" "$address" "$u_record"
+  done
+  # The adapters follow the hosts: the lines' units sit on ascending hosts.
+  previous=-1
+  for unit in "${units[@]}"; do
+    read -r _ u_hctl _ <<<"$unit"
+    [ "${u_hctl%%:*}" -gt "$previous" ] || fail "the units do not sit on ascending hosts: ${units[*]}"
+    previous=${u_hctl%%:*}
+  done
+  [ "$(grep -c '^GUEST SG ' "$log")" = "${#kBusUnits[@]}" ] ||
+    fail "the guest has $(grep -c '^GUEST SG ' "$log") generic nodes, not ${#kBusUnits[@]}"
+fi
 
 # The kernel's count of the commands the unit received, and of those that failed, while the
 # driver ran.
@@ -90,6 +151,38 @@ read_attempts() {
     [ "${cdb[2]}" = 00 ] || fail "a WRITE BUFFER to buffer ${cdb[2]}: $rest"
     attempts+=("$form $((16#${cdb[3]}${cdb[4]}${cdb[5]})) $((16#${cdb[6]}${cdb[7]}${cdb[8]})) $((16#${cdb[1]})) $((16#$flag_byte >> 7)) -")
   done < <(grep -E '^GUEST (KCMD|KSENSE) ' "$log")
+  if [ "$record" = scsi ]; then
+    read_unit_answers
+  fi
+}
+
+# QEMU's units: what the unit at SCSI id $target answered to each WRITE BUFFER, from QEMU's
+# trace (a sense it built for the command's tag before its next command, else GOOD), given to
+# the attempts in order. The kernel must have logged as many commands as the unit received.
+read_unit_answers() {
+  local answers=() tag="" event rest
+  while read -r event rest; do
+    local -a words
+    read -ra words <<<"$rest"
+    [ "${words[1]}" = "$target" ] || continue
+    if [ "$event" = scsi_req_parsed ]; then
+      tag=""
+      [ "${words[7]}" = 59 ] || continue
+      tag=${words[5]}
+      answers+=("-")
+    elif [ -n "$tag" ] && [ "${words[5]}" = "$tag" ]; then
+      answers[-1]=$(printf '0x%x,0x%x,0x%x' "${words[7]}" "${words[9]}" "${words[11]}")
+      tag=""
+    fi
+  done < <(grep -E '^scsi_req_(parsed|build_sense) ' "$units_log")
+  if [ "${#answers[@]}" != "${#attempts[@]}" ]; then
+    fail "the unit at id $target received ${#answers[@]} WRITE BUFFER commands, the kernel logged ${#attempts[@]}"
+    return
+  fi
+  local i
+  for i in "${!attempts[@]}"; do
+    attempts[i]="${attempts[$i]% -} ${answers[$i]}"
+  done
 }
 
 # The error dialog number $1 must show the failure the kernel logged as sense $2 for unit
@@ -102,28 +195,36 @@ check_dialog() {
   fi
   texts=${kSenseTexts[$sense]}
   IFS=, read -r key asc ascq <<<"$sense"
-  local expected=("Host Adapter ID:0   Device ID:$target" "Operate Code:3b"
+  local expected=("Host Adapter ID:$adapter   Device ID:$target" "Operate Code:3b"
     "Sense Key:${key#0x}  ${texts%%|*}" "ASC:${asc#0x}  ASCQ:${ascq#0x}" "${texts#*|}" "")
   local shown=()
   mapfile -t shown < <(sed -n -e "s/^DIALOG $number //p" -e "s/^DIALOG $number\$//p" "$log")
   if [ "${shown[*]@Q}" != "${expected[*]@Q}" ]; then
     fail "error dialog $number shows ${shown[*]@Q}; for sense $sense it must show ${expected[*]@Q}"
   fi
+  [ "$sense" = "$kInjectedSense" ] && injected_dialogs=$((injected_dialogs + 1))
 }
 
 # What the passes together must have shown.
 complete_forms="" stopped_runs=0 descriptor_dialogs=0
+injected_dialogs=0 injected_fixed=0 injected_descriptor=0 dropped_inquiries=0 ineligible_runs=0
 
 # Walks the driver's runs against the commands the target received: every block goes down in
 # order with its offset, length, mode and flag; every command the target failed is shown in an
 # error dialog and then retried, skipped or ends the run as the answer says; a command that went
 # down is never shown as failed; nothing is sent after a Stop or after the last block.
 walk_runs() {
-  local next=0 dialog=0 run form outcome
+  local line_number=$1 next=0 dialogs=0 run form outcome
   while read -r _ run form _; do
     form=${form#form=}
     outcome=$(sed -n "s/^RUN-END $run outcome=//p" "$log")
-    local block=0 answer="" all_down=1 stopped=0
+    # An update aimed at QEMU's ATAPI unit ends before sending (checked in check_unit).
+    if [ "$outcome" = not-eligible ] && [ "$record" = ide ]; then
+      continue
+    fi
+    local block=0 answer="" all_down=1 stopped=0 dialog
+    local -a shown_dialogs
+    mapfile -t shown_dialogs < <(sed -n "s/^ERROR-DIALOG \([0-9]*\) run=$run\$/\1/p" "$log")
     while [ "$block" -lt "${#kBlocks[@]}" ]; do
       if [ "$next" -ge "${#attempts[@]}" ]; then
         fail "run $run: the target never received the block at offset ${kBlocks[$block]%% *}"
@@ -139,11 +240,13 @@ walk_runs() {
         block=$((block + 1))
         continue
       fi
-      dialog=$((dialog + 1))
-      if ! has_line "ERROR-DIALOG $dialog run=$run"; then
+      if [ "${#shown_dialogs[@]}" = 0 ]; then
         fail "run $run: the target failed a command ($a_sense) that no error dialog of this run shows"
         return
       fi
+      dialog=${shown_dialogs[0]}
+      shown_dialogs=("${shown_dialogs[@]:1}")
+      dialogs=$((dialogs + 1))
       check_dialog "$dialog" "$a_sense"
       answer=$(sed -n "s/^ANSWER $dialog //p" "$log")
       case $answer in
@@ -168,14 +271,15 @@ walk_runs() {
       grep -qxF "BOX caption='Confirm' text='Update completed. Shutdown PC.' answer=no" <<<"$tail" &&
       finished=1
     [ "$finished" = $((1 - stopped)) ] || fail "run $run: the final wait and question do not fit its end"
-  done < <(grep -E '^RUN [0-9]+ form=(scsi|atapi) ' "$log")
+    [ "${#shown_dialogs[@]}" = 0 ] ||
+      fail "run $run: error dialogs ${shown_dialogs[*]} show failures the target never answered"
+  done < <(grep -E "^RUN [0-9]+ form=(scsi|atapi) answers=[^ ]* line=$line_number\$" "$log")
 
   [ "$next" = "${#attempts[@]}" ] ||
     fail "the target received $((${#attempts[@]} - next)) WRITE BUFFER commands after the runs had ended"
-  [ "$dialog" = "$(grep -c '^ERROR-DIALOG ' "$log")" ] ||
-    fail "$(grep -c '^ERROR-DIALOG ' "$log") error dialogs were shown for $dialog commands the target failed"
+  unit_dialogs=$dialogs
   if grep -q '^GUEST PASS [0-9]* .*dsense=1' "$log"; then
-    descriptor_dialogs=$((descriptor_dialogs + dialog))
+    descriptor_dialogs=$((descriptor_dialogs + dialogs))
   fi
 }
 
@@ -198,37 +302,85 @@ check_pass() {
     has_line "NO-ADAPTER" || fail "the manager was expected to report no adapter"
     return
   fi
-  [ -n "$hctl" ] || return
+  [ "${#units[@]}" -gt 0 ] || return
 
-  IFS=: read -r _ _ target _ <<<"$hctl"
-  # The unit line exactly as the list shows it: adapter, the adapter's own id 7, target, then
-  # the INQUIRY texts as the target pads them, 9, 7 and 5 blanks before them.
-  blanks() { printf "%$1s" ""; }
-  unit_line="UNIT-LINE 0:7:$target$(blanks 9)$vendor_text$(blanks 7)$product_text$(blanks 5)$revision_text"
-  has_line "$unit_line" || fail "the unit is not listed as '${unit_line#UNIT-LINE }'"
-  [ "$(grep -c '^UNIT-LINE ' "$log")" = 1 ] || fail "the list does not hold exactly one unit"
+  # A pass in which the kernel's target drops every command (opts with 0x4, every_nth=1): the
+  # scan's INQUIRY ends at the manager's time-out of 10 s and leaves the unit out of the list.
+  local pass_words dropping=0
+  pass_words=$(grep -m1 '^GUEST PASS ' "$log")
+  if [[ " $pass_words " == *" every_nth=1 "* ]] && [[ $pass_words =~ \ opts=(0x[0-9a-fA-F]+|[0-9]+) ]] &&
+    (((${BASH_REMATCH[1]} & 4) != 0)); then
+    dropping=1
+  fi
+  if [ "$dropping" = 1 ]; then
+    has_line "NO-UNIT" || fail "the unit whose INQUIRY was dropped is listed"
+    local scan_ms
+    scan_ms=$(sed -n 's/^SCAN-END ms=//p' "$log")
+    [ "${scan_ms:-0}" -ge 10000 ] || fail "the scan ended after ${scan_ms:-?} ms, before the INQUIRY time-out"
+    grep -q '^RUN ' "$log" && fail "an update ran without a listed unit"
+    dropped_inquiries=$((dropped_inquiries + 1))
+  else
+    # Each unit exactly as the list shows it, in the manager's adapter order, and nothing else.
+    local listed expected=()
+    for unit in "${units[@]}"; do
+      expected+=("${unit#* * * }")
+    done
+    mapfile -t listed < <(sed -n 's/^UNIT-LINE //p' "$log")
+    [ "${listed[*]@Q}" = "${expected[*]@Q}" ] ||
+      fail "the list shows ${listed[*]@Q}; it must show ${expected[*]@Q}"
+  fi
 
+  local line_number=0
+  for unit in "${units[@]}"; do
+    line_number=$((line_number + 1))
+    read -r sg hctl record line_text <<<"$unit"
+    IFS=: read -r _ _ target _ <<<"$hctl"
+    adapter=${line_text%%:*}
+    check_unit "$line_number"
+  done
+}
+
+# The checks of one unit ($sg, $hctl, $target) in one pass: the commands it received, the runs
+# aimed at it (list line $1) and the kernel's counters.
+check_unit() {
   # The scan asked the unit for INQUIRY in the SCSI form first; every later command is a
   # WRITE BUFFER.
+  local first others
   first=$(grep -m1 "^GUEST KCMD $hctl " "$log")
-  [ "$first" = "GUEST KCMD $hctl 12 00 00 00 62 00" ] || fail "the scan's INQUIRY is not the first command: $first"
+  [ "$first" = "GUEST KCMD $hctl 12 00 00 00 62 00" ] || fail "the scan's INQUIRY to $hctl is not its first command: $first"
   others=$(grep "^GUEST KCMD $hctl " "$log" | tail -n +2 | grep -v "^GUEST KCMD $hctl 3b ")
   [ -z "$others" ] || fail "commands other than WRITE BUFFER after the scan: $others"
 
   read_attempts
-  walk_runs
+  unit_dialogs=0
+  walk_runs "$1"
+
+  # A unit the update may not be aimed at: the run ends after the side files, silently.
+  local run
+  for run in $(sed -n "s/^RUN \([0-9]*\) .* line=$1\$/\1/p" "$log"); do
+    if [ "$(sed -n "s/^RUN-END $run outcome=//p" "$log")" = not-eligible ]; then
+      sed -n "/^RUN $run /,/^RUN-END $run /p" "$log" | grep -qE '^(BOX|ERROR-DIALOG|SLEEP|IMAGE) ' &&
+        fail "run $run at an ineligible unit showed or sent something"
+      ineligible_runs=$((ineligible_runs + 1))
+    fi
+  done
 
   # The kernel's counters agree with its log and with the dialogs: each command the unit
   # received was logged, and each one that failed was shown as failed.
   if [ -n "$(count before requests)" ] && [ -n "$(count after errors)" ]; then
+    local requests errors logged
     requests=$(($(count after requests) - $(count before requests)))
     errors=$(($(count after errors) - $(count before errors)))
     logged=$(grep -c "^GUEST KCMD $hctl " "$log")
-    dialogs=$(grep -c '^ERROR-DIALOG ' "$log")
     [ "$requests" = "$logged" ] || fail "the kernel counted $requests commands to $sg, its log holds $logged"
-    [ "$errors" = "$dialogs" ] || fail "the kernel failed $errors commands to $sg, the program showed $dialogs"
+    [ "$errors" = "$unit_dialogs" ] || fail "the kernel failed $errors commands to $sg, the program showed $unit_dialogs"
   else
-    fail "the kernel's command counts of the unit are missing"
+    fail "the kernel's command counts of $sg are missing"
+  fi
+  if [ -n "$units_log" ]; then
+    local failed
+    failed=$(grep -c "^GUEST KSENSE-TEXT $hctl " "$log")
+    [ "$failed" = "$unit_dialogs" ] || fail "the kernel logged sense $failed times for $hctl, the program showed $unit_dialogs"
   fi
 }
 
@@ -240,15 +392,28 @@ for ((pass = 1; pass <= passes; pass++)); do
   sed -n "/^GUEST PASS $pass /,/^GUEST PASS-END $pass\$/p" "$full_log" >"$pass_log"
   grep -qx "GUEST PASS-END $pass" "$pass_log" || fail "pass $pass did not end"
   log=$pass_log where="pass $pass: "
+  injected_dialogs=0
   check_pass
+  if grep -q '^GUEST PASS [0-9]* .*dsense=1' "$log"; then
+    injected_descriptor=$((injected_descriptor + injected_dialogs))
+  else
+    injected_fixed=$((injected_fixed + injected_dialogs))
+  fi
   log=$full_log where=""
 done
 
-if [ "$expect" = unit ]; then
+if [ "$expect" = unit ] && [ -z "$units_log" ]; then
   [[ $complete_forms == *scsi* ]] || fail "no run sent the whole image in the SCSI form"
   [[ $complete_forms == *atapi* ]] || fail "no run sent the whole image in the ATAPI form"
   [ "$stopped_runs" -ge 1 ] || fail "no run was stopped"
   [ "$descriptor_dialogs" -ge 1 ] || fail "no error dialog showed sense the target gave in descriptor format"
+  [ "$injected_fixed" -ge 1 ] || fail "no error dialog showed an injected failure in fixed-format sense"
+  [ "$injected_descriptor" -ge 1 ] || fail "no error dialog showed an injected failure in descriptor-format sense"
+  [ "$dropped_inquiries" -ge 1 ] || fail "no pass dropped the scan's INQUIRY"
+elif [ "$expect" = unit ]; then
+  [ "$stopped_runs" -ge 2 ] || fail "the updates of the virtio-scsi and USB units were not both stopped"
+  [ "$ineligible_runs" -ge 1 ] || fail "no update was aimed at the ineligible ATAPI unit"
+  grep -qE '^ide_atapi_cmd .* cmd: 0x3b$' "$units_log" && fail "the ATAPI unit received a WRITE BUFFER"
 fi
 
 if [ "$failures" != 0 ]; then

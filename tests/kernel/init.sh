@@ -16,13 +16,15 @@ exec </dev/console >/dev/console 2>&1
 echo  # the firmware's last line may lack its end
 mkdir -p /tmp
 
-# Modules in dependency order. The bus scan runs synchronously so the units exist once
-# scsi_debug is loaded. The target's own parameters come one per line from the file the image was
-# built with; each value is quoted, as the kernel splits the parameters at blanks otherwise.
+# Modules in dependency order. The bus scan runs synchronously so the units exist once their host
+# driver is loaded; USB mass storage scans its units at once instead of after its usual second.
+# The target's own parameters come one per line from the file the image was built with; each
+# value is quoted, as the kernel splits the parameters at blanks otherwise.
 while read -r module; do
   set --
   case $module in
     scsi_mod.ko) set -- scan=sync ;;
+    usb-storage.ko) set -- delay_use=0 ;;
     scsi_debug.ko)
       while IFS= read -r param; do
         set -- "$@" "${param%%=*}=\"${param#*=}\""
@@ -32,12 +34,25 @@ while read -r module; do
   insmod "/modules/$module" "$@" || say "INSMOD-FAILED $module"
 done </modules/modules.load
 
-# The generic nodes appear as sg registers the units; allow a little time for that.
+# The generic nodes appear as sg registers the units; a USB unit only once its bridge has been
+# enumerated, a few seconds after its module loaded. Wait for as many CD units as the image
+# expects, at most 30 s.
+cd_units() {
+  found=0
+  for class in /sys/class/scsi_generic/sg*; do
+    [ -e "$class" ] && [ -e "/dev/${class##*/}" ] || continue
+    case $(cat "$class/device/type") in
+      5) found=$((found + 1)) ;;
+    esac
+  done
+  echo $found
+}
 tries=0
-while ! ls /dev/sg* >/dev/null 2>&1 && [ $tries -lt 50 ]; do
+while [ "$(cd_units)" -lt "$(cat /etc/cdrw/units)" ] && [ $tries -lt 300 ]; do
   usleep 100000
   tries=$((tries + 1))
 done
+say "CD-UNITS $(cd_units) after $((tries / 10)).$((tries % 10)) s"
 if ! ls /dev/sg* >/dev/null 2>&1; then
   say "NO-SG-NODE"
   dmesg | tail -n 30 | sed 's/^/GUEST DMESG /'
@@ -90,18 +105,45 @@ run_pass() {
   counts before
   # From here on the target's log (scsi_debug loaded with opts=1) holds this pass's commands.
   echo "cdrw-kernel-test: pass $number starts" >/dev/kmsg
+  # Units other than the kernel's target have the mid-layer log what it sends them and how each
+  # command ended (the queueing and completion levels of the SCSI logging).
+  if [ ! -d /sys/bus/pseudo/drivers/scsi_debug ]; then
+    echo $(((7 << 9) | (7 << 12))) >/proc/sys/dev/scsi/logging_level
+  fi
   say "RUN driver as $(cat /etc/cdrw/user) with:$args"
   su -s /bin/sh "$(cat /etc/cdrw/user)" -c \
     "cd /tmp && LD_LIBRARY_PATH=/opt/cdrw/lib exec /opt/cdrw/bin/cdrw-kernel-driver$args" </dev/null
   say "DRIVER-EXIT $?"
+  echo 0 >/proc/sys/dev/scsi/logging_level
   counts after
-  # Every command the target received (CDB bytes) and every sense it answered with
-  # (key,asc,ascq), in order, by the unit's H:C:T:L:
+  # Every command a unit received (CDB bytes) and every sense it answered with, in order, by the
+  # unit's H:C:T:L. The kernel's target logs the sense as key,asc,ascq:
   #   GUEST KCMD 0:0:0:0 3b 06 00 00 40 00 00 40 00 00
   #   GUEST KSENSE 0:0:0:0 0x6,0x29,0x2
+  # The mid-layer logs each command twice (sent, done) and the sense in words:
+  #   GUEST KSENSE-TEXT 0:0:3:0 Not Ready [current] | Medium not present
   dmesg | sed -n "/cdrw-kernel-test: pass $number starts/,\$p" | sed -n \
     -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): scsi_debug: tag=[^,]*, cmd \(.*[^ ]\) *$/GUEST KCMD \1 \2/p' \
-    -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): scsi_debug: *\[sense_key,asc,ascq\]: \[\(.*\)\]$/GUEST KSENSE \1 \2/p'
+    -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): scsi_debug: *\[sense_key,asc,ascq\]: \[\(.*\)\]$/GUEST KSENSE \1 \2/p' \
+    -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): \(tag#[0-9]*\) \(Send\):.*/SEND \1 \2/p' \
+    -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): \(tag#[0-9]*\) CDB: [^0-9]*\([0-9a-f][0-9a-f]\( [0-9a-f][0-9a-f]\)*\) *$/CDB \1 \2 \3/p' \
+    -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): tag#[0-9]* Sense Key : \(.*[^ ]\) *$/KEY \1 \2/p' \
+    -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): tag#[0-9]* Add\. Sense: \(.*[^ ]\) *$/ASC \1 \2/p' |
+    while read -r kind unit rest; do
+      case $kind in
+        GUEST) echo "$kind $unit $rest" ;;
+        SEND) sent="$unit $rest" ;;
+        CDB)
+          # The CDB line that follows the sending is the command; the one after Done repeats it.
+          if [ "$sent" = "$unit ${rest%% *}" ]; then
+            say "KCMD $unit ${rest#* }"
+            sent=
+          fi
+          ;;
+        KEY) key=$rest ;;
+        ASC) say "KSENSE-TEXT $unit $key | $rest" ;;
+      esac
+    done
   say "PASS-END $number"
 }
 

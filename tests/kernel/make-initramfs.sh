@@ -3,22 +3,26 @@
 # cached modules, a non-root user in group cdrom, the driver program and the manager folder, the
 # shared libraries both need (as ldd names them, with the dynamic loader) and init.sh as /init.
 #
-# usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT PARAM... [-- PASS...]
-#   CACHE_DIR    what prepare.sh left (modules/, modules.load)
+# usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT MODULES UNITS PARAM... [-- PASS...]
+#   CACHE_DIR    what prepare.sh left (modules/, modules.load, modules.dep)
 #   DRIVER       the driver program, placed as /opt/cdrw/bin/cdrw-kernel-driver
 #   MANAGER_DIR  a folder holding wnaspi32.DLL; its files go to /opt/cdrw/lib
 #   OUTPUT       the .cpio.gz to write
+#   MODULES      the modules the guest loads, comma-separated (their dependencies come along):
+#                scsi_debug,sg
+#   UNITS        how many CD units init.sh waits for before the first pass
 #   PARAM...     the parameters scsi_debug is loaded with, one word each (blanks allowed):
 #                ptype=5 "inq_vendor=VEK     " ...
 #   PASS...      the driver's passes, one word each (see init.sh): "dsense=1 --run=scsi"
 set -euo pipefail
 
-if [ $# -lt 4 ]; then
-  echo "usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT PARAM... [-- PASS...]" >&2
+if [ $# -lt 6 ]; then
+  echo "usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT MODULES UNITS PARAM..." \
+    "[-- PASS...]" >&2
   exit 2
 fi
-cache=$1 driver=$2 manager_dir=$3 output=$4
-shift 4
+cache=$1 driver=$2 manager_dir=$3 output=$4 modules=$5 units=$6
+shift 6
 params=() passes=()
 while [ $# -gt 0 ] && [ "$1" != -- ]; do
   params+=("$1")
@@ -26,7 +30,7 @@ while [ $# -gt 0 ] && [ "$1" != -- ]; do
 done
 [ $# -eq 0 ] || shift
 for pass in "$@"; do
-  if ! [[ $pass =~ ^[A-Za-z0-9_.,:=\ -]+$ ]]; then
+  if ! [[ $pass =~ ^[A-Za-z0-9_.,:=@\ -]+$ ]]; then
     echo "make-initramfs: pass '$pass' holds a character init.sh cannot pass on" >&2
     exit 2
   fi
@@ -55,7 +59,29 @@ for applet in $("$busybox" --list); do
   [ "$applet" = busybox ] || ln -s busybox "$root/bin/$applet"
 done
 
-cp "$cache"/modules/*.ko "$cache/modules.load" "$root/modules/"
+# The modules asked for and, through modules.dep, all they depend on, in the cache's load order.
+declare -A needed=()
+need() {
+  local file=$1 dep
+  [ -n "${needed[$file]:-}" ] && return 0
+  needed[$file]=1
+  for dep in $(sed -n "s/^${file//./\\.} //p" "$cache/modules.dep"); do
+    need "$dep"
+  done
+}
+for module in ${modules//,/ }; do
+  [ -f "$cache/modules/$module.ko" ] || {
+    echo "make-initramfs: module $module is not in $cache" >&2
+    exit 1
+  }
+  need "$module.ko"
+done
+while read -r file; do
+  if [ -n "${needed[$file]:-}" ]; then
+    cp "$cache/modules/$file" "$root/modules/"
+    echo "$file" >>"$root/modules/modules.load"
+  fi
+done <"$cache/modules.load"
 
 cat >"$root/etc/passwd" <<EOF
 root:x:0:0:root:/root:/bin/sh
@@ -67,6 +93,7 @@ cdrom:x:$kCdromGroupId:$kUser
 $kUser:x:$kUserId:
 EOF
 echo "$kUser" >"$root/etc/cdrw/user"
+echo "$units" >"$root/etc/cdrw/units"
 printf '%s\n' "${params[@]}" >"$root/etc/cdrw/scsi_debug.params"
 printf '%s\n' "${passes[@]}" >"$root/etc/cdrw/passes"
 

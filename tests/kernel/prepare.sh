@@ -3,20 +3,29 @@
 # apt-get download, unpacks it with dpkg-deb (nothing is installed) and keeps the kernel and the
 # modules the guest loads in CACHE_DIR:
 #   CACHE_DIR/vmlinuz          the kernel
-#   CACHE_DIR/modules/*.ko     scsi_debug, sg and every module they depend on, uncompressed
+#   CACHE_DIR/modules/*.ko     the modules the guests load (kWanted) and every module they depend
+#                              on, uncompressed
 #   CACHE_DIR/modules.load     the module file names in the order they are to be loaded
+#   CACHE_DIR/modules.dep      per module file, the files it depends on: "a.ko b.ko c.ko"
 #   CACHE_DIR/version          the package name and version the files came from
-# A cache that is already complete is kept as it is, without any look-up.
+# A cache that already holds every wanted module is kept as it is, without any look-up.
 #
 # usage: prepare.sh CACHE_DIR
 # Exit status: 0 ready; 77 the kernel cannot be had here (the reason is printed); other: a fault.
 set -euo pipefail
 
 readonly kSkip=77
-readonly kWanted=(scsi_debug sg)
+# The kernel's own SCSI target; the generic driver; the host drivers of QEMU's virtio-scsi
+# controller, of the IDE controller (through libata) and of USB mass storage behind xHCI.
+readonly kWanted=(scsi_debug sg virtio_pci virtio_scsi ata_piix xhci-pci usb-storage)
 
 cache=${1:?usage: prepare.sh CACHE_DIR}
-if [ -f "$cache/version" ] && [ -f "$cache/vmlinuz" ] && [ -f "$cache/modules.load" ]; then
+complete=1
+for name in "${kWanted[@]}"; do
+  [ -f "$cache/modules/$name.ko" ] || complete=0
+done
+if [ "$complete" = 1 ] && [ -f "$cache/version" ] && [ -f "$cache/vmlinuz" ] &&
+  [ -f "$cache/modules.load" ] && [ -f "$cache/modules.dep" ]; then
   exit 0
 fi
 
@@ -82,6 +91,7 @@ modinfo_field() {
 
 mkdir -p "$work/cache/modules"
 : >"$work/cache/modules.load"
+: >"$work/cache/modules.dep"
 declare -A placed=()
 
 # Places a module after everything it depends on.
@@ -92,10 +102,13 @@ place() {
   file=$(module_file "$name")
   [ -n "$file" ] || cannot "module $name is missing from $package"
   unpack_module "$file" "$work/cache/modules/$name.ko"
+  local line="$name.ko"
   for dep in $(modinfo_field "$work/cache/modules/$name.ko" depends | tr ',' ' '); do
     place "$dep"
+    line+=" $dep.ko"
   done
   echo "$name.ko" >>"$work/cache/modules.load"
+  echo "$line" >>"$work/cache/modules.dep"
 }
 
 for name in "${kWanted[@]}"; do

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# The kernel test: boots a guest under QEMU's software emulation with the kernel's own SCSI target
-# (scsi_debug presenting a CD unit), the SCSI generic driver, the manager and the driver program,
-# keeps the guest's serial output and checks it with check-serial.sh.
+# The kernel test: boots a guest under QEMU's software emulation with CD units, the SCSI generic
+# driver, the manager and the driver program, keeps the guest's serial output and checks it with
+# check-serial.sh. Two guest configurations:
+#   scsi_debug  the kernel's own SCSI target presenting a CD unit, with its fault injection
+#   buses       QEMU's own CD units behind virtio-scsi, behind the IDE controller (libata ATAPI)
+#               and behind a USB mass-storage bridge on xHCI
 #
-# usage: run-guest.sh CACHE_DIR DRIVER MANAGER_DIR WORK_DIR [check-serial.sh options...]
+# usage: run-guest.sh CONFIG CACHE_DIR DRIVER MANAGER_DIR WORK_DIR [check-serial.sh options...]
+#   CONFIG       scsi_debug or buses
 #   CACHE_DIR    the kernel cache (prepared here by prepare.sh when missing)
-#   WORK_DIR     receives initramfs.cpio.gz and serial.log
+#   WORK_DIR     receives initramfs.cpio.gz, serial.log and, for buses, units.log (QEMU's own
+#                record of the commands its units received)
 # Exit status: 0 passed; 77 skipped (QEMU, busybox-static or the kernel package cannot be had; the
 # reason is printed); other: failed.
 set -euo pipefail
@@ -13,25 +18,62 @@ set -euo pipefail
 readonly kSkip=77
 readonly kBootSeconds=150  # a boot takes well under a minute under software emulation
 readonly kMemory=512
-# The unit scsi_debug presents: a CD/DVD unit (peripheral type 5) with INQUIRY texts of full
+
+# The scsi_debug guest. The unit: a CD/DVD unit (peripheral type 5) with INQUIRY texts of full
 # field width, so trailing blanks travel through every layer.
 readonly kVendor='VEK     '
 readonly kProduct='CD-RW KT-1210   '
 readonly kRevision='1.0K'
-# The driver's passes (see init.sh). With fixed-format sense: every failure retried, in the ATAPI
-# form and then in the SCSI form; then the second failure ignored; then the second failure
-# stopped. With descriptor-format sense: every failure retried.
-readonly kPasses=(
+# Its passes (see init.sh). With fixed-format sense: every failure retried, in the ATAPI form and
+# then in the SCSI form; then the second failure ignored; then the second failure stopped. With
+# descriptor-format sense: every failure retried. Then the target's injected faults: every 3rd
+# command answered ABORTED COMMAND (a transport problem), in fixed and in descriptor format, each
+# failure retried; finally the scan's INQUIRY dropped, so it ends at the manager's time-out. Each
+# pass after a fault pass sets the attributes back.
+readonly kDebugPasses=(
   'dsense=0 --run=atapi --run=scsi --run=scsi:retry,ignore --run=atapi:retry,stop'
   'dsense=1 --run=scsi'
+  'dsense=0 statistics=1 every_nth=3 opts=0x11 --run=scsi'
+  'dsense=1 statistics=1 every_nth=3 opts=0x11 --run=atapi'
+  'dsense=0 statistics=1 every_nth=1 opts=0x5'
 )
 
-if [ $# -lt 4 ]; then
-  echo "usage: run-guest.sh CACHE_DIR DRIVER MANAGER_DIR WORK_DIR [check options...]" >&2
+# The buses guest: QEMU's units. Vendor and product as the test gives them; the revision is
+# given too, so that it does not follow QEMU's version. The ATAPI unit's texts are QEMU's own.
+# The virtio unit sits at SCSI id 3 and the USB unit at id 0, which tells the two apart in
+# QEMU's record.
+readonly kBusVendor='VEK'
+readonly kVirtioProduct='CD-RW KT-1220V'
+readonly kUsbProduct='CD-RW KT-1230U'
+readonly kBusRevision='2.0Q'
+readonly kBusDevices=(
+  -device virtio-scsi-pci,id=vs
+  -drive if=none,id=cd0,media=cdrom
+  -device "scsi-cd,bus=vs.0,scsi-id=3,drive=cd0,vendor=$kBusVendor,product=$kVirtioProduct,ver=$kBusRevision"
+  -drive if=ide,media=cdrom,index=2
+  -device qemu-xhci,id=xh
+  -drive if=none,id=cd2,media=cdrom
+  -device usb-bot,id=bot,bus=xh.0
+  -device "scsi-cd,bus=bot.0,drive=cd2,vendor=$kBusVendor,product=$kUsbProduct,ver=$kBusRevision"
+)
+# QEMU's record of what its units received and answered.
+readonly kBusTraces=(scsi_req_parsed scsi_req_build_sense ide_atapi_cmd)
+# One pass: an update aimed at each listed unit, the SCSI form for the units of the test's
+# vendor and the ATAPI form for the IDE unit (line 2).
+readonly kBusPasses=(
+  '--run=scsi:retry,retry,stop@1 --run=atapi@2 --run=scsi:retry,retry,stop@3'
+)
+
+if [ $# -lt 5 ]; then
+  echo "usage: run-guest.sh CONFIG CACHE_DIR DRIVER MANAGER_DIR WORK_DIR [check options...]" >&2
   exit 2
 fi
-cache=$1 driver=$2 manager_dir=$3 work=$4
-shift 4
+config=$1 cache=$2 driver=$3 manager_dir=$4 work=$5
+shift 5
+case $config in
+  scsi_debug | buses) ;;
+  *) echo "run-guest.sh: unknown configuration $config" >&2; exit 2 ;;
+esac
 here=$(cd "$(dirname "$0")" && pwd)
 
 skip() {
@@ -56,17 +98,29 @@ fi
 echo "guest kernel: $(cat "$cache/version")"
 
 mkdir -p "$work"
-# opts=1 makes the target log every command it receives and every sense it answers with.
-"$here/make-initramfs.sh" "$cache" "$driver" "$manager_dir" "$work/initramfs.cpio.gz" \
-  ptype=5 "inq_vendor=$kVendor" "inq_product=$kProduct" "inq_rev=$kRevision" dev_size_mb=4 \
-  opts=1 -- "${kPasses[@]}"
+rm -f "$work/serial.log" "$work/units.log"
+qemu_extra=()
+if [ "$config" = scsi_debug ]; then
+  # opts=1 makes the target log every command it receives and every sense it answers with.
+  "$here/make-initramfs.sh" "$cache" "$driver" "$manager_dir" "$work/initramfs.cpio.gz" \
+    scsi_debug,sg 1 \
+    ptype=5 "inq_vendor=$kVendor" "inq_product=$kProduct" "inq_rev=$kRevision" dev_size_mb=4 \
+    opts=1 -- "${kDebugPasses[@]}"
+else
+  "$here/make-initramfs.sh" "$cache" "$driver" "$manager_dir" "$work/initramfs.cpio.gz" \
+    virtio_pci,virtio_scsi,ata_piix,xhci-pci,usb-storage,sg 3 -- "${kBusPasses[@]}"
+  qemu_extra=("${kBusDevices[@]}" -D "$work/units.log")
+  for event in "${kBusTraces[@]}"; do
+    qemu_extra+=(-trace "$event")
+  done
+fi
 
 started=$SECONDS
 boot_status=0
 timeout --kill-after=10 "$kBootSeconds" qemu-system-x86_64 \
   -machine accel=tcg -m "$kMemory" -nographic -no-reboot -nic none \
   -kernel "$cache/vmlinuz" -initrd "$work/initramfs.cpio.gz" \
-  -append 'console=ttyS0 panic=-1 quiet' </dev/null |
+  -append 'console=ttyS0 panic=-1 quiet' "${qemu_extra[@]}" </dev/null |
   sed -E 's/\r//g; s/\x1b(\[[0-9;?]*[A-Za-z]|c)//g' >"$work/serial.log" ||
   boot_status=$?
 echo "guest ran $((SECONDS - started)) s (QEMU status $boot_status); serial output in $work/serial.log"
@@ -74,4 +128,8 @@ if [ "$boot_status" = 124 ]; then
   echo "FAILED: the guest did not power off within $kBootSeconds s"
 fi
 
-"$here/check-serial.sh" "$work/serial.log" "$kVendor" "$kProduct" "$kRevision" "$@"
+if [ "$config" = scsi_debug ]; then
+  "$here/check-serial.sh" "$work/serial.log" "$kVendor" "$kProduct" "$kRevision" "$@"
+else
+  "$here/check-serial.sh" "$work/serial.log" --buses="$work/units.log" "$@"
+fi
