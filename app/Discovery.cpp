@@ -1,7 +1,6 @@
 #include "app/Discovery.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "app/FirmwareVariants.h"
 #include "app/UnitLine.h"
@@ -12,29 +11,6 @@ namespace app {
 namespace {
 
 constexpr std::uint8_t kLun = 0;
-constexpr std::size_t kVendorOffset = 8;
-constexpr std::size_t kProductOffset = 16;
-constexpr std::size_t kRevisionOffset = 32;
-
-// Fills a fixed-width table entry with the bytes of `source` up to their first NUL; the rest of
-// the entry is NUL.
-void storeText(char *entry, std::size_t width, const std::uint8_t *source) {
-    const std::string_view text = entryText(reinterpret_cast<const char *>(source), width);
-    std::memset(entry, 0, width);
-    std::memcpy(entry, text.data(), text.size());
-}
-
-// Copies the INQUIRY texts of one unit into its table entries: all eight vendor bytes (the
-// entry's ninth stays NUL), product and revision up to their first NUL.
-void storeTexts(UnitTable &units, int adapter, int target, const std::uint8_t *inquiry) {
-    char *vendor = units.vendor[adapter][target];
-    std::memcpy(vendor, inquiry + kVendorOffset, 8);
-    vendor[8] = '\0';
-    storeText(units.product[adapter][target], sizeof units.product[0][0], inquiry + kProductOffset);
-    storeText(units.revision[adapter][target], sizeof units.revision[0][0],
-              inquiry + kRevisionOffset);
-}
-
 }  // namespace
 
 void ScanUnits(MainState &state, UnitListView &view) {
@@ -70,7 +46,7 @@ void ScanUnits(MainState &state, UnitListView &view) {
             if ((state.LastResult & 0xFF) != aspi::SS_COMP) {
                 continue;
             }
-            storeTexts(state.units, adapter, target, state.InquiryData);
+            storeUnitTexts(state.units, adapter, target, state.InquiryData);
             // Asked as every scan asks it; the answer changes neither table nor list.
             state.LastResult = commands.GetDeviceType(ha, id, kLun);
             view.appendUnitLine(UnitLine(state.units, adapter, ownId, target));

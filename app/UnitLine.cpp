@@ -6,6 +6,18 @@ namespace app {
 
 namespace {
 
+constexpr std::size_t kVendorOffset = 8;
+constexpr std::size_t kProductOffset = 16;
+constexpr std::size_t kRevisionOffset = 32;
+
+// Fills a fixed-width table entry with the bytes of `source` up to their first NUL; the rest of
+// the entry is NUL.
+void storeText(char *entry, std::size_t width, const std::uint8_t *source) {
+    const std::string_view text = entryText(reinterpret_cast<const char *>(source), width);
+    std::memset(entry, 0, width);
+    std::memcpy(entry, text.data(), text.size());
+}
+
 // Parses a decimal number of at most three digits at `pos`; advances `pos` past it.
 bool readNumber(const std::string &text, std::size_t &pos, int &value) {
     constexpr std::size_t kMaxDigits = 3;  // adapter, own id and target are bytes
@@ -33,6 +45,15 @@ std::string_view entryText(const char *entry, std::size_t width) {
     return {entry, nul == nullptr
                        ? width
                        : static_cast<std::size_t>(static_cast<const char *>(nul) - entry)};
+}
+
+void storeUnitTexts(UnitTable &units, int adapter, int target, const std::uint8_t *inquiry) {
+    char *vendor = units.vendor[adapter][target];
+    std::memcpy(vendor, inquiry + kVendorOffset, 8);
+    vendor[8] = '\0';
+    storeText(units.product[adapter][target], sizeof units.product[0][0], inquiry + kProductOffset);
+    storeText(units.revision[adapter][target], sizeof units.revision[0][0],
+              inquiry + kRevisionOffset);
 }
 
 std::string UnitLine(const UnitTable &units, int adapter, int ownId, int target) {

@@ -18,6 +18,11 @@ namespace app {
 // The characters of a fixed-width table entry before its first NUL (all `width` when none).
 std::string_view entryText(const char *entry, std::size_t width);
 
+// Copies the texts of a unit's INQUIRY data (at least 36 bytes) into its table entries at
+// (adapter, target), which must lie within the table: all eight vendor bytes of 8-15 (the entry's
+// ninth stays NUL), product (16-31) and revision (32-35) up to their first NUL, NUL after.
+void storeUnitTexts(UnitTable &units, int adapter, int target, const std::uint8_t *inquiry);
+
 // The line of the unit at (adapter, target) of `units`, on an adapter whose own id is `ownId`.
 // adapter and target must lie within the table.
 std::string UnitLine(const UnitTable &units, int adapter, int ownId, int target);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <system_error>
 #include <tuple>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -25,17 +26,31 @@ std::optional<int> parseNumber(std::string_view text) {
     return value;
 }
 
-// The first line of a small sysfs attribute file, without its line end.
-std::optional<std::string> readLine(const fs::path &file) {
-    std::ifstream stream(file);
-    std::string line;
-    if (!stream || !std::getline(stream, line)) {
+// Attributes are at most a page; more is not read.
+constexpr std::streamsize kAttributeLimit = 4096;
+
+// The bytes of a small sysfs attribute file; nullopt when it cannot be opened or read.
+std::optional<std::string> readAttribute(const fs::path &file) {
+    std::ifstream stream(file, std::ios::binary);
+    if (!stream) {
         return std::nullopt;
     }
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
-        line.pop_back();
+    std::string text(static_cast<std::size_t>(kAttributeLimit), '\0');
+    stream.read(text.data(), kAttributeLimit);
+    if (stream.bad()) {
+        return std::nullopt;
     }
-    return line;
+    text.resize(static_cast<std::size_t>(stream.gcount()));
+    return text;
+}
+
+// The first line of an attribute's text, without its line end and trailing blanks.
+std::string_view firstLine(std::string_view text) {
+    text = text.substr(0, text.find('\n'));
+    while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) {
+        text.remove_suffix(1);
+    }
+    return text;
 }
 
 // Fills host, channel, id and LUN from "H:C:I:L".
@@ -67,6 +82,30 @@ int entryNumber(const std::string &name) {
 
 }  // namespace
 
+std::optional<ScsiDevice> deviceFromTexts(std::string name, std::string_view address,
+                                          std::optional<std::string_view> typeText) {
+    ScsiDevice device;
+    device.name = std::move(name);
+    if (!parseAddress(address, device)) {
+        return std::nullopt;
+    }
+    if (typeText) {
+        device.type = parseNumber(firstLine(*typeText)).value_or(kTypeUnknown);
+    }
+    return device;
+}
+
+void sortByEntryNumber(std::vector<ScsiDevice> &devices) {
+    std::sort(devices.begin(), devices.end(), [](const ScsiDevice &a, const ScsiDevice &b) {
+        return std::tuple(entryNumber(a.name), a.name) < std::tuple(entryNumber(b.name), b.name);
+    });
+}
+
+std::string driverNameFromText(std::optional<std::string_view> procNameText, int host) {
+    const std::string_view name = procNameText ? firstLine(*procNameText) : std::string_view();
+    return name.empty() ? "host" + std::to_string(host) : std::string(name);
+}
+
 std::vector<ScsiDevice> scanScsiGeneric(const fs::path &sysfsRoot) {
     std::vector<ScsiDevice> devices;
     std::error_code error;
@@ -75,27 +114,24 @@ std::vector<ScsiDevice> scanScsiGeneric(const fs::path &sysfsRoot) {
         return devices;
     }
     for (const fs::directory_entry &entry : entries) {
-        ScsiDevice device;
-        device.name = entry.path().filename().string();
         const fs::path target = fs::canonical(entry.path() / "device", error);
-        if (error || !parseAddress(target.filename().string(), device)) {
+        if (error) {
             continue;
         }
-        if (const auto type = readLine(target / "type")) {
-            device.type = parseNumber(*type).value_or(kTypeUnknown);
+        const std::optional<std::string> type = readAttribute(target / "type");
+        if (auto device = deviceFromTexts(entry.path().filename().string(),
+                                          target.filename().string(), type)) {
+            devices.push_back(std::move(*device));
         }
-        devices.push_back(device);
     }
-    std::sort(devices.begin(), devices.end(), [](const ScsiDevice &a, const ScsiDevice &b) {
-        return std::tuple(entryNumber(a.name), a.name) < std::tuple(entryNumber(b.name), b.name);
-    });
+    sortByEntryNumber(devices);
     return devices;
 }
 
 std::string hostDriverName(const fs::path &sysfsRoot, int host) {
     const std::string hostName = "host" + std::to_string(host);
-    const auto name = readLine(sysfsRoot / "class" / "scsi_host" / hostName / "proc_name");
-    return name && !name->empty() ? *name : hostName;
+    return driverNameFromText(
+        readAttribute(sysfsRoot / "class" / "scsi_host" / hostName / "proc_name"), host);
 }
 
 }  // namespace sg

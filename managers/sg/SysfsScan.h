@@ -3,7 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sg {
@@ -31,5 +33,22 @@ std::vector<ScsiDevice> scanScsiGeneric(const std::filesystem::path &sysfsRoot);
 // The driver name of a SCSI host (<sysfsRoot>/class/scsi_host/host<N>/proc_name), or "host<N>"
 // when it cannot be read.
 std::string hostDriverName(const std::filesystem::path &sysfsRoot, int host);
+
+// The decoding of the texts the two functions above read, apart from the reading, so that it
+// can be tried on any bytes. An attribute's text is its first line without line end and
+// trailing blanks; nullopt stands for an attribute that cannot be read.
+
+// The entry `name` whose device link points at a folder named `address`, with the type its type
+// attribute gives (kTypeUnknown when that is missing or not a number). nullopt when the address
+// is not "H:C:I:L" in decimal numbers.
+std::optional<ScsiDevice> deviceFromTexts(std::string name, std::string_view address,
+                                          std::optional<std::string_view> typeText);
+
+// Puts the devices in the order of their entries' numbers (sg0, sg1, ..., sg10); entries of
+// another form come last, by name.
+void sortByEntryNumber(std::vector<ScsiDevice> &devices);
+
+// The driver name a host's proc_name attribute gives, or "host<N>" when it is unreadable or empty.
+std::string driverNameFromText(std::optional<std::string_view> procNameText, int host);
 
 }  // namespace sg

@@ -1,0 +1,124 @@
+// Fuzz target of what the program learns about a unit from outside: the texts the kernel's
+// device model shows the real manager (entry name, the address its device link names, type and
+// the host's driver name; any bytes, with or without line end, NULs, overlong) and the unit's
+// INQUIRY answer (any length, any status), through adapter numbering to the unit table and the
+// unit line, and back from the line to the unit's address.
+//
+// Input, read with libFuzzer's data provider: the device count, then per device its name,
+// address, whether its type attribute is readable and its type text; the driver name; the
+// INQUIRY answer and the SCSI status, host and driver bytes of the command; the variant.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/FirmwareVariants.h"
+#include "app/UnitLine.h"
+#include "aspi/LowMemory.h"
+#include "managers/sg/AdapterMap.h"
+#include "managers/sg/ExecCommand.h"
+#include "managers/sg/SgManager.h"
+#include "managers/sg/SysfsScan.h"
+
+namespace {
+
+constexpr int kMaxDevices = 4;
+constexpr std::size_t kMaxText = 80;
+constexpr std::size_t kMaxAnswer = 128;
+// "a:o:t", 9 blanks, vendor, 7 blanks, product, 5 blanks, revision.
+constexpr std::size_t kMaxLineLength = 5 + 9 + 8 + 7 + 16 + 5 + 4;
+
+void check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+std::vector<sg::ScsiDevice> readDevices(FuzzedDataProvider &input) {
+    std::vector<sg::ScsiDevice> devices;
+    const int count = input.ConsumeIntegralInRange(1, kMaxDevices);
+    for (int i = 0; i < count; ++i) {
+        const std::string name = input.ConsumeRandomLengthString(kMaxText);
+        const std::string address = input.ConsumeRandomLengthString(kMaxText);
+        const bool typeReadable = input.ConsumeBool();
+        const std::string type = input.ConsumeRandomLengthString(kMaxText);
+        const auto device = sg::deviceFromTexts(
+            name, address, typeReadable ? std::optional<std::string_view>(type) : std::nullopt);
+        if (device) {
+            check(device->name == name);
+            check(device->host >= 0 && device->channel >= 0 && device->id >= 0 &&
+                  device->lun >= 0 && device->type >= 0);
+            check(typeReadable || device->type == sg::kTypeUnknown);
+            devices.push_back(*device);
+        }
+    }
+    sg::sortByEntryNumber(devices);
+    return devices;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    const std::vector<sg::ScsiDevice> devices = readDevices(input);
+    const std::string procName = input.ConsumeRandomLengthString(kMaxText);
+    const std::string answer = input.ConsumeRandomLengthString(kMaxAnswer);
+    sg::PassThroughResult result;
+    result.scsiStatus = input.ConsumeIntegral<std::uint8_t>();
+    result.hostStatus = input.ConsumeIntegral<std::uint8_t>();
+    result.driverStatus = input.ConsumeIntegral<std::uint8_t>();
+    const int variant = input.ConsumeIntegralInRange(0, 6);
+
+    const std::vector<sg::Adapter> adapters = sg::numberAdapters(devices);
+    check(adapters.size() <= devices.size());
+
+    app::UnitTable units;
+    // The INQUIRY buffer keeps what an earlier answer left past a shorter one, as the program's
+    // does; it is as long as the program's.
+    static std::array<std::uint8_t, aspi::kInquiryLength> inquiry;
+    inquiry.fill(0);
+    for (std::size_t a = 0; a < adapters.size(); ++a) {
+        const std::string driver = sg::driverNameFromText(procName, adapters[a].host);
+        check(!driver.empty() && driver.find('\n') == std::string::npos);
+        if (a >= static_cast<std::size_t>(app::kTableAdapters)) {
+            continue;
+        }
+        for (int target = 0; target < app::kTableTargets; ++target) {
+            const sg::ScsiDevice *unit =
+                sg::findUnit(adapters[a], static_cast<std::uint8_t>(target), 0);
+            if (unit == nullptr) {
+                continue;
+            }
+            check(unit->id == target && unit->lun == 0 && unit->host == adapters[a].host &&
+                  unit->channel == adapters[a].channel);
+
+            // The kernel puts the answer into the buffer; the manager fills the record.
+            std::memcpy(inquiry.data(), answer.data(), std::min(answer.size(), inquiry.size()));
+            aspi::SRB_ExecSCSICmd record{};
+            record.SRB_SenseLen = aspi::kSenseLength;
+            if (sg::applyResult(result, record) != aspi::SS_COMP) {
+                continue;
+            }
+            app::storeUnitTexts(units, static_cast<int>(a), target, inquiry.data());
+            check(units.vendor[a][target][8] == '\0');
+            const std::string line =
+                app::UnitLine(units, static_cast<int>(a), sg::kOwnScsiId, target);
+            check(line.size() <= kMaxLineLength);
+            std::uint8_t lineAdapter = 0xFF;
+            std::uint8_t lineTarget = 0xFF;
+            check(app::DecodeUnitLine(line, lineAdapter, lineTarget));
+            check(lineAdapter == a && lineTarget == target);
+            app::CheckUnitEligibility(units, variant, static_cast<int>(a), target,
+                                      app::entryText(units.vendor[a][target], 8));
+        }
+    }
+    return 0;
+}
