@@ -1,5 +1,5 @@
-# Sourced by ./run and ./test: installs the Debian packages the build needs (as root through
-# apt-get; otherwise it names what is missing) and configures and builds a build folder.
+# Sourced by ./run, ./test and ./package: installs the Debian packages the build needs (as root
+# through apt-get; otherwise it names what is missing) and configures and builds a build folder.
 set -euo pipefail
 
 CDRW_PACKAGES=(
