@@ -1,5 +1,5 @@
-# Sourced by ./run and ./test: installs the Debian packages the build needs (as root through
-# apt-get; otherwise it names what is missing) and configures and builds a build folder.
+# Sourced by ./run, ./test and ./package: installs the Debian packages the build needs (as root
+# through apt-get; otherwise it names what is missing) and configures and builds a build folder.
 set -euo pipefail
 
 CDRW_PACKAGES=(
@@ -10,6 +10,12 @@ CDRW_PACKAGES=(
   clang libclang-rt-14-dev binutils
   fonts-dejavu-core fonts-liberation2 fonts-ipafont-gothic
   desktop-file-utils
+)
+
+# ./package and the package test (label package): CPack's DEB generator runs dpkg-shlibdeps and
+# file; the test checks the package with lintian and the metainfo with appstreamcli.
+CDRW_PACKAGING_PACKAGES=(
+  dpkg-dev file lintian appstream
 )
 
 # The kernel test boots a guest (QEMU, software emulation) from Debian's kernel image package,
@@ -44,11 +50,16 @@ cdrw_install_packages() {
   fi
 }
 
-# cdrw_build DIR [cmake options...]: configures once, then builds incrementally.
+# cdrw_build DIR [cmake options...] [-- targets...]: configures the first time (and again when
+# options are given, so that they hold in a folder another command configured), then builds the
+# targets named, or all, incrementally.
 cdrw_build() {
   local dir=$1; shift
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  local options=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
+  if [ $# -gt 0 ]; then shift; targets=(--target "$@"); fi
+  if [ ! -f "$dir/build.ninja" ] || [ ${#options[@]} -gt 0 ]; then
+    cmake -S . -B "$dir" -G Ninja "${options[@]}" >/dev/null
   fi
-  cmake --build "$dir" -j "$(nproc)"
+  cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
 }

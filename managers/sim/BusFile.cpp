@@ -147,8 +147,12 @@ class Cursor {
         if (token.text.size() > N) {
             throw LineError(std::string(what) + " is longer than " + std::to_string(N) + " bytes");
         }
+        // The loop is bounded by N itself: g++ 12 at -O2 does not carry the length check above
+        // into a std::copy and warns of a write past the array (-Wstringop-overflow).
         std::array<std::uint8_t, N> bytes{};
-        std::copy(token.text.begin(), token.text.end(), bytes.begin());
+        for (std::size_t i = 0; i < N && i < token.text.size(); ++i) {
+            bytes[i] = static_cast<std::uint8_t>(token.text[i]);
+        }
         return bytes;
     }
 

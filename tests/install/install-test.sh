@@ -1,20 +1,27 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what a user gets: the file list, the
-# program's RUNPATH, the managers, the icons and the desktop entry. Then puts the probe manager in
-# place of the real one and starts the installed program on the offscreen platform, with no
-# LD_LIBRARY_PATH and from a folder that holds a decoy manager, to show that the program finds
-# its manager through its RUNPATH. Prints one line per failed check; exits 0 only when all hold.
+# program's RUNPATH, the managers, the icons, the desktop entries and the metainfo. Then puts the
+# probe manager in place of the real one and starts the installed program on the offscreen
+# platform, with no LD_LIBRARY_PATH and from a folder that holds a decoy manager, to show that the
+# program finds its manager through its RUNPATH. Prints one line per failed check; exits 0 only
+# when all hold.
 #
-# usage: install-test.sh BUILD_DIR PROBE_MANAGER [--sanitized]
+# usage: install-test.sh BUILD_DIR PROBE_MANAGER MANAGER_DIR [--sanitized | --deb]
+#   MANAGER_DIR  the managers' folder below the prefix, as the build installs it
 #   --sanitized  the build uses AddressSanitizer, whose dlopen stands in for the program's: the
 #                loader then searches the sanitizer library's RUNPATH, not the program's, so the
 #                installed program cannot find its manager and is not started
+#   --deb        instead of `cmake --install`: the Debian package is made with CPack into a
+#                temporary folder, its control fields checked, lintian run on it, and it is
+#                extracted with dpkg-deb -x; the checks above then run on the extracted tree.
+#                Exits 77 (skipped) when all checks hold but lintian or appstreamcli is missing.
 set -uo pipefail
 
-build=$1 probe=$2 sanitized=${3:-}
+build=$1 probe=$2 managers=$3 mode=${4:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/cdrw-install-XXXXXX")
 prefix=$work/prefix
 program_pid=
+skipped=
 # shellcheck disable=SC2317 # run by the EXIT trap
 cleanup() {
   [ -n "$program_pid" ] && kill -KILL "$program_pid" 2>/dev/null
@@ -32,11 +39,52 @@ finish() {
     echo "$failures check(s) failed"
     exit 1
   fi
+  if [ -n "$skipped" ]; then
+    echo "skipped:$skipped (every other check holds)"
+    exit 77
+  fi
   echo "install test: all checks hold"
   exit 0
 }
 
-if ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
+# A copy of a built library as the package holds it (CPack strips what it installs).
+as_installed() {
+  if [ "$mode" = --deb ]; then
+    strip -o "$work/stripped" "$1" && echo "$work/stripped"
+  else
+    echo "$1"
+  fi
+}
+
+if [ "$mode" = --deb ]; then
+  if ! (cd "$build" && cpack -G DEB -B "$work/cpack") >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log"
+    echo "CHECK FAILED: cpack -G DEB"
+    exit 1
+  fi
+  deb=$(find "$work/cpack" -maxdepth 1 -name '*.deb')
+  version=$(dpkg-deb -f "$deb" Version)
+  [ "$(basename "$deb")" = "cdrw-fwupdate_${version}_$(dpkg --print-architecture).deb" ] ||
+    fail "package file is named $(basename "$deb")"
+  for field in Section Priority Maintainer Description; do
+    [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "control field $field is empty"
+  done
+  # dpkg-shlibdeps names what the program and the real manager link.
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for library in libqt6widgets6 libsgutils2; do
+    grep -q "\b$library" <<<"$depends" || fail "Depends does not name $library: $depends"
+  done
+  if command -v lintian >/dev/null; then
+    # Warnings count too: every one lintian gives is ours to fix.
+    lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||
+      fail "lintian: $(cat "$work/lintian.log")"
+  else
+    skipped+=" lintian not installed (Debian package lintian);"
+  fi
+  dpkg-deb -x "$deb" "$work/root" || fail "dpkg-deb -x"
+  [ "$(ls -A "$work/root")" = usr ] || fail "the package holds more than /usr: $(ls -A "$work/root")"
+  prefix=$work/root/usr
+elif ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
   cat "$work/install.log"
   echo "CHECK FAILED: cmake --install"
   exit 1
@@ -44,12 +92,20 @@ fi
 
 # Exactly these files, nothing else.
 expected="./bin/cdrw-fwupdate
-./lib/cdrw-fwupdate/sim/wnaspi32.DLL
-./lib/cdrw-fwupdate/wnaspi32.DLL
+./bin/cdrw-fwupdate-demo
+./$managers/sim/wnaspi32.DLL
+./$managers/wnaspi32.DLL
+./share/applications/cdrw-fwupdate-demo.desktop
 ./share/applications/cdrw-fwupdate.desktop
+./share/cdrw-fwupdate/examples/lix0101.hex
+./share/doc/cdrw-fwupdate/changelog.gz
+./share/doc/cdrw-fwupdate/copyright
 ./share/icons/hicolor/16x16/apps/cdrw-fwupdate.png
 ./share/icons/hicolor/32x32/apps/cdrw-fwupdate.png
-./share/icons/hicolor/48x48/apps/cdrw-fwupdate.png"
+./share/icons/hicolor/48x48/apps/cdrw-fwupdate.png
+./share/man/man1/cdrw-fwupdate-demo.1.gz
+./share/man/man1/cdrw-fwupdate.1.gz
+./share/metainfo/example.cdrw_fwupdate.CdrwFwupdate.metainfo.xml"
 actual=$(cd "$prefix" && find . ! -type d | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:$(diff <(echo "$expected") <(echo "$actual") | grep '^[<>]')"
 
@@ -58,15 +114,14 @@ program=$prefix/bin/cdrw-fwupdate
 [ -x "$program" ] || fail "bin/cdrw-fwupdate is not executable"
 dynamic=$(readelf -d "$program")
 runpath=$(sed -n 's/.*(RUNPATH).*Library runpath: \[\(.*\)\]$/\1/p' <<<"$dynamic")
-# shellcheck disable=SC2016 # $ORIGIN is the loader's, not the shell's
-[ "$runpath" = '$ORIGIN/../lib/cdrw-fwupdate' ] || fail "RUNPATH is '$runpath'"
+[ "$runpath" = "\$ORIGIN/../$managers" ] || fail "RUNPATH is '$runpath'"
 grep -q '(RPATH)' <<<"$dynamic" && fail "the program carries an RPATH besides its RUNPATH"
 
 # Each manager is the one built for its place.
-cmp -s "$prefix/lib/cdrw-fwupdate/wnaspi32.DLL" "$build/lib/wnaspi32.DLL" ||
-  fail "lib/cdrw-fwupdate/wnaspi32.DLL is not the real manager"
-cmp -s "$prefix/lib/cdrw-fwupdate/sim/wnaspi32.DLL" "$build/sim/wnaspi32.DLL" ||
-  fail "lib/cdrw-fwupdate/sim/wnaspi32.DLL is not the simulator"
+cmp -s "$prefix/$managers/wnaspi32.DLL" "$(as_installed "$build/lib/wnaspi32.DLL")" ||
+  fail "$managers/wnaspi32.DLL is not the real manager"
+cmp -s "$prefix/$managers/sim/wnaspi32.DLL" "$(as_installed "$build/sim/wnaspi32.DLL")" ||
+  fail "$managers/sim/wnaspi32.DLL is not the simulator"
 
 # Each icon is a PNG of its folder's size (width and height from the IHDR chunk).
 for size in 16 32 48; do
@@ -77,29 +132,40 @@ for size in 16 32 48; do
   [ "${width:-}x${height:-}" = "${size}x${size}" ] || fail "$size px icon is ${width:-?}x${height:-?}"
 done
 
-# The desktop entry starts the installed program by name and shows the installed icon.
-entry=$prefix/share/applications/cdrw-fwupdate.desktop
-grep -qx 'Exec=cdrw-fwupdate' "$entry" || fail "desktop entry: Exec is not cdrw-fwupdate"
-grep -qx 'Icon=cdrw-fwupdate' "$entry" || fail "desktop entry: Icon is not cdrw-fwupdate"
-if command -v desktop-file-validate >/dev/null; then
-  # Hints are suggestions; errors and warnings are faults.
-  validation=$(desktop-file-validate "$entry" 2>&1)
-  status=$?
-  problems=$(grep -E '(error|warning):' <<<"$validation")
-  if [ "$status" != 0 ] || [ -n "$problems" ]; then
-    fail "desktop-file-validate: $validation"
+# Each desktop entry starts its installed command by name and shows the installed icon.
+for command in cdrw-fwupdate cdrw-fwupdate-demo; do
+  entry=$prefix/share/applications/$command.desktop
+  grep -qx "Exec=$command" "$entry" || fail "$command.desktop: Exec is not $command"
+  grep -qx 'Icon=cdrw-fwupdate' "$entry" || fail "$command.desktop: Icon is not cdrw-fwupdate"
+  if command -v desktop-file-validate >/dev/null; then
+    # Hints are suggestions; errors and warnings are faults.
+    validation=$(desktop-file-validate "$entry" 2>&1)
+    status=$?
+    problems=$(grep -E '(error|warning):' <<<"$validation")
+    if [ "$status" != 0 ] || [ -n "$problems" ]; then
+      fail "desktop-file-validate $command.desktop: $validation"
+    fi
+  else
+    echo "note: desktop-file-validate not found (Debian package desktop-file-utils); $command.desktop not validated"
   fi
+done
+
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml >"$work/appstream.log" 2>&1 ||
+    fail "appstreamcli validate: $(cat "$work/appstream.log")"
+elif [ "$mode" = --deb ]; then
+  skipped+=" appstreamcli not installed (Debian package appstream);"
 else
-  echo "note: desktop-file-validate not found (Debian package desktop-file-utils); entry not validated"
+  echo "note: appstreamcli not found (Debian package appstream); metainfo not validated"
 fi
 
-if [ "$sanitized" = --sanitized ]; then
+if [ "$mode" = --sanitized ]; then
   echo "note: sanitizer build; the installed program is not started"
   finish
 fi
 
 # Start the installed program with the probe in the real manager's place.
-cp "$probe" "$prefix/lib/cdrw-fwupdate/wnaspi32.DLL"
+cp "$probe" "$prefix/$managers/wnaspi32.DLL"
 mkdir "$work/decoy"
 cp "$probe" "$work/decoy/wnaspi32.DLL"
 report=$work/probe-report
@@ -122,10 +188,10 @@ if [ ! -f "$report" ]; then
     fail "the program ended with status $? before binding a manager: $(cat "$work/program.log")"
   fi
 else
-  manager=$(realpath "$prefix/lib/cdrw-fwupdate/wnaspi32.DLL")
+  manager=$(realpath "$prefix/$managers/wnaspi32.DLL")
   loaded=$(sed -n 's/^loaded //p' "$report")
   if [ -z "$loaded" ] || [ "$(realpath "$loaded")" != "$manager" ]; then
-    fail "the manager was loaded from '$loaded', not from lib/cdrw-fwupdate"
+    fail "the manager was loaded from '$loaded', not from $managers"
   fi
   mapped=$(sed -n 's/^mapped //p' "$report" | sort -u)
   [ "$mapped" = "$manager" ] || fail "mapped managers: '$mapped', expected only $manager"
