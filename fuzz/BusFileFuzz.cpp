@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
 #include "aspi/AspiRecords.h"
+#include "fuzz/FuzzCheck.h"
 #include "managers/sim/BusFile.h"
 #include "managers/sim/SimBus.h"
 
@@ -15,11 +15,7 @@ namespace {
 
 constexpr unsigned kMaxTarget = 15;
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzz_support::check;
 
 void checkBus(const sim::BusDescription &bus) {
     check(!bus.adapters.empty() || (bus.units.empty() && bus.failures.empty()));

@@ -6,23 +6,19 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/MainState.h"
 #include "errors/CommandError.h"
 #include "errors/SenseTexts.h"
+#include "fuzz/FuzzCheck.h"
 
 namespace {
 
 constexpr std::size_t kHeaderLength = 5;
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzz_support::check;
 
 // A dialog that records what it was shown and answers Stop.
 class RecordingDialog : public errors::CommandErrorDialog {

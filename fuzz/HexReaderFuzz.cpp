@@ -5,10 +5,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "fuzz/FuzzCheck.h"
 #include "image/HexReader.h"
 
 namespace {
@@ -19,11 +19,7 @@ constexpr std::size_t kDataLimit = 4096;
 constexpr std::size_t kBufferSize = kDataLimit + 256;
 constexpr std::uint8_t kGuard = 0xA5;
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzz_support::check;
 
 }  // namespace
 

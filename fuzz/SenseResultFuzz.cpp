@@ -11,11 +11,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <span>
 
 #include "aspi/AspiRecords.h"
+#include "fuzz/FuzzCheck.h"
 #include "managers/sg/ExecCommand.h"
 #include "managers/sg/ResultMapping.h"
 #include "managers/sg/SenseFormat.h"
@@ -25,11 +25,7 @@ namespace {
 constexpr std::size_t kHeaderLength = 8;
 constexpr std::uint8_t kGuard = 0xA5;
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzz_support::check;
 
 bool isDescriptorFormat(std::span<const std::uint8_t> sense) {
     const std::uint8_t code = sense.empty() ? 0 : sense[0] & 0x7F;

@@ -13,7 +13,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -23,6 +22,7 @@
 #include "app/FirmwareVariants.h"
 #include "app/UnitLine.h"
 #include "aspi/LowMemory.h"
+#include "fuzz/FuzzCheck.h"
 #include "managers/sg/AdapterMap.h"
 #include "managers/sg/ExecCommand.h"
 #include "managers/sg/SgManager.h"
@@ -36,11 +36,7 @@ constexpr std::size_t kMaxAnswer = 128;
 // "a:o:t", 9 blanks, vendor, 7 blanks, product, 5 blanks, revision.
 constexpr std::size_t kMaxLineLength = 5 + 9 + 8 + 7 + 16 + 5 + 4;
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzz_support::check;
 
 std::vector<sg::ScsiDevice> readDevices(FuzzedDataProvider &input) {
     std::vector<sg::ScsiDevice> devices;

@@ -6,7 +6,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <functional>
 
 #include "image/FileNames.h"
 #include "image/SideFiles.h"
@@ -151,53 +150,48 @@ TEST_F(SideFiles, OpenFailuresShowTheirMessage) {
 // A side file name that exists and is not a regular file is refused at once with that file's
 // open message, and nothing is written to it; a link to a regular file is written through.
 TEST_F(SideFiles, ASideFileMustBeARegularFile) {
-    const auto pipe = [](const char *name) { ASSERT_EQ(mkfifo(name, 0600), 0); };
-    const auto directory = [](const char *name) { std::filesystem::create_directory(name); };
-    const auto device = [](const char *name) {
-        std::filesystem::create_symlink("/dev/null", name);
-    };
-    const auto linkToFile = [](const char *name) {
-        writeFile("elsewhere", "old");
-        std::filesystem::create_symlink("elsewhere", name);
-    };
-    const struct {
-        const char *name;
-        std::function<void(const char *)> make;
-        const char *message;  // null: written
-    } cases[] = {
-        {"FW01.bin", pipe, "Can not open the .BIN file !"},
-        {"FW01.bin", directory, "Can not open the .BIN file !"},
-        {"FW01.bin", device, "Can not open the .BIN file !"},
-        {"FW01.asc", pipe, "Can not open the .ASC file !"},
-        {"FW01.asc", directory, "Can not open the .ASC file !"},
-        {"FW01.asc", device, "Can not open the .ASC file !"},
-        {"FW01.bin", linkToFile, nullptr},
-        {"FW01.asc", linkToFile, nullptr},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.name) + (c.message ? c.message : " written"));
-        for (const char *name : {"FW01.bin", "FW01.asc", "elsewhere"}) {
-            std::filesystem::remove(name);
-        }
-        writeFile("FW01.hex", dataRecord(0, {1}));
-        c.make(c.name);
-        host.boxes.clear();
-        imageLength = 12345;
-        if (c.message != nullptr) {
-            EXPECT_FALSE(prepare());
-            expectRefusal(c.message);
-            const bool binRefused = std::string(c.name) == "FW01.bin";
-            EXPECT_EQ(std::filesystem::exists("FW01.asc"), !binRefused);
-            if (!binRefused) {
-                EXPECT_EQ(std::filesystem::file_size("FW01.bin"), 0u);
+    enum class Kind { Pipe, Directory, LinkToDevice, LinkToFile };
+    for (const std::string name : {"FW01.bin", "FW01.asc"}) {
+        for (const Kind kind :
+             {Kind::Pipe, Kind::Directory, Kind::LinkToDevice, Kind::LinkToFile}) {
+            SCOPED_TRACE(name + " kind " + std::to_string(static_cast<int>(kind)));
+            for (const char *old : {"FW01.bin", "FW01.asc", "elsewhere"}) {
+                std::filesystem::remove(old);
             }
-        } else {
-            EXPECT_TRUE(prepare());
-            EXPECT_TRUE(host.boxes.empty());
-            EXPECT_TRUE(std::filesystem::is_symlink(c.name));
-            EXPECT_GT(std::filesystem::file_size("elsewhere"), 50u);
+            writeFile("FW01.hex", dataRecord(0, {1}));
+            writeFile("elsewhere", "old");
+            switch (kind) {
+                case Kind::Pipe:
+                    ASSERT_EQ(mkfifo(name.c_str(), 0600), 0);
+                    break;
+                case Kind::Directory:
+                    std::filesystem::create_directory(name);
+                    break;
+                case Kind::LinkToDevice:
+                    std::filesystem::create_symlink("/dev/null", name);
+                    break;
+                case Kind::LinkToFile:
+                    std::filesystem::create_symlink("elsewhere", name);
+                    break;
+            }
+            host.boxes.clear();
+            imageLength = 12345;
+            const bool isBin = name == "FW01.bin";
+            if (kind == Kind::LinkToFile) {
+                EXPECT_TRUE(prepare());
+                EXPECT_TRUE(host.boxes.empty());
+                EXPECT_TRUE(std::filesystem::is_symlink(name));
+                EXPECT_GT(std::filesystem::file_size("elsewhere"), 50u);
+            } else {
+                EXPECT_FALSE(prepare());
+                expectRefusal(isBin ? "Can not open the .BIN file !"
+                                    : "Can not open the .ASC file !");
+                EXPECT_EQ(std::filesystem::exists("FW01.asc"), !isBin);
+                if (!isBin) {
+                    EXPECT_EQ(std::filesystem::file_size("FW01.bin"), 0u) << "opened before";
+                }
+            }
         }
-        std::filesystem::remove(c.name);
     }
 }
 
