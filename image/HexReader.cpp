@@ -53,6 +53,7 @@ inline unsigned digitOf(char c) {
 // Characters of a record that carry no data: ":", count, address, type and checksum.
 constexpr std::size_t kRecordOverhead = 11;
 constexpr std::uint8_t kDataRecord = 0;
+constexpr std::uint8_t kEndOfFileRecord = 1;
 
 }  // namespace
 
@@ -133,10 +134,22 @@ bool HexReader::feed(const char *text, std::size_t length) {
 }
 
 bool HexReader::finish() {
-    if (!m_refusal.empty()) {
+    if (!m_refusal.empty() || (m_tokenLength != 0 && !endToken())) {
         return false;
     }
-    return m_tokenLength == 0 || endToken();
+    // A download cut short at a line boundary leaves records that all pass their checks: only
+    // the missing end-of-file record tells.
+    if (!m_endRecordSeen) {
+        m_refusal = m_recordSeen
+                        ? "The .HEX file ends before its end-of-file record: it is incomplete !"
+                        : "The .HEX file is empty: it holds no records !";
+        return false;
+    }
+    if (!m_dataRecordSeen) {
+        m_refusal = "The .HEX file holds no data record !";
+        return false;
+    }
+    return true;
 }
 
 bool HexReader::appendToToken(char c) {
@@ -180,9 +193,13 @@ bool HexReader::takeRecord(std::string_view record) {
     if ((sum & 0xFFu) != 0) {
         return refuseRecord("its checksum is wrong");
     }
+    m_recordSeen = true;
     if (bytes[3] != kDataRecord) {
+        // Reading goes on after the end-of-file record: records may follow it.
+        m_endRecordSeen = m_endRecordSeen || bytes[3] == kEndOfFileRecord;
         return true;
     }
+    m_dataRecordSeen = true;
     const auto address = static_cast<std::uint16_t>((bytes[1] << 8) | bytes[2]);
     return place(address, bytes.data() + 4, bytes[0]);
 }

@@ -31,16 +31,19 @@ std::uint16_t HexValue(std::string_view text, std::size_t position, std::size_t 
 //
 // Every record must be a ":" followed by hex digits only, at most kMaxRecordLength characters,
 // as long as its byte count says, with a checksum that makes its bytes add up to zero. Records
-// are separated by white space; one end-of-file character may end the text. Nothing is written
-// at or past `dataLimit`. The first fault refuses the text: feed/finish return false and
-// refusal() says what is wrong and in which line. The image is then incomplete.
+// are separated by white space; one end-of-file character may end the text. The text must hold
+// at least one data record and an end-of-file record (type 01), so that a file cut short at a
+// line boundary is refused. Nothing is written at or past `dataLimit`. The first fault refuses
+// the text: feed/finish return false and refusal() says what is wrong (and in which line, for a
+// record). The image is then incomplete.
 class HexReader {
   public:
     HexReader(std::uint8_t *image, std::size_t dataStart, std::size_t dataLimit);
 
     // Takes the next piece of text. Returns false once the text is refused.
     bool feed(const char *text, std::size_t length);
-    // Ends the text (a record may end without white space after it). Returns false if refused.
+    // Ends the text (a record may end without white space after it). Returns false if refused,
+    // also when no data record or no end-of-file record was read.
     bool finish();
 
     // Offset where the next data byte would go; dataStart plus the number of data bytes placed.
@@ -64,7 +67,10 @@ class HexReader {
     std::size_t m_tokenLength = 0;
     std::size_t m_line = 1;
     bool m_afterCarriageReturn = false;  // the last character before a record or line end was CR
-    bool m_endOfFileSeen = false;
+    bool m_endOfFileSeen = false;        // the end-of-file character
+    bool m_recordSeen = false;
+    bool m_dataRecordSeen = false;
+    bool m_endRecordSeen = false;  // a record of type 01
     std::string m_refusal;
 };
 

@@ -63,14 +63,15 @@ using DownloadImage = ImageDirTest;
 
 }  // namespace
 
-TEST_F(DownloadImage, EmptyFileGivesHeaderAndZeroEdc) {
-    writeFile("FW01.hex", "");
+TEST_F(DownloadImage, NoDataBytesGiveHeaderAndZeroEdc) {
+    const std::string text = hexLines({dataRecord(0, {}), kEndRecord});
+    writeFile("FW01.hex", text);
     ASSERT_TRUE(prepare());
     EXPECT_EQ(imageLength, 50u);
     EXPECT_EQ(Bytes(image.begin(), image.begin() + 13),
               asBytes(std::string("FW01.hex\0\0\0\0\0", 13)));
     EXPECT_EQ(image[13 + 24], 0);
-    EXPECT_EQ(bigEndianAt(image, 38), 0u);
+    EXPECT_EQ(bigEndianAt(image, 38), text.size());
     EXPECT_EQ(bigEndianAt(image, 42), 0u);
     EXPECT_EQ(bigEndianAt(image, 46), 0u);
     // Nothing of the buffer's earlier content survives past the image.
@@ -83,20 +84,23 @@ TEST_F(DownloadImage, RecordsArePlacedByTheirAddresses) {
         std::string hex;
         Bytes data;
     } cases[] = {
-        {"only non-data records give no data",
-         hexLines({record(0, 2, {0x10, 0x00}), record(0, 4, {0, 1}), kEndRecord}),
-         {}},
+        {"other record types place nothing",
+         hexLines(
+             {record(0, 2, {0x10, 0x00}), dataRecord(0, {5}), record(0, 4, {0, 1}), kEndRecord}),
+         {5}},
         {"contiguous from address 0: the data in file order, no zero bytes before it",
          hexLines({dataRecord(0, range(16, 0)), dataRecord(16, range(16, 16)),
                    dataRecord(32, range(16, 32)), kEndRecord}),
          range(48)},
         {"a first record at 0x0100 follows 0x0100 - 46 zero bytes",
-         hexLines({dataRecord(0x0100, range(4, 1))}), concat({Bytes(210, 0), range(4, 1)})},
+         hexLines({dataRecord(0x0100, range(4, 1)), kEndRecord}),
+         concat({Bytes(210, 0), range(4, 1)})},
         {"a record below the expected address is appended, not placed back",
-         hexLines({dataRecord(0x0100, range(4, 1)), dataRecord(0x0080, {0xAA, 0xBB})}),
+         hexLines({dataRecord(0x0100, range(4, 1)), dataRecord(0x0080, {0xAA, 0xBB}), kEndRecord}),
          concat({Bytes(210, 0), range(4, 1), {0xAA, 0xBB}})},
         {"a count-0 record at a higher address only fills the gap up to it",
-         hexLines({dataRecord(0, range(16)), dataRecord(0x20, {}), dataRecord(0x20, {7})}),
+         hexLines(
+             {dataRecord(0, range(16)), dataRecord(0x20, {}), dataRecord(0x20, {7}), kEndRecord}),
          concat({range(16), Bytes(16, 0), {7}})},
         {"a record after the end-of-file record is still read",
          hexLines({dataRecord(0, range(16)), kEndRecord, dataRecord(16, {9, 9})}),
@@ -135,7 +139,7 @@ TEST_F(DownloadImage, TimeTextIsTheLocalLastWriteTime) {
     ::setenv("TZ", "XYZ-5", 1);
     ::tzset();
     std::tm local = calendarTime(1999, 5, 4, 7, 8, 9);
-    writeFile("FW01.hex", "");
+    writeFile("FW01.hex", hexLines({dataRecord(0, {1}), kEndRecord}));
     setModificationTime("FW01.hex", std::mktime(&local));
     const bool built = prepare();
     savedZone ? ::setenv("TZ", savedZone->c_str(), 1) : ::unsetenv("TZ");
@@ -152,14 +156,14 @@ TEST_F(DownloadImage, TraceWritesADotPer4096DataBytes) {
     for (unsigned address = 0; address < 4112; address += 16) {
         text += dataRecord(static_cast<std::uint16_t>(address), range(16)) + "\n";
     }
-    writeFile("FW01.hex", text);
+    writeFile("FW01.hex", text + kEndRecord);
     ::testing::internal::CaptureStdout();
     ASSERT_TRUE(prepare());
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "..");
 }
 
 TEST_F(DownloadImage, LongHexNameIsCutToTwelveCharactersInTheHeader) {
-    writeFile("ABCDEFGHI.hex", kEndRecord);
+    writeFile("ABCDEFGHI.hex", hexLines({dataRecord(0, {1}), kEndRecord}));
     ASSERT_TRUE(prepare("ABCDEFGHI.HEX"));
     EXPECT_EQ(Bytes(image.begin(), image.begin() + 13), asBytes(std::string("ABCDEFGHI.he\0", 13)));
     EXPECT_EQ(timeText(image).size(), 24u) << "the time text follows the name field untouched";
@@ -174,6 +178,42 @@ TEST_F(DownloadImage, BadRecordRefusesTheFileWithNothingBuilt) {
     expectRefusal("Bad record in line 3 of the .HEX file: its checksum is wrong !");
     EXPECT_EQ(readFile("FW01.bin"), "");
     EXPECT_EQ(readFile("FW01.asc"), "");
+}
+
+// A file must hold a data record and its end-of-file record: a file cut short at a line boundary
+// (an interrupted download) passes every record check, and an empty one has nothing to check.
+TEST_F(DownloadImage, IncompleteFileIsRefusedWithNothingBuilt) {
+    const std::string cutShort =
+        "The .HEX file ends before its end-of-file record: it is incomplete !";
+    const std::string empty = "The .HEX file is empty: it holds no records !";
+    const std::string noData = "The .HEX file holds no data record !";
+    const std::string whole = hex_text::hexWithData(1600);
+    const struct {
+        const char *what;
+        std::string hex;
+        const std::string &message;
+    } cases[] = {
+        {"empty", "", empty},
+        {"blank lines and an end-of-file character", "\r\n\r\n\x1A", empty},
+        {"cut after 50 of 51 lines", whole.substr(0, whole.find(kEndRecord)), cutShort},
+        {"cut inside the end-of-file record's line, a record short",
+         whole.substr(0, whole.find(kEndRecord) - 1), cutShort},
+        {"other records only", hexLines({record(0, 2, {0x10, 0x00})}), cutShort},
+        {"an end-of-file record only", hexLines({kEndRecord}), noData},
+        {"other records and an end-of-file record", hexLines({record(0, 4, {0, 1}), kEndRecord}),
+         noData},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile("FW01.hex", c.hex);
+        host.boxes.clear();
+        imageLength = 12345;
+        ::testing::internal::CaptureStdout();
+        EXPECT_FALSE(prepare());
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << "no EDC was computed";
+        expectRefusal(c.message);
+        EXPECT_EQ(readFile("FW01.hex"), c.hex);
+    }
 }
 
 TEST_F(DownloadImage, FileWithGapsMatchesObjcopysBinaryConversion) {

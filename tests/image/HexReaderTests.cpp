@@ -112,7 +112,7 @@ TEST(HexReader, OneEndOfFileCharacterMayEndTheText) {
 
 TEST(HexReader, DataPastTheLimitIsRefused) {
     // 46 + 16 fits a limit of 62 exactly; one more byte, or a gap, does not.
-    EXPECT_TRUE(readText(dataRecord(0, range(16)), 62).accepted);
+    EXPECT_TRUE(readText(dataRecord(0, range(16)) + "\n" + kEndRecord, 62).accepted);
     const std::string tooLarge =
         "The data of the .HEX file does not fit into the download image (line 2) !";
     EXPECT_EQ(readText(dataRecord(0, range(16)) + "\n" + dataRecord(16, range(1)), 62).refusal,
@@ -121,7 +121,8 @@ TEST(HexReader, DataPastTheLimitIsRefused) {
 }
 
 TEST(HexReader, TextMayArriveInPiecesThatSplitRecords) {
-    const std::string text = dataRecord(0x10, range(16)) + "\r\n" + dataRecord(0x40, range(3));
+    const std::string text =
+        dataRecord(0x10, range(16)) + "\r\n" + dataRecord(0x40, range(3)) + "\r\n" + kEndRecord;
     std::vector<std::uint8_t> whole(200, 0);
     std::vector<std::uint8_t> pieces(200, 0);
     std::size_t length = 0;

@@ -36,9 +36,10 @@ inline std::string dataRecord(std::uint16_t address, const Bytes &data) {
 inline const std::string kEndRecord = ":00000001FF";
 
 // A HEX file whose data are `count` bytes of a pattern, contiguous from address 0 (count at most
-// 64 KiB: the records carry no address extension).
+// 64 KiB: the records carry no address extension). With no data bytes it holds one data record
+// of none.
 inline std::string hexWithData(std::size_t count) {
-    std::string text;
+    std::string text = count == 0 ? dataRecord(0, {}) + "\n" : "";
     std::size_t address = 0;
     while (address < count) {
         const std::size_t n = std::min<std::size_t>(32, count - address);

@@ -163,14 +163,20 @@ TEST_F(UpdateSequence, IneligibleUnitGetsSideFilesButNothingIsSentOrShown) {
     EXPECT_TRUE(windows.dialog.shown.empty());
 }
 
+// A damaged record, or a file cut short at a line boundary (every record it holds is good).
 TEST_F(UpdateSequence, RefusedHexFileSendsNothing) {
     bind();
-    image_test::writeFile("lix10.hex", ":10000000BADRECORD\n");
-    windows.fileName = "lix10.hex";
-    EXPECT_EQ(run(), UpdateOutcome::FileProblem);
-    ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].icon, platform::Icon::Warning);
-    EXPECT_TRUE(sentBlocks(bench).empty());
+    const std::string whole = hex_text::hexWithData(3200);
+    for (const std::string &text : {std::string(":10000000BADRECORD\n"),
+                                    whole.substr(0, whole.find('\n', whole.size() / 2) + 1)}) {
+        image_test::writeFile("lix10.hex", text);
+        windows.fileName = "lix10.hex";
+        host.boxes.clear();
+        EXPECT_EQ(run(), UpdateOutcome::FileProblem);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].icon, platform::Icon::Warning);
+        EXPECT_TRUE(sentBlocks(bench).empty());
+    }
 }
 
 TEST_F(UpdateSequence, FullCapacityImageArrivesByteForByte) {
