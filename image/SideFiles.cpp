@@ -1,5 +1,6 @@
 #include "image/SideFiles.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +66,25 @@ bool writeAll(int fd, const void *data, std::size_t length) {
     return true;
 }
 
+// Puts the file's data on the disk before anything is sent: the side files are the record of
+// what the unit received, and "Update completed. Shutdown PC." invites switching off at once.
+bool syncFile(int fd) {
+    return ::fsync(fd) == 0;
+}
+
+// Puts the current folder's entries on the disk, so that the side files' names survive a power
+// cut too. Both were created when they were opened, so one sync after the first covers both. A
+// file system that cannot sync a folder (EINVAL) has nothing to put there.
+bool syncFolder() {
+    const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return synced;
+}
+
 bool reportWriteFailure(const char *text) {
     platform::messageBox(text, std::nullopt, platform::Icon::Warning);
     return false;
@@ -104,7 +124,8 @@ bool WriteBinFile(UpdateFiles &files, const std::uint8_t *image, std::uint32_t i
         prefix[i] = static_cast<std::uint8_t>(imageLength >> (8 * i));
     }
     const bool written = writeAll(files.bin(), prefix.data(), prefix.size()) &&
-                         writeAll(files.bin(), image, imageLength);
+                         writeAll(files.bin(), image, imageLength) && syncFile(files.bin()) &&
+                         syncFolder();
     const bool closed = files.closeBin();
     return (written && closed) || reportWriteFailure("Can not write the .BIN file !");
 }
@@ -121,6 +142,7 @@ bool WriteAscDump(UpdateFiles &files, const std::uint8_t *image, std::uint32_t i
         written = writeAll(files.asc(), part.data(), ascDumpLength(count));
         done += count;
     }
+    written = written && syncFile(files.asc());
     const bool closed = files.closeAsc();
     return (written && closed) || reportWriteFailure("Can not write the .ASC file !");
 }

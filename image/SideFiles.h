@@ -14,12 +14,14 @@
 
 namespace image {
 
-// Writes the .bin file of the image to the open .bin file of `files` and closes it. A write or
-// close error shows "Can not write the .BIN file !" (warning icon, no caption) and gives false.
+// Writes the .bin file of the image to the open .bin file of `files`, puts it and the current
+// folder's entries on the disk (fsync) and closes it. A write, sync or close error shows
+// "Can not write the .BIN file !" (warning icon, no caption) and gives false.
 bool WriteBinFile(UpdateFiles &files, const std::uint8_t *image, std::uint32_t imageLength);
 
-// Writes the .asc dump of the image to the open .asc file of `files` and closes it. A write or
-// close error shows "Can not write the .ASC file !" (warning icon, no caption) and gives false.
+// Writes the .asc dump of the image to the open .asc file of `files`, puts it on the disk and
+// closes it. A write, sync or close error shows "Can not write the .ASC file !" (warning icon,
+// no caption) and gives false.
 bool WriteAscDump(UpdateFiles &files, const std::uint8_t *image, std::uint32_t imageLength);
 
 // The text of the .asc dump of `imageLength` bytes at `image`.

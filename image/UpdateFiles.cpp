@@ -68,11 +68,11 @@ int openHexFile(const std::string &name) {
     return other.empty() ? -1 : openForReading(other);
 }
 
-// Opens a side file for writing, creating it or cutting it to zero length. Only a regular file,
-// or a link to one, is taken: a pipe, directory, device or socket of that name is refused before
-// it is opened (opening a device can act on it) and again after (it may have been swapped in
-// between), and O_NONBLOCK keeps a pipe from blocking the open. It is cut only once known to be
-// a regular file.
+// Opens a side file for writing, creating it if it does not exist; an existing file is not cut
+// here (see cutToZero). Only a regular file, or a link to one, is taken: a pipe, directory,
+// device or socket of that name is refused before it is opened (opening a device can act on it)
+// and again after (it may have been swapped in between), and O_NONBLOCK keeps a pipe from
+// blocking the open.
 int openForWriting(const std::string &name) {
     struct stat entry {};
     if (::stat(name.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
@@ -80,14 +80,21 @@ int openForWriting(const std::string &name) {
     }
     const int fd =
         ::open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0 || keepRegularFile(fd) < 0) {
-        return -1;
-    }
-    if (::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return fd < 0 ? -1 : keepRegularFile(fd);
+}
+
+// Whether two open descriptors are the same file (through a link, a hard link or a name that
+// differs only in letter case): the side files must neither overwrite the HEX file nor each
+// other.
+bool sameFile(int a, int b) {
+    struct stat first {};
+    struct stat second {};
+    return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+bool cutToZero(int fd) {
+    return ::ftruncate(fd, 0) == 0;
 }
 
 void warn(const char *text) {
@@ -117,14 +124,27 @@ bool OpenUpdateFiles(const UpdateFileNames &names, UpdateFiles &files) {
         warn("Can not open the .HEX file !");
         return false;
     }
+    // Nothing is cut before all three are known to be different files.
     files.m_bin = openForWriting(names.BinName);
-    if (files.m_bin < 0) {
+    if (files.m_bin < 0 || sameFile(files.m_bin, files.m_hex)) {
         files.close();
         warn("Can not open the .BIN file !");
         return false;
     }
     files.m_asc = openForWriting(names.AscName);
-    if (files.m_asc < 0) {
+    if (files.m_asc >= 0 &&
+        (sameFile(files.m_asc, files.m_hex) || sameFile(files.m_asc, files.m_bin))) {
+        files.close();
+        warn("Can not open the .ASC file !");
+        return false;
+    }
+    if (!cutToZero(files.m_bin)) {
+        files.close();
+        warn("Can not open the .BIN file !");
+        return false;
+    }
+    // An .asc that cannot be opened leaves the .bin created or cut, as opening it in order does.
+    if (files.m_asc < 0 || !cutToZero(files.m_asc)) {
         files.close();
         warn("Can not open the .ASC file !");
         return false;

@@ -38,9 +38,11 @@ class UpdateFiles {
 // Opens, in this order, HexName for reading, BinName and AscName for writing (created, or cut
 // to zero length if they exist). When HexName does not exist but exactly one file of the current
 // directory has that name in another letter case (FW01.HEX for FW01.hex), that file is read.
-// On the first failure shows "Can not open the .HEX file !", "Can not open the .BIN file !" or
-// "Can not open the .ASC file !" (warning icon, no caption), closes what it opened and returns
-// false; a .bin file opened before the failure stays, empty. `files` must hold nothing open.
+// A side file that is the HEX file or the other side file (through a link) is refused before
+// anything is cut. On the first failure shows "Can not open the .HEX file !", "Can not open the
+// .BIN file !" or "Can not open the .ASC file !" (warning icon, no caption), closes what it
+// opened and returns false; when only the .asc cannot be opened, the .bin stays, empty.
+// `files` must hold nothing open.
 bool OpenUpdateFiles(const UpdateFileNames &names, UpdateFiles &files);
 
 }  // namespace image

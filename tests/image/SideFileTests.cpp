@@ -1,9 +1,14 @@
 // File names, the opening of the three files and its messages, and the .bin and .asc files.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 
@@ -16,6 +21,32 @@ using namespace image_test;
 namespace {
 
 using SideFiles = ImageDirTest;
+
+// Ends the test program, naming the row, if the row is still running after a few seconds: an
+// open that blocks on a pipe would otherwise hang the suite until its time-out.
+class Deadline {
+  public:
+    explicit Deadline(unsigned seconds) {
+        std::signal(SIGALRM, [](int) {
+            constexpr char kText[] = "deadline passed: an open blocked\n";
+            (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
+            ::_exit(1);
+        });
+        ::alarm(seconds);
+    }
+    ~Deadline() {
+        ::alarm(0);
+        std::signal(SIGALRM, SIG_DFL);
+    }
+    Deadline(const Deadline &) = delete;
+    Deadline &operator=(const Deadline &) = delete;
+};
+
+// A HEX file of one data byte: a 51-byte image.
+const std::string kOneByteHex = hexLines({dataRecord(0, {1}), kEndRecord});
+
+// The path whose fsync the stand-in below fails with EIO, as a failing disk would; empty: none.
+std::string failingSync;
 
 // Lowers the process's file size limit for its lifetime, with SIGXFSZ ignored, so that a write
 // past it fails with EFBIG instead of ending the process.
@@ -40,6 +71,21 @@ class FileSizeLimit {
 };
 
 }  // namespace
+
+// The test program's own fsync stands in for the C library's (a definition in the program comes
+// first for every caller in it) and fails for the one path a row names.
+extern "C" int fsync(int fd) {
+    if (!failingSync.empty()) {
+        std::error_code error;
+        const auto target =
+            std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+        if (!error && target.string() == failingSync) {
+            errno = EIO;
+            return -1;
+        }
+    }
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 TEST(FileNames, BaseNameIsCutAtTheFirstDot) {
     testing_support::TestHost host;
@@ -71,8 +117,8 @@ TEST_F(SideFiles, LongBaseNameIsRefused) {
     EXPECT_FALSE(std::filesystem::exists("ABCDEFGHIJKLMNOP.bin"));
 }
 
-TEST_F(SideFiles, EmptyImageReplacesBothFilesWith54And216Bytes) {
-    writeFile("FW01.hex", "");
+TEST_F(SideFiles, ImageWithoutDataReplacesBothFilesWith54And216Bytes) {
+    writeFile("FW01.hex", hexLines({dataRecord(0, {}), kEndRecord}));
     writeFile("FW01.bin", std::string(5000, 'x'));
     writeFile("FW01.asc", std::string(5000, 'x'));
     ASSERT_TRUE(prepare());
@@ -107,7 +153,7 @@ TEST(AscDump, LineLayoutAndCharacterColumn) {
 
 TEST_F(SideFiles, ImageOfWholeLinesEndsTheAscWithALineFeed) {
     // 46 + 14 + 4 = 64 bytes: four full lines.
-    writeFile("FW01.hex", dataRecord(0, range(14)));
+    writeFile("FW01.hex", hexLines({dataRecord(0, range(14)), kEndRecord}));
     ASSERT_TRUE(prepare());
     ASSERT_EQ(imageLength, 64u);
     const std::string asc = readFile("FW01.asc");
@@ -118,7 +164,7 @@ TEST_F(SideFiles, ImageOfWholeLinesEndsTheAscWithALineFeed) {
 }
 
 TEST_F(SideFiles, ChosenUpperCaseNameOpensTheExistingFile) {
-    writeFile("FW01.HEX", dataRecord(0, {1, 2, 3}));
+    writeFile("FW01.HEX", hexLines({dataRecord(0, {1, 2, 3}), kEndRecord}));
     ASSERT_TRUE(prepare("FW01.HEX"));
     EXPECT_EQ(dataBytes(), (Bytes{1, 2, 3}));
     EXPECT_TRUE(std::filesystem::exists("FW01.bin"));
@@ -142,78 +188,133 @@ TEST_F(SideFiles, OpenFailuresShowTheirMessage) {
     for (const char *name : {"pipe.hex", "dir.hex"}) {
         SCOPED_TRACE(name);
         host.boxes.clear();
+        const Deadline deadline(5);
         EXPECT_FALSE(prepare(name));
         expectRefusal("Can not open the .HEX file !");
     }
 }
 
 // A side file name that exists and is not a regular file is refused at once with that file's
-// open message, and nothing is written to it; a link to a regular file is written through.
-TEST_F(SideFiles, ASideFileMustBeARegularFile) {
-    enum class Kind { Pipe, Directory, LinkToDevice, LinkToFile };
-    for (const std::string name : {"FW01.bin", "FW01.asc"}) {
-        for (const Kind kind :
-             {Kind::Pipe, Kind::Directory, Kind::LinkToDevice, Kind::LinkToFile}) {
-            SCOPED_TRACE(name + " kind " + std::to_string(static_cast<int>(kind)));
-            for (const char *old : {"FW01.bin", "FW01.asc", "elsewhere"}) {
-                std::filesystem::remove(old);
-            }
-            writeFile("FW01.hex", dataRecord(0, {1}));
-            writeFile("elsewhere", "old");
-            switch (kind) {
-                case Kind::Pipe:
-                    ASSERT_EQ(mkfifo(name.c_str(), 0600), 0);
-                    break;
-                case Kind::Directory:
-                    std::filesystem::create_directory(name);
-                    break;
-                case Kind::LinkToDevice:
-                    std::filesystem::create_symlink("/dev/null", name);
-                    break;
-                case Kind::LinkToFile:
-                    std::filesystem::create_symlink("elsewhere", name);
-                    break;
-            }
-            host.boxes.clear();
-            imageLength = 12345;
-            const bool isBin = name == "FW01.bin";
-            if (kind == Kind::LinkToFile) {
-                EXPECT_TRUE(prepare());
-                EXPECT_TRUE(host.boxes.empty());
-                EXPECT_TRUE(std::filesystem::is_symlink(name));
-                EXPECT_GT(std::filesystem::file_size("elsewhere"), 50u);
-            } else {
-                EXPECT_FALSE(prepare());
-                expectRefusal(isBin ? "Can not open the .BIN file !"
-                                    : "Can not open the .ASC file !");
-                EXPECT_EQ(std::filesystem::exists("FW01.asc"), !isBin);
-                if (!isBin) {
-                    EXPECT_EQ(std::filesystem::file_size("FW01.bin"), 0u) << "opened before";
-                }
-            }
+// open message, before it is opened; one that is the HEX file or the other side file (through a
+// link) is refused before anything is cut. A link to another regular file is written through.
+TEST_F(SideFiles, ASideFileMustBeARegularFileOfItsOwn) {
+    enum class Kind {
+        PipeWithReader,
+        Directory,
+        LinkToDevice,
+        LinkToHex,
+        HardLinkToHex,
+        LinkToBin,
+        LinkToFile
+    };
+    const struct {
+        std::string name;
+        Kind kind;
+    } rows[] = {
+        {"FW01.bin", Kind::PipeWithReader}, {"FW01.bin", Kind::Directory},
+        {"FW01.bin", Kind::LinkToDevice},   {"FW01.bin", Kind::LinkToHex},
+        {"FW01.bin", Kind::HardLinkToHex},  {"FW01.bin", Kind::LinkToFile},
+        {"FW01.asc", Kind::PipeWithReader}, {"FW01.asc", Kind::Directory},
+        {"FW01.asc", Kind::LinkToDevice},   {"FW01.asc", Kind::LinkToHex},
+        {"FW01.asc", Kind::HardLinkToHex},  {"FW01.asc", Kind::LinkToBin},
+        {"FW01.asc", Kind::LinkToFile},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name + " kind " + std::to_string(static_cast<int>(row.kind)));
+        for (const char *old : {"FW01.bin", "FW01.asc", "elsewhere"}) {
+            std::filesystem::remove(old);
+        }
+        writeFile("FW01.hex", kOneByteHex);
+        writeFile("elsewhere", "old");
+        const bool isBin = row.name == "FW01.bin";
+        if (!isBin) {
+            writeFile("FW01.bin", "old bin");
+        }
+        const char *name = row.name.c_str();
+        int reader = -1;
+        switch (row.kind) {
+            case Kind::PipeWithReader:
+                // With a reader waiting, opening the pipe for writing would succeed.
+                ASSERT_EQ(mkfifo(name, 0600), 0);
+                reader = ::open(name, O_RDONLY | O_NONBLOCK);
+                ASSERT_GE(reader, 0);
+                break;
+            case Kind::Directory:
+                std::filesystem::create_directory(name);
+                break;
+            case Kind::LinkToDevice:
+                std::filesystem::create_symlink("/dev/null", name);
+                break;
+            case Kind::LinkToHex:
+                std::filesystem::create_symlink("FW01.hex", name);
+                break;
+            case Kind::HardLinkToHex:
+                std::filesystem::create_hard_link("FW01.hex", name);
+                break;
+            case Kind::LinkToBin:
+                std::filesystem::create_symlink("FW01.bin", name);
+                break;
+            case Kind::LinkToFile:
+                std::filesystem::create_symlink("elsewhere", name);
+                break;
+        }
+        host.boxes.clear();
+        imageLength = 12345;
+        if (row.kind == Kind::LinkToFile) {
+            EXPECT_TRUE(prepare());
+            EXPECT_TRUE(host.boxes.empty());
+            EXPECT_TRUE(std::filesystem::is_symlink(name));
+            EXPECT_GT(std::filesystem::file_size("elsewhere"), 50u);
+            continue;
+        }
+        EXPECT_FALSE(prepare());
+        expectRefusal(isBin ? "Can not open the .BIN file !" : "Can not open the .ASC file !");
+        EXPECT_EQ(readFile("FW01.hex"), kOneByteHex) << "the HEX file stays as it was";
+        if (reader >= 0) {
+            // A writer that came and went leaves the reader a hang-up.
+            pollfd waiting{reader, POLLIN, 0};
+            ASSERT_GE(::poll(&waiting, 1, 0), 0);
+            EXPECT_EQ(waiting.revents & POLLHUP, 0) << "the pipe was opened";
+            ::close(reader);
+        }
+        const bool sameFile = row.kind == Kind::LinkToHex || row.kind == Kind::HardLinkToHex ||
+                              row.kind == Kind::LinkToBin;
+        if (isBin) {
+            EXPECT_FALSE(std::filesystem::exists("FW01.asc"));
+        } else {
+            EXPECT_EQ(readFile("FW01.bin"), sameFile ? "old bin" : "")
+                << (sameFile ? "nothing is cut" : "opened and cut before the .asc");
         }
     }
 }
 
-// A write that fails (here: past the process's file size limit) reports its file and ends the
-// preparation; the .asc is not written after a failed .bin.
-TEST_F(SideFiles, WriteErrorsAreReportedAndDiscardTheImage) {
+// A write or sync that fails (here: past the process's file size limit, or a sync that the
+// stand-in fsync fails) reports its file and ends the preparation; the .asc is not written after
+// a failed .bin.
+TEST_F(SideFiles, WriteAndSyncErrorsAreReportedAndDiscardTheImage) {
+    const std::string folder = std::filesystem::current_path().string();
     const struct {
         rlim_t limit;
+        std::string failSync;  // the path whose sync fails
         const char *message;
         std::uintmax_t binSize, ascSize;
     } cases[] = {
-        {20, "Can not write the .BIN file !", 20, 0},
-        {60, "Can not write the .ASC file !", 55, 60},
+        {20, "", "Can not write the .BIN file !", 20, 0},
+        {60, "", "Can not write the .ASC file !", 55, 60},
+        {RLIM_INFINITY, folder + "/FW01.bin", "Can not write the .BIN file !", 55, 0},
+        {RLIM_INFINITY, folder, "Can not write the .BIN file !", 55, 0},
+        {RLIM_INFINITY, folder + "/FW01.asc", "Can not write the .ASC file !", 55, 219},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.message);
-        writeFile("FW01.hex", dataRecord(0, {1}));
+        SCOPED_TRACE(std::string(c.message) + " " + c.failSync);
+        writeFile("FW01.hex", kOneByteHex);
         host.boxes.clear();
         bool prepared = true;
         {
             FileSizeLimit limit(c.limit);
+            failingSync = c.failSync;
             prepared = prepare();
+            failingSync.clear();
         }
         EXPECT_FALSE(prepared);
         expectRefusal(c.message);
