@@ -20,6 +20,15 @@ QFrame *raisedPanel(QWidget *parent, int bevelWidth) {
     return panel;
 }
 
+// The controls below the client area are never seen, so they must not be reached either: hidden,
+// they take no focus and no keys (arrow keys in the variant group would switch the variant, and
+// with it the unit and file checks, out of sight) and a screen reader does not announce them.
+// They keep their state and keep working for the program: the variant is read from the group,
+// the progress bar is set and stepped.
+void hideOutOfView(QWidget *control) {
+    control->setVisible(false);
+}
+
 QLabel *label(QWidget *parent, const char *text, int left, int top, int width, int height) {
     auto *l = new QLabel(ui::ansi(text), parent);
     l->setGeometry(left, top, width, height);
@@ -131,6 +140,7 @@ void TMainForm::createOptionsRow() {
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
+    hideOutOfView(GroupBox2);
 }
 
 void TMainForm::createHiddenControls() {
@@ -148,17 +158,17 @@ void TMainForm::createHiddenControls() {
         RadioItems[i] = item;
     }
     RadioItems[app::kDefaultFirmwareVariant]->setChecked(true);
-    keepTabOnCheckedVariant();
     connect(RadioGroupItems, &QButtonGroup::idToggled, this, [this](int, bool checked) {
         if (checked) {
-            keepTabOnCheckedVariant();
             RadioGroupClick();
         }
     });
+    hideOutOfView(RadioGroup);
 
     const auto checkBox = [this](const char *caption, int top) {
         auto *box = new QCheckBox(ui::ansi(caption), this);
         box->setGeometry(448, top, 97, 17);
+        hideOutOfView(box);
         return box;
     };
     ChkB_YEB = checkBox("For YEB", 296);
@@ -170,19 +180,9 @@ void TMainForm::createHiddenControls() {
     ChkB_LIX = checkBox("For LIX", 392);
 }
 
-void TMainForm::keepTabOnCheckedVariant() {
-    // The group is one stop of the tab chain, at its checked item, as an exclusive radio group
-    // is expected to be: Tab into it never rests on an unchecked item, where a Space would switch
-    // the variant, and with it the unit and file checks, out of sight. The arrow keys still move
-    // within the group (for an exclusive group they ignore the focus policy).
-    for (QRadioButton *item : RadioItems) {
-        item->setFocusPolicy(item->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
-    }
-}
-
 void TMainForm::setTabOrder() {
     // Panel1 (unit list, BUS, CreatEDC), then Panel2 (Update, Quit, About), then the seven
-    // check boxes, then the radio group.
+    // check boxes, then the radio group; Tab passes the hidden ones by.
     QList<QWidget *> chain{DrivesList, BUS,      CreatEDC, Update,   Close,    About,   ChkB_YEB,
                            ChkB_VEK,   ChkB_DUQ, ChkB_BEZ, ChkB_HUP, ChkB_WOL, ChkB_LIX};
     for (QRadioButton *item : RadioItems) {

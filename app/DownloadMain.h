@@ -1,6 +1,7 @@
 // The main window: the unit list with its header, the bus selection, the EDC option and the
 // Update, About and Quit buttons. Controls outside the client area (the progress group, the
-// firmware variant radio group and seven inert check boxes) exist but are never seen.
+// firmware variant radio group and seven inert check boxes) exist, hidden: never seen, reached
+// or announced.
 // The working state lives in `state`; the window only wires controls to the logic.
 #pragma once
 
@@ -112,8 +113,6 @@ class TMainForm : public QWidget, public app::UnitListView, public update::Updat
     void createOptionsRow();
     void createHiddenControls();
     void setTabOrder();
-    // Gives only the checked variant item a place in the tab chain.
-    void keepTabOnCheckedVariant();
 
     AppWindows m_windows;
 };
