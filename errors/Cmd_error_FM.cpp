@@ -1,5 +1,6 @@
 #include "errors/Cmd_error_FM.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QShowEvent>
 #include <QTextCursor>
@@ -79,6 +80,20 @@ void TCMD_Error_Form::keyPressEvent(QKeyEvent *event) {
     QDialog::keyPressEvent(event);
 }
 
+void TCMD_Error_Form::closeEvent(QCloseEvent *event) {
+    if (m_answered) {
+        QDialog::closeEvent(event);
+    } else {
+        event->ignore();
+    }
+}
+
+void TCMD_Error_Form::closeAnswered() {
+    m_answered = true;
+    close();
+    m_answered = false;
+}
+
 void TCMD_Error_Form::FormShow() {
     StopRequested = 0;
     appendRecord();
@@ -108,15 +123,15 @@ void TCMD_Error_Form::appendRecord() {
 
 void TCMD_Error_Form::Retry_btnClick() {
     RetryRequested = 1;
-    close();
+    closeAnswered();
 }
 
 void TCMD_Error_Form::Ignore_btnClick() {
     RetryRequested = 0;
-    close();
+    closeAnswered();
 }
 
 void TCMD_Error_Form::Stop_btnClick() {
     StopRequested = 1;
-    close();
+    closeAnswered();
 }

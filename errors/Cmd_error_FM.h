@@ -50,11 +50,17 @@ class TCMD_Error_Form : public QDialog, public errors::CommandErrorDialog {
   protected:
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    // Only the three buttons close the dialog: a close request from the window manager (Alt+F4,
+    // or a close button a desktop adds anyway) would end it unanswered, which reads as Ignore.
+    void closeEvent(QCloseEvent *event) override;
 
   private:
     void createMemo();
     void createButtons();
     void appendRecord();
+    // Closes the window after a button has set its flag.
+    void closeAnswered();
 
     std::deque<int> m_recordLineCounts;  // lines of each record in Memo1, oldest first
+    bool m_answered = false;             // a button is closing the window
 };
