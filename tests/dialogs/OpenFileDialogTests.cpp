@@ -213,8 +213,15 @@ TEST_F(Chooser, DirectoryChangeSticksEvenAfterCancel) {
     EXPECT_EQ(QDir::currentPath(), alpha);
     EXPECT_EQ(dialog.directory(), alpha);
 
-    // The folder is removed while the chooser is closed (the process is still in it): the next
-    // showing moves to its nearest existing parent and lists that.
+    // Two folder levels are removed while the chooser is closed (the process is still in the
+    // inner one): the next showing moves to the nearest existing parent and lists that.
+    ASSERT_TRUE(QDir(alpha).mkdir(QStringLiteral("deeper")));
+    showModally(dialog, [&] {
+        dialog.DirectoryListBox1->setCurrentRow(rowOf(dialog.DirectoryListBox1, "deeper"));
+        QTest::keyClick(dialog.DirectoryListBox1, Qt::Key_Return);
+        dialog.close();
+    });
+    ASSERT_EQ(QDir::currentPath(), alpha + QStringLiteral("/deeper"));
     ASSERT_TRUE(QDir(alpha).removeRecursively());
     showModally(dialog, [&] {
         EXPECT_EQ(dialog.directory(), start);
