@@ -1,7 +1,8 @@
-// Fuzz target of the HEX reader. The first input byte chooses where the text is split in two
-// pieces; the rest is the text. It is read once whole and once in the two pieces into an image
-// with little room, so that the limit is reached often. Both readings must agree exactly, and
-// no byte may land outside the room given.
+// Fuzz target of the HEX reader. The last input byte chooses where the text is split in two
+// pieces; the bytes before it are the text, so that a seed that is a HEX file (its last byte a
+// line end) reads as one from its first colon. It is read once whole and once in the two pieces
+// into an image with little room, so that the limit is reached often. Both readings must agree
+// exactly, and no byte may land outside the room given.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -27,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const char *text = reinterpret_cast<const char *>(data + 1);
+    const char *text = reinterpret_cast<const char *>(data);
     const std::size_t length = size - 1;
-    const std::size_t split = length == 0 ? 0 : data[0] % (length + 1);
+    const std::size_t split = data[length] % (length + 1);
 
     static std::array<std::uint8_t, kBufferSize> whole;
     static std::array<std::uint8_t, kBufferSize> pieces;

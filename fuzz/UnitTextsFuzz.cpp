@@ -38,6 +38,34 @@ constexpr std::size_t kMaxLineLength = 5 + 9 + 8 + 7 + 16 + 5 + 4;
 
 using fuzz_support::check;
 
+// Whether the variant takes a unit with this 8-byte vendor field, read straight from the variant
+// table: the field's text (the bytes before its first NUL) with every byte of code 0x20 or below
+// cut from both ends is the variant's vendor word, letter for letter in either case (the words
+// are plain ASCII capitals).
+bool takenByVariant(int variant, const char *field) {
+    const char *word = app::kFirmwareVariants[static_cast<std::size_t>(variant)].vendorWord;
+    if (word == nullptr) {
+        return true;
+    }
+    std::string_view text(field, ::strnlen(field, 8));
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20) {
+        text.remove_suffix(1);
+    }
+    const std::string_view expected(word);
+    if (text.size() != expected.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != expected[i] && text[i] != expected[i] - 'A' + 'a') {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::vector<sg::ScsiDevice> readDevices(FuzzedDataProvider &input) {
     std::vector<sg::ScsiDevice> devices;
     const int count = input.ConsumeIntegralInRange(1, kMaxDevices);
@@ -114,6 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             check(lineAdapter == a && lineTarget == target);
             app::CheckUnitEligibility(units, variant, static_cast<int>(a), target,
                                       app::entryText(units.vendor[a][target], 8));
+            check(units.Eligible[a * app::kTableTargets + static_cast<std::size_t>(target)] ==
+                  (takenByVariant(variant, units.vendor[a][target]) ? 1 : 0));
         }
     }
     return 0;
