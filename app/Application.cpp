@@ -1,6 +1,5 @@
 #include "app/Application.h"
 
-#include <QFont>
 #include <exception>
 
 #include "app/AppTitle.h"
@@ -16,11 +15,6 @@ TApplication::TApplication(int &argc, char **argv)
     setApplicationName(ui::ansi(m_title));
     // Every window and message box shows the program icon; it is drawn once, here.
     setWindowIcon(ui::programIcon());
-    // The layouts are measured for an 8-point sans serif of the width of "MS Sans Serif"; prefer
-    // the metric-compatible Arial substitutes over wider sans serifs.
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                                QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
 }
 
 void TApplication::showException(const std::string &message) const {

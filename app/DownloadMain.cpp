@@ -51,9 +51,6 @@ TMainForm::TMainForm(QWidget *parent) : QWidget(parent) {
                          Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(ui::msSansSerif(8, true));
-    QPalette black = palette();
-    black.setColor(QPalette::WindowText, Qt::black);
-    setPalette(black);
 
     createButtonBar();
     createUnitList();
@@ -109,6 +106,7 @@ void TMainForm::createUnitList() {
     Label6 = label(Panel3, "Date", 310, 3, 28, 13);
     DrivesList = new QListWidget(GroupBox1);
     DrivesList->setGeometry(3, 37, 391, 83);
+    DrivesList->setAccessibleName(GroupBox1->title().trimmed());
     DrivesList->setSelectionMode(QAbstractItemView::SingleSelection);
     // Once a line is selected one stays selected (a Ctrl+click would otherwise clear it and leave
     // Update with no unit to act on).
@@ -130,6 +128,7 @@ void TMainForm::createOptionsRow() {
     BUS->setGeometry(90, 142, 101, 21);
     BUS->addItem(QStringLiteral("SCSI"));
     BUS->addItem(QStringLiteral("ATAPI"));
+    ui::nameByLabel(*Label2, *BUS);
     CreatEDC = new QCheckBox(ui::ansi(" Create  EDC"), Panel1);
     CreatEDC->setGeometry(280, 145, 101, 17);
     CreatEDC->setChecked(true);

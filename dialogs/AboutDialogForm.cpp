@@ -15,9 +15,6 @@ TAboutDialog::TAboutDialog(QWidget *parent)
                          Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                              Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setFont(ui::msSansSerifPixels(13, true));
-    QPalette black = palette();
-    black.setColor(QPalette::WindowText, Qt::black);
-    setPalette(black);
 
     Label1->setGeometry(55, 10, 256, 16);
     Label2->setGeometry(138, 56, 123, 13);

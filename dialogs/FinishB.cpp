@@ -37,9 +37,6 @@ TFinishBox::TFinishBox(QWidget *parent) : QDialog(parent) {
         *this, QStringLiteral("Warning"), 458, 214,
         Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(ui::msSansSerif(8, true));
-    QPalette black = palette();
-    black.setColor(QPalette::WindowText, Qt::black);
-    setPalette(black);
 
     Bevel1 = new QFrame(this);
     Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);

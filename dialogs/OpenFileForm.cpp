@@ -85,9 +85,6 @@ TOpenFileDialog::TOpenFileDialog(QWidget *parent)
                          Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                              Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setFont(ui::msSansSerif(8, true));
-    QPalette black = palette();
-    black.setColor(QPalette::WindowText, Qt::black);
-    setPalette(black);
 
     createTopStrip();
     createLists();
@@ -128,6 +125,7 @@ void TOpenFileDialog::createTopStrip() {
     DriveComboBox1->setEditable(false);
     DriveComboBox1->setGeometry(10, 27, 161, 19);
     DriveComboBox1->setIconSize(QSize(16, 16));
+    ui::nameByLabel(*Label5, *DriveComboBox1);
     Label4 = label(Panel2, "Files type :", QRect(195, 8, 63, 13));
     FilterComboBox1 = new QComboBox(Panel2);
     FilterComboBox1->setEditable(false);
@@ -135,12 +133,15 @@ void TOpenFileDialog::createTopStrip() {
     for (const dialogs::FileType &type : m_fileTypes) {
         FilterComboBox1->addItem(type.description, type.mask);
     }
+    ui::nameByLabel(*Label4, *FilterComboBox1);
 }
 
 void TOpenFileDialog::createLists() {
     DirectoryListBox1 = listBox(Panel1, 16, QRect(5, 50, 180, 171));
     DirectoryListBox1->setIconSize(QSize(16, 16));
     FileListBox1 = listBox(Panel1, 13, QRect(190, 50, 180, 171));
+    DirectoryListBox1->setAccessibleName(QStringLiteral("Folders"));
+    FileListBox1->setAccessibleName(QStringLiteral("Files"));
     Directory = new QLabel(Panel1);
     Directory->setTextFormat(Qt::PlainText);  // a path is text, whatever characters it holds
     Directory->move(10, 228);
@@ -150,6 +151,7 @@ void TOpenFileDialog::createNameRowAndButtons() {
     Label1 = label(Panel1, "File Name :", QRect(10, 250, 65, 13));
     FileName = new QLineEdit(QStringLiteral("*.hex"), Panel1);
     FileName->setGeometry(80, 245, 146, 21);
+    ui::nameByLabel(*Label1, *FileName);
     OK = plainButton(this, "OK", QRect(175, 280, 86, 25));
     Cancel = plainButton(this, "Cancel", QRect(270, 280, 86, 25));
 }

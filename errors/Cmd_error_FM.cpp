@@ -38,6 +38,7 @@ TCMD_Error_Form::TCMD_Error_Form(QWidget *parent) : QDialog(parent) {
 void TCMD_Error_Form::createMemo() {
     Memo1 = new QPlainTextEdit(this);
     Memo1->setGeometry(0, 5, 326, 201);
+    Memo1->setAccessibleName(windowTitle());
     Memo1->setReadOnly(true);
     Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);

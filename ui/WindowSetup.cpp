@@ -5,15 +5,30 @@
 
 namespace ui {
 
-QFont msSansSerif(int pointSize, bool bold) {
-    QFont font(QStringLiteral("MS Sans Serif"), pointSize, bold ? QFont::Bold : QFont::Normal);
+namespace {
+
+// "MS Sans Serif" as the layouts ask for it, then faces with its metrics (the sizes and positions
+// are measured for them), then the style hint's generic sans serif. A wider face would cut the
+// ends off the column headers.
+QFont layoutFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arimo"), QStringLiteral("Arial")});
     font.setStyleHint(QFont::SansSerif);
     return font;
 }
 
+}  // namespace
+
+QFont msSansSerif(int pointSize, bool bold) {
+    QFont font = layoutFont();
+    font.setPointSize(pointSize);
+    font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    return font;
+}
+
 QFont msSansSerifPixels(int pixelHeight, bool bold, bool italic) {
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
+    QFont font = layoutFont();
     font.setPixelSize(pixelHeight);
     font.setBold(bold);
     font.setItalic(italic);
@@ -25,6 +40,15 @@ void setupFixedWindow(QWidget &window, const QString &caption, int width, int he
     window.setWindowFlags(flags);
     window.setWindowTitle(caption);
     window.setFixedSize(width, height);
+}
+
+void nameByLabel(QLabel &label, QWidget &control) {
+    label.setBuddy(&control);
+    QString name = label.text().trimmed();
+    if (name.endsWith(QLatin1Char(':'))) {
+        name.chop(1);
+    }
+    control.setAccessibleName(name.trimmed());
 }
 
 void centerOnScreen(QWidget &window) {

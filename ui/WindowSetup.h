@@ -2,12 +2,14 @@
 #pragma once
 
 #include <QFont>
+#include <QLabel>
 #include <QString>
 #include <QWidget>
 
 namespace ui {
 
-// "MS Sans Serif" as asked for; fontconfig substitutes what the machine has.
+// "MS Sans Serif" as asked for, then a face with its metrics ("Liberation Sans", "Arimo",
+// "Arial"), then the generic sans serif.
 QFont msSansSerif(int pointSize, bool bold);
 // The same family at a character height in pixels.
 QFont msSansSerifPixels(int pixelHeight, bool bold, bool italic = false);
@@ -15,6 +17,11 @@ QFont msSansSerifPixels(int pixelHeight, bool bold, bool italic = false);
 // Sets caption, a fixed client size and the window's frame flags.
 void setupFixedWindow(QWidget &window, const QString &caption, int width, int height,
                       Qt::WindowFlags flags);
+
+// Ties a label to the control it names: the label becomes the control's buddy (a screen reader
+// reads it with the control) and its text, without blanks and a trailing ":", the control's
+// accessible name.
+void nameByLabel(QLabel &label, QWidget &control);
 
 // Moves the window to the centre of its screen.
 void centerOnScreen(QWidget &window);

@@ -2,8 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
+#include <cmath>
+#include <functional>
 
 #include "app/AppTitle.h"
 #include "app/Application.h"
@@ -160,6 +166,127 @@ TEST(MainWindowKeyboard, KeysReachOnlyTheVisibleControls) {
     EXPECT_EQ(form.firmwareVariant(), 5);
     form.setProgressPosition(30);
     EXPECT_EQ(form.ProgressBar1->value(), 30);
+}
+
+namespace {
+
+// What a screen reader says of a node, for a failure message.
+std::string describe(QAccessibleInterface *node) {
+    return std::to_string(node->role()) + " \"" + node->text(QAccessible::Name).toStdString() +
+           "\" of " + (node->object() ? node->object()->metaObject()->className() : "?");
+}
+
+// Walks what a screen reader sees of `window`: every control it announces (buttons, check boxes,
+// lists, combo boxes, text fields, texts) that is showing has a name and lies inside the window,
+// and a combo box is read with the label that names it.
+void expectAnnouncedControlsNamedAndInside(QWidget &window) {
+    static const QList<QAccessible::Role> kAnnounced = {
+        QAccessible::PushButton, QAccessible::CheckBox,     QAccessible::RadioButton,
+        QAccessible::ComboBox,   QAccessible::EditableText, QAccessible::List,
+        QAccessible::StaticText, QAccessible::ProgressBar};
+    QAccessibleInterface *root = QAccessible::queryAccessibleInterface(&window);
+    ASSERT_NE(root, nullptr);
+    const QRect inside = root->rect();
+    int announced = 0;
+    std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface *child = node->child(i);
+            if (child == nullptr || child->state().invisible) {
+                continue;
+            }
+            if (kAnnounced.contains(child->role())) {
+                ++announced;
+                EXPECT_FALSE(child->text(QAccessible::Name).trimmed().isEmpty()) << describe(child);
+                EXPECT_TRUE(inside.contains(child->rect())) << describe(child) << " outside";
+                if (child->role() == QAccessible::ComboBox) {
+                    EXPECT_FALSE(child->relations(QAccessible::Label).isEmpty())
+                        << describe(child) << " has no label";
+                }
+            }
+            if (child->role() != QAccessible::List) {  // a list's lines are its items
+                walk(child);
+            }
+        }
+    };
+    walk(root);
+    EXPECT_GT(announced, 3);
+}
+
+// WCAG's contrast ratio of two colours, 1 to 21.
+double contrast(const QColor &a, const QColor &b) {
+    const auto luminance = [](const QColor &c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+}  // namespace
+
+// Every window a screen reader meets during an update names each control it announces, and shows
+// none that a person cannot see.
+TEST(Accessibility, EveryAnnouncedControlHasANameAndLiesInsideItsWindow) {
+    TestHost host;
+    testing_support::SimBench bench;
+    ProgramWindows windows;
+    for (QWidget *window : std::initializer_list<QWidget *>{
+             &windows.MainForm, &windows.OpenFileDialog, &windows.CMD_Error_Form}) {
+        SCOPED_TRACE(window->windowTitle().toStdString());
+        window->show();
+        testing_support::pumpEvents();
+        expectAnnouncedControlsNamedAndInside(*window);
+        window->hide();
+    }
+}
+
+// Under a dark colour scheme every text keeps its contrast: text and background both follow the
+// palette, in every window.
+TEST(Accessibility, TextsStayReadableUnderADarkPalette) {
+    TestHost host;
+    testing_support::SimBench bench;
+    const QPalette previous = QApplication::palette();
+    QPalette dark = previous;
+    dark.setColor(QPalette::Window, QColor(0x22, 0x20, 0x20));
+    dark.setColor(QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0));
+    dark.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+    dark.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+    dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::ButtonText, QColor(0xe0, 0xe0, 0xe0));
+    QApplication::setPalette(dark);
+    {
+        ProgramWindows windows;
+        int texts = 0;
+        for (QWidget *window : std::initializer_list<QWidget *>{
+                 &windows.MainForm, &windows.AboutDialog, &windows.OpenFileDialog,
+                 &windows.CMD_Error_Form, &windows.WaitDlg, &windows.FinishBox}) {
+            for (QWidget *text : window->findChildren<QWidget *>()) {
+                if (qobject_cast<QLabel *>(text) == nullptr &&
+                    qobject_cast<QGroupBox *>(text) == nullptr &&
+                    qobject_cast<QCheckBox *>(text) == nullptr) {
+                    continue;
+                }
+                ++texts;
+                const QPalette &palette = text->palette();
+                EXPECT_GE(
+                    contrast(palette.color(QPalette::WindowText), palette.color(QPalette::Window)),
+                    4.5)
+                    << window->windowTitle().toStdString() << ": "
+                    << text->objectName().toStdString() << " "
+                    << text->property("text").toString().toStdString()
+                    << text->property("title").toString().toStdString();
+            }
+        }
+        EXPECT_GT(texts, 20);
+        windows.MainForm.show();
+        testing_support::pumpEvents();
+        testing_support::saveFramedScreenshot(windows.MainForm, QStringLiteral("MainFormDark"));
+    }
+    QApplication::setPalette(previous);
 }
 
 TEST_F(MainWindow, StartUpStateAndTimer) {
