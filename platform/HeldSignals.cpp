@@ -1,6 +1,9 @@
 #include "platform/HeldSignals.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -26,6 +29,20 @@ sigset_t heldSet() {
     return set;
 }
 
+// The watcher: waits with only the four signals open until told to end.
+void watch(int stopFd) {
+    sigset_t open;
+    sigfillset(&open);
+    for (const int signal : HeldSignals::kSignals) {
+        sigdelset(&open, signal);
+    }
+    pthread_sigmask(SIG_SETMASK, &open, nullptr);
+    pollfd stop{stopFd, POLLIN, 0};
+    while (::poll(&stop, 1, -1) <= 0) {
+        // Interrupted by a signal, whose handler has run.
+    }
+}
+
 }  // namespace
 
 HeldSignals::HeldSignals() {
@@ -36,6 +53,9 @@ HeldSignals::HeldSignals() {
     sigfillset(&keep.sa_mask);
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
         sigaction(kSignals[i], &keep, &m_previousActions[i]);
+    }
+    if (::pipe2(m_stopWatcher, O_CLOEXEC) == 0) {
+        m_watcher = std::thread(watch, m_stopWatcher[0]);
     }
     const sigset_t held = heldSet();
     pthread_sigmask(SIG_BLOCK, &held, &m_previousMask);
@@ -50,6 +70,11 @@ int HeldSignals::release() {
         return 0;
     }
     m_held = false;
+    if (m_watcher.joinable()) {
+        ::close(m_stopWatcher[1]);
+        m_watcher.join();
+        ::close(m_stopWatcher[0]);
+    }
     // Unblocking first delivers a signal pending on this thread to the handler, still in place.
     pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
     for (std::size_t i = 0; i < kSignals.size(); ++i) {

@@ -3,13 +3,15 @@
 // on when the object lets go. Only one object may hold them at a time.
 //
 // The calling thread blocks the four signals too, so that a signal never interrupts a drive
-// command it is waiting on; a signal then runs the handler on another thread of the process, or
-// stays pending until release() unblocks it here. Threads started meanwhile inherit the block.
+// command it is waiting on (threads it starts meanwhile inherit the block). A watcher thread
+// keeps them open, so that each signal runs the handler as it arrives and the first one is
+// known as the first.
 #pragma once
 
 #include <signal.h>
 
 #include <array>
+#include <thread>
 
 namespace platform {
 
@@ -30,6 +32,8 @@ class HeldSignals {
     std::array<struct sigaction, kSignals.size()> m_previousActions{};
     sigset_t m_previousMask{};
     bool m_held = true;
+    int m_stopWatcher[2] = {-1, -1};  // a pipe; writing to it ends the watcher
+    std::thread m_watcher;
 };
 
 }  // namespace platform
