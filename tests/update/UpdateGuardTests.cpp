@@ -12,6 +12,7 @@
 
 #include "platform/LogindInhibitor.h"
 #include "platform/SystemUpdateGuard.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/TestBus.h"
 #include "tests/update/UpdateTestSupport.h"
 
