@@ -114,6 +114,7 @@ class Manager : public QDBusVirtualObject {
                 return;
             }
             say(QStringLiteral("released what=") + position->row.what);
+            position->notifier->setEnabled(false);
             position->notifier->deleteLater();
             ::close(position->readEnd);
             m_held.erase(position);
