@@ -50,7 +50,7 @@ class TestBus {
 
     // The first line of the test logind not yet taken that starts with `prefix`, waiting up to
     // `milliseconds` for it; empty when none came. Lines before it are taken too.
-    QString waitForLine(const QString &prefix, int milliseconds = 3000) {
+    QString waitForLine(const QString &prefix, int milliseconds = 10000) {
         for (;;) {
             while (m_logind.canReadLine()) {
                 const QString line = QString::fromUtf8(m_logind.readLine()).trimmed();

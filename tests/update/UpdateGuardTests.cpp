@@ -35,7 +35,8 @@ constexpr const char *kBus = R"(adapter 0 id 7
 unit 0 2 vendor "VEK     " product "CDRW 8432       " revision "1.10"
 )";
 
-bool waitUntil(const std::function<bool()> &condition, int milliseconds = 5000) {
+// Generous: a sanitizer build on a loaded machine starts a copy slowly; a pass takes no wait.
+bool waitUntil(const std::function<bool()> &condition, int milliseconds = 30000) {
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {
@@ -128,8 +129,9 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
 // images, sharing the bench's lock file and firmware file.
 class Copy {
   public:
+    // `waitMilliseconds`: how long the update's wait lasts in this copy.
     Copy(const std::filesystem::path &bench, const std::string &name, const char *busText,
-         const QStringList &extra = {})
+         int waitMilliseconds = 300, const QStringList &extra = {})
         : m_dir(bench / name) {
         std::filesystem::create_directories(m_dir / "images");
         std::ofstream(m_dir / "bus.txt") << busText;
@@ -142,7 +144,7 @@ class Copy {
         process.start(QStringLiteral(CDRW_UPDATE_DRIVER),
                       QStringList{QString::fromStdString((bench / "update.lock").string()),
                                   QStringLiteral("unix:path=") + path("no-bus"),
-                                  QStringLiteral("300"), QStringLiteral("lix1.hex")} +
+                                  QString::number(waitMilliseconds), QStringLiteral("lix1.hex")} +
                           extra);
     }
     ~Copy() {
@@ -160,7 +162,7 @@ class Copy {
         return count;
     }
     // Everything it printed, once it has ended.
-    QString finish(int milliseconds = 10000) {
+    QString finish(int milliseconds = 60000) {
         process.waitForFinished(milliseconds);
         return QString::fromUtf8(process.readAllStandardOutput());
     }
@@ -180,7 +182,8 @@ QString outcomeLine(UpdateOutcome outcome) {
 TEST_F(UpdateGuard, TerminationSignalBetweenBlocksIsActedOnWhenTheWaitIsOver) {
     pickFile("lix1.hex", kDataLength);
     Copy copy(bench.dir(), "copy", kSlowBus);
-    ASSERT_TRUE(waitUntil([&] { return copy.blocksSent() == 1; })) << copy.finish(0).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return copy.blocksSent() >= 1; })) << copy.finish(0).toStdString();
+    ASSERT_LT(copy.blocksSent(), 3u) << "the signal comes between two blocks";
     ::kill(static_cast<pid_t>(copy.process.processId()), SIGTERM);
     QThread::msleep(50);
     ::kill(static_cast<pid_t>(copy.process.processId()), SIGINT);
@@ -195,7 +198,7 @@ TEST_F(UpdateGuard, TerminationSignalBetweenBlocksIsActedOnWhenTheWaitIsOver) {
 
 TEST_F(UpdateGuard, TerminationSignalOutsideAnUpdateEndsTheProgramAtOnce) {
     pickFile("lix1.hex", 100);
-    Copy copy(bench.dir(), "copy", kBus, {QStringLiteral("--stay")});
+    Copy copy(bench.dir(), "copy", kBus, 300, {QStringLiteral("--stay")});
     ASSERT_TRUE(waitUntil([&] {
         copy.process.waitForReadyRead(50);
         return copy.process.peek(4096).contains("IDLE");
@@ -207,8 +210,9 @@ TEST_F(UpdateGuard, TerminationSignalOutsideAnUpdateEndsTheProgramAtOnce) {
 
 TEST_F(UpdateGuard, SecondCopyIsRefusedWhileTheFirstUpdatesThenUpdates) {
     pickFile("lix1.hex", kDataLength);
-    Copy first(bench.dir(), "first", kSlowBus);
-    ASSERT_TRUE(waitUntil([&] { return first.blocksSent() == 1; }))
+    // The first copy holds the machine for its blocks and a wait long enough for the second.
+    Copy first(bench.dir(), "first", kSlowBus, 8000);
+    ASSERT_TRUE(waitUntil([&] { return first.blocksSent() >= 1; }))
         << first.finish(0).toStdString();
     {
         Copy second(bench.dir(), "second", kBus);
