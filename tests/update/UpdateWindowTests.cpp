@@ -91,6 +91,10 @@ TEST_F(UpdateWindows, ShippedExampleUpdatesTheDefaultBus) {
     // The wait's clock runs until the window side has seen what it looks for, at most 20 s.
     std::atomic<bool> seen{false};
     host.onSleep = [&seen](unsigned) {
+        if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            ADD_FAILURE() << "the wait's clock runs on the GUI thread";
+            return;
+        }
         for (int i = 0; i < 2000 && !seen.load(); ++i) {
             QThread::msleep(10);
         }
