@@ -1,11 +1,13 @@
-// The wait notice shown during the fixed wait after the last block: a title bar and nothing the
-// user can close.
+// The wait notice shown during the fixed wait after the last block: its words in the title bar and
+// in its own client area (for a desktop without window frames, and for a screen reader), and
+// nothing the user can close.
 //
 // Use: showNotice() before the wait, finish() after it. Close requests and Esc are refused while
 // it is up; only finish() takes it down.
 #pragma once
 
 #include <QDialog>
+#include <QLabel>
 
 class TWaitDlg : public QDialog {
     Q_OBJECT
@@ -20,6 +22,8 @@ class TWaitDlg : public QDialog {
 
     // Esc would reject the dialog; the notice stays.
     void reject() override {}
+
+    QLabel *Message;
 
   protected:
     void closeEvent(QCloseEvent *event) override;

@@ -50,4 +50,8 @@ void StderrHost::exitProcess(int status) {
     std::_Exit(status);
 }
 
+std::unique_ptr<UpdateGuard> StderrHost::takeUpdateGuard(const std::string &) {
+    return std::make_unique<UpdateGuard>();
+}
+
 }  // namespace platform

@@ -1,10 +1,14 @@
-// The small layer over what the host provides: message boxes, a blocking sleep and process exit.
+// The small layer over what the host provides: message boxes, a blocking sleep, process exit and
+// the update guard.
 // The program reaches these only through platform::host(), so tests can install a stand-in that
 // records each request and answers it without a display, without waiting and without ending.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "platform/UpdateGuard.h"
 
 namespace platform {
 
@@ -30,6 +34,10 @@ class Host {
     // Flushes standard output and ends the process at once. A stand-in may return or throw
     // instead; platform::exitProcess guards the caller against a return.
     virtual void exitProcess(int status) = 0;
+    // Takes the update guard (platform/UpdateGuard.h) for an update described by `why`
+    // ("Updating the firmware of <vendor> <product>"). Returns null when another update holds
+    // the machine's update lock; nothing is held then.
+    virtual std::unique_ptr<UpdateGuard> takeUpdateGuard(const std::string &why) = 0;
 };
 
 // The host in force. Before any host is installed this is a host that writes message boxes to
@@ -50,6 +58,8 @@ class StderrHost : public Host {
     Answer messageBox(const MessageBoxRequest &request) override;
     void sleepMilliseconds(unsigned milliseconds) override;
     void exitProcess(int status) override;
+    // Such programs send no firmware: a guard that holds nothing.
+    std::unique_ptr<UpdateGuard> takeUpdateGuard(const std::string &why) override;
 };
 
 }  // namespace platform

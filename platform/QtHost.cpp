@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/SystemUpdateGuard.h"
+
 namespace platform {
 
 namespace {
@@ -34,6 +36,12 @@ std::unique_ptr<QMessageBox> buildMessageBox(const MessageBoxRequest &request) {
         request.buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
 }
 
+QtHost::QtHost(UpdateGuardSettings guardSettings) : m_guardSettings(std::move(guardSettings)) {
+    if (!m_guardSettings.onHeldSignal) {
+        m_guardSettings.onHeldSignal = [](int signal) { platform::exitProcess(128 + signal); };
+    }
+}
+
 Answer QtHost::messageBox(const MessageBoxRequest &request) {
     const int pressed = buildMessageBox(request)->exec();
     if (request.buttons == Buttons::YesNo) {
@@ -49,6 +57,10 @@ void QtHost::sleepMilliseconds(unsigned milliseconds) {
 void QtHost::exitProcess(int status) {
     std::fflush(stdout);
     std::_Exit(status);
+}
+
+std::unique_ptr<UpdateGuard> QtHost::takeUpdateGuard(const std::string &why) {
+    return takeSystemUpdateGuard(m_guardSettings, why);
 }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
-// The program's real host: Qt message boxes, a blocking sleep of the GUI thread, and exit.
+// The program's real host: Qt message boxes, a blocking sleep, exit, and the update guard of
+// platform/SystemUpdateGuard.h.
 #pragma once
 
 #include <QMessageBox>
@@ -13,9 +14,17 @@ std::unique_ptr<QMessageBox> buildMessageBox(const MessageBoxRequest &request);
 
 class QtHost : public Host {
   public:
+    // A held termination signal ends the program with status 128 + its number unless the
+    // settings say otherwise.
+    explicit QtHost(UpdateGuardSettings guardSettings = {});
+
     Answer messageBox(const MessageBoxRequest &request) override;
     void sleepMilliseconds(unsigned milliseconds) override;
     void exitProcess(int status) override;
+    std::unique_ptr<UpdateGuard> takeUpdateGuard(const std::string &why) override;
+
+  private:
+    UpdateGuardSettings m_guardSettings;
 };
 
 }  // namespace platform

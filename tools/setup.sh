@@ -10,6 +10,7 @@ CDRW_PACKAGES=(
   clang libclang-rt-14-dev binutils
   fonts-dejavu-core fonts-liberation2 fonts-ipafont-gothic
   desktop-file-utils
+  dbus-daemon
 )
 
 # ./package and the package test (label package): CPack's DEB generator runs dpkg-shlibdeps and

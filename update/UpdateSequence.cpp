@@ -1,10 +1,14 @@
 #include "update/UpdateSequence.h"
 
+#include <algorithm>
+#include <memory>
+
 #include "app/FirmwareVariants.h"
 #include "app/UnitLine.h"
 #include "aspi/DriveCommands.h"
 #include "errors/CommandError.h"
 #include "image/PrepareDownloadImage.h"
+#include "platform/InputlessWait.h"
 #include "platform/Platform.h"
 
 namespace update {
@@ -49,7 +53,34 @@ bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block
     }
 }
 
+// Sends every block. Returns false on Stop.
+bool sendImage(app::MainState &state, UpdateWindows &windows, bool withEdc) {
+    const std::uint32_t length = transferLength(state.ImageLength, withEdc);
+    const std::uint32_t commandCount = (length + kBlockSize - 1) / kBlockSize;
+    const int maximum = windows.progressMaximum();
+    for (std::uint32_t index = 0; index < commandCount; ++index) {
+        state.ProgressTarget = progressTarget(maximum, index, commandCount, state.ImageLength);
+        if (!sendBlock(state, windows, blockAt(index, commandCount, length, withEdc))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The unit's text up to its first NUL, without trailing blanks.
+std::string trimmed(const char *text, std::size_t size) {
+    std::string result(text, std::find(text, text + size, '\0'));
+    result.erase(result.find_last_not_of(' ') + 1);
+    return result;
+}
+
 }  // namespace
+
+std::string guardReason(const app::UnitTable &units, int adapter, int target) {
+    return "Updating the firmware of " +
+           trimmed(units.vendor[adapter][target], sizeof units.vendor[adapter][target]) + " " +
+           trimmed(units.product[adapter][target], sizeof units.product[adapter][target]);
+}
 
 std::uint32_t transferLength(std::uint32_t imageLength, bool withEdc) {
     const std::uint32_t length = withEdc ? imageLength : imageLength - 4;
@@ -93,23 +124,25 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
     }
 
     const bool withEdc = windows.createEdc();
-    const std::uint32_t length = transferLength(state.ImageLength, withEdc);
-    const std::uint32_t commandCount = (length + kBlockSize - 1) / kBlockSize;
-    const int maximum = windows.progressMaximum();
-    for (std::uint32_t index = 0; index < commandCount; ++index) {
-        state.ProgressTarget = progressTarget(maximum, index, commandCount, state.ImageLength);
-        if (!sendBlock(state, windows, blockAt(index, commandCount, length, withEdc))) {
+    {
+        // Held from here to the end of the wait, whichever way this block is left.
+        const std::unique_ptr<platform::UpdateGuard> guard = platform::host().takeUpdateGuard(
+            guardReason(state.units, state.SelectedAdapter, state.SelectedTarget));
+        if (!guard) {
+            platform::messageBox(kAnotherUpdateText, std::nullopt, platform::Icon::Warning);
+            return UpdateOutcome::AnotherUpdateRunning;
+        }
+        if (!sendImage(state, windows, withEdc)) {
             windows.setTimerInterval(0);
             windows.setProgressPosition(0);
             return UpdateOutcome::Stopped;
         }
-    }
-
-    windows.showWaitNotice();
-    windows.setTimerInterval(0);
-    windows.setProgressPosition(0);
-    platform::sleepMilliseconds(kFinalWaitMilliseconds);
-    windows.closeWaitNotice();
+        windows.showWaitNotice();
+        windows.setTimerInterval(0);
+        windows.setProgressPosition(0);
+        platform::waitWithoutInput(kFinalWaitMilliseconds);
+        windows.closeWaitNotice();
+    }  // a termination signal held meanwhile ends the program here, without the question
 
     if (platform::messageBox(kCompletedText, std::string(kConfirmCaption), platform::Icon::Question,
                              platform::Buttons::YesNo) == platform::Answer::Yes) {

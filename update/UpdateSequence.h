@@ -3,6 +3,9 @@
 // send the image to an eligible unit in 16 KiB WRITE BUFFER blocks with Retry / Ignore / Stop on a
 // failed block, wait 70 seconds, then ask whether to end the program.
 //
+// From right before the first block until the wait ends (or Stop) the update holds the host's
+// update guard (platform/UpdateGuard.h); when another update holds the machine, nothing is sent.
+//
 // The sequence reaches the windows only through UpdateWindows and the host only through
 // platform::host(), so it runs in tests with scripted answers and a recording sleep.
 #pragma once
@@ -25,6 +28,8 @@ inline constexpr const char *kNameRefusedText = "This file can't be downloaded b
 inline constexpr const char *kNameRefusedCaption = "error";
 inline constexpr const char *kCompletedText = "Update completed. Shutdown PC.";
 inline constexpr const char *kConfirmCaption = "Confirm";
+inline constexpr const char *kAnotherUpdateText =
+    "Another firmware update is running on this computer. Try again when it has finished.";
 
 // What the update needs of the main window and its dialogs.
 class UpdateWindows {
@@ -53,8 +58,9 @@ enum class UpdateOutcome {
     NameRefused,  // the name does not begin with the variant's code
     FileProblem,  // a file could not be opened, read or written, or the HEX file was refused
     NotEligible,  // the side files were written; nothing was sent
-    Stopped,      // Stop in the command error dialog
-    Declined,     // No at the final question
+    AnotherUpdateRunning,  // the side files were written; another update holds the machine
+    Stopped,               // Stop in the command error dialog
+    Declined,              // No at the final question
 };
 
 // Number of bytes sent: the image with or without its EDC, rounded up to an even count.
@@ -63,6 +69,10 @@ std::uint32_t transferLength(std::uint32_t imageLength, bool withEdc);
 // The progress target before the first attempt of command `index` of `commandCount`.
 std::int32_t progressTarget(int maximum, std::uint32_t index, std::uint32_t commandCount,
                             std::uint32_t imageLength);
+
+// What the update guard tells the desktop: "Updating the firmware of <vendor> <product>", the
+// unit's texts without their trailing blanks.
+std::string guardReason(const app::UnitTable &units, int adapter, int target);
 
 // Runs one update. Changes the state's selected unit, image, LastResult, LastSense and
 // ProgressTarget; writes the side files beside the HEX file.

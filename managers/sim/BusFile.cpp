@@ -236,6 +236,8 @@ void parseUnit(Cursor &cursor, BusDescription &bus) {
             unit.product = cursor.text<kProductLength>("product");
         } else if (key == "revision") {
             unit.revision = cursor.text<kRevisionLength>("revision");
+        } else if (key == "blocktime") {
+            unit.blockMilliseconds = cursor.number("blocktime", kMaxBlockMilliseconds);
         } else {
             throw LineError("unknown unit keyword \"" + key + "\"");
         }

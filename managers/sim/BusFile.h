@@ -10,8 +10,10 @@
 //       host adapter inquiry of it ends with status 0x04. "answers <count>": only its first
 //       <count> inquiries are answered, later ones fail.
 //   unit <adapter> <target> [type <n>] [vendor "<8 bytes>"] [product "<16>"] [revision "<4>"]
+//        [blocktime <milliseconds>]
 //       A unit at LUN 0 of a declared adapter. Peripheral device type n (default 5, CD). Each
-//       text fills its INQUIRY field from the start; bytes not given are NUL.
+//       text fills its INQUIRY field from the start; bytes not given are NUL. "blocktime": each
+//       WRITE BUFFER takes that long (at most 60000) before it is answered, as a slow unit does.
 //   fail <adapter> <target> offset <n> [attempts <n>] [status <n>] [hastat <n>]
 //        [targstat <n>] [sense <18 hex bytes>]
 //       The unit's WRITE BUFFER at buffer offset n fails its next `attempts` times (default 1)
@@ -33,6 +35,7 @@ inline constexpr std::size_t kProductLength = 16;
 inline constexpr std::size_t kRevisionLength = 4;
 inline constexpr std::size_t kSenseBytes = 18;
 inline constexpr std::uint8_t kCdDeviceType = 5;
+inline constexpr unsigned kMaxBlockMilliseconds = 60000;
 
 struct AdapterDescription {
     std::uint8_t ownId = 7;
@@ -47,6 +50,7 @@ struct UnitDescription {
     std::array<std::uint8_t, kVendorLength> vendor{};
     std::array<std::uint8_t, kProductLength> product{};
     std::array<std::uint8_t, kRevisionLength> revision{};
+    unsigned blockMilliseconds = 0;  // how long each WRITE BUFFER takes
 };
 
 struct BlockFailure {

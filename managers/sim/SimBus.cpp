@@ -1,8 +1,10 @@
 #include "managers/sim/SimBus.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "aspi/AspiRecords.h"
 
@@ -135,6 +137,10 @@ void SimBus::execute(aspi::SRB_ExecSCSICmd &srb) {
         reply.status = aspi::SS_ERR;
         reply.haStat = aspi::HASTAT_SEL_TO;
     } else {
+        if (srb.CDBByte[0] == aspi::kOpWriteBuffer && unit->description().blockMilliseconds > 0) {
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(unit->description().blockMilliseconds));
+        }
         reply = unit->execute(srb.CDBByte, srb.SRB_CDBLen, static_cast<std::uint8_t *>(buffer),
                               srb.SRB_BufLen);
         if (srb.CDBByte[0] == aspi::kOpWriteBuffer) {

@@ -67,11 +67,20 @@ TEST(AboutBox, Layout) {
 TEST(WaitNotice, CannotBeClosedByTheUser) {
     TWaitDlg wait;
     EXPECT_EQ(wait.windowTitle(), QStringLiteral("          Wait a moment please..."));
-    EXPECT_EQ(wait.size(), QSize(240, 7));
-    EXPECT_FALSE(wait.windowFlags() & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(wait.windowFlags() & Qt::WindowSystemMenuHint);
+    EXPECT_EQ(wait.width(), 240);
+    for (const Qt::WindowType button :
+         {Qt::WindowCloseButtonHint, Qt::WindowSystemMenuHint, Qt::WindowMinimizeButtonHint,
+          Qt::WindowMaximizeButtonHint}) {
+        EXPECT_FALSE(wait.windowFlags() & button) << button;
+    }
     EXPECT_TRUE(wait.windowFlags() & Qt::WindowTitleHint);
-    EXPECT_TRUE(wait.children().isEmpty() || wait.findChildren<QWidget *>().isEmpty());
+    // The words in the client area too, whole, and named for a screen reader.
+    EXPECT_EQ(wait.Message->text(), QStringLiteral("Wait a moment please..."));
+    EXPECT_EQ(wait.Message->accessibleName(), wait.Message->text());
+    EXPECT_TRUE(wait.rect().contains(wait.Message->geometry()));
+    EXPECT_LE(wait.Message->fontMetrics().horizontalAdvance(wait.Message->text()),
+              wait.Message->width());
+    EXPECT_GE(wait.Message->height(), wait.Message->fontMetrics().height());
 
     wait.showNotice();
     ASSERT_TRUE(wait.isVisible());

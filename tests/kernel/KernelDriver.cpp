@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -132,7 +133,8 @@ std::vector<Run> parseRuns(int argc, char **argv) {
 }
 
 // Message boxes are printed and answered with their first button, except the final question of
-// an update, which is answered No so the driver lives on; sleeps are printed, not slept.
+// an update, which is answered No so the driver lives on; sleeps are printed, not slept. The
+// update guard holds nothing: the guest has neither logind nor a second copy.
 class PrintingHost : public platform::Host {
   public:
     platform::Answer messageBox(const platform::MessageBoxRequest &request) override {
@@ -150,6 +152,9 @@ class PrintingHost : public platform::Host {
         std::printf("EXIT %d\n", status);
         std::fflush(stdout);
         std::_Exit(status);
+    }
+    std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(const std::string &) override {
+        return std::make_unique<platform::UpdateGuard>();
     }
 };
 
@@ -260,6 +265,8 @@ const char *outcomeName(update::UpdateOutcome outcome) {
             return "file-problem";
         case update::UpdateOutcome::NotEligible:
             return "not-eligible";
+        case update::UpdateOutcome::AnotherUpdateRunning:
+            return "another-update-running";
         case update::UpdateOutcome::Stopped:
             return "stopped";
         case update::UpdateOutcome::Declined:

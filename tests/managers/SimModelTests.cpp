@@ -95,7 +95,7 @@ TEST(BusFile, TextsKeepEveryByteAndShortTextsEndInNuls) {
         "adapter 1 id 7 fails\n"
         "unit 0 6 type 0 vendor \"V\\0K \\x7f\\xE9\\\\\\\"\" product \"# not a comment\" "
         "revision \"\"\r\n"
-        "unit 1 0\n");
+        "unit 1 0 blocktime 250\n");
     ASSERT_TRUE(parsed.bus) << parsed.error << " at line " << parsed.errorLine;
     const sim::BusDescription &bus = *parsed.bus;
     EXPECT_EQ(bus.adapters[0].ownId, 12);
@@ -107,6 +107,8 @@ TEST(BusFile, TextsKeepEveryByteAndShortTextsEndInNuls) {
     EXPECT_EQ(text(bus.units[0].revision), std::string(4, '\0'));
     EXPECT_EQ(bus.units[0].deviceType, 0);
     EXPECT_EQ(bus.units[1].deviceType, 5);
+    EXPECT_EQ(bus.units[0].blockMilliseconds, 0u);
+    EXPECT_EQ(bus.units[1].blockMilliseconds, 250u);
 }
 
 TEST(BusFile, FaultsNameTheirLine) {
@@ -132,6 +134,7 @@ TEST(BusFile, FaultsNameTheirLine) {
         {"adapter 0 id 7\nunit 0 1 vendor \"V\\q\"\n", 2, "escape"},
         {"adapter 0 id 7\nunit 0 1 vendor \"V\\x4\"\n", 2, "escape"},
         {"adapter 0 id 7\nunit 0 1 type\n", 2, "missing"},
+        {"adapter 0 id 7\nunit 0 1 blocktime 60001\n", 2, "larger than 60000"},
         {"adapter 0 id 7\nunit 0 1\nunit 0 1\n", 3, "already declared"},
         {"adapter 0 id 7\nfail 0 1 offset 0\n", 2, "no unit"},
         {"adapter 0 id 7\nunit 0 1\nfail 0 1 attempts 2\n", 3, "offset"},

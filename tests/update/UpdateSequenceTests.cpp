@@ -56,8 +56,15 @@ TEST_F(UpdateSequence, FinishWaitsSeventySecondsThenAsksAndNoReturnsToIdle) {
     bind();
     pickFile("LIX2.HEX", 10);
     host.answers = {platform::Answer::No};
+    // The guard is held from before the first block until the wait is over.
+    host.onGuard = [this](const std::string &event) {
+        windows.events.push_back(event + " after " + std::to_string(sentBlocks(bench).size()) +
+                                 " blocks");
+    };
     EXPECT_EQ(run(), UpdateOutcome::Declined);
-    EXPECT_EQ(windows.events, (std::vector<std::string>{"wait shown", "wait closed"}));
+    EXPECT_EQ(windows.events, (std::vector<std::string>{
+                                  "taken: Updating the firmware of VEK CDRW 8432 after 0 blocks",
+                                  "wait shown", "wait closed", "released after 1 blocks"}));
     EXPECT_EQ(host.sleeps, std::vector<unsigned>{70000});
     EXPECT_EQ(windows.timerIntervals, std::vector<int>{0});
     EXPECT_EQ(windows.progressPositions, std::vector<int>{0});
@@ -143,6 +150,7 @@ TEST_F(UpdateSequence, StopOnAMiddleBlockSendsNothingMoreAndSkipsTheWait) {
     EXPECT_EQ(windows.progressPositions, std::vector<int>{0});
     EXPECT_EQ(windows.timerIntervals, std::vector<int>{0});
     EXPECT_TRUE(windows.events.empty()) << "no wait notice";
+    EXPECT_EQ(host.guardEvents.size(), 2u) << "the guard is let go";
     EXPECT_TRUE(host.sleeps.empty());
     EXPECT_TRUE(host.boxes.empty()) << "no final question";
     ASSERT_EQ(windows.dialog.shown.size(), 1u);
@@ -161,6 +169,20 @@ TEST_F(UpdateSequence, IneligibleUnitGetsSideFilesButNothingIsSentOrShown) {
     EXPECT_TRUE(sentBlocks(bench).empty());
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_TRUE(windows.dialog.shown.empty());
+    EXPECT_TRUE(host.guardEvents.empty());
+}
+
+TEST_F(UpdateSequence, AnotherUpdateOnTheMachineLeavesTheUnitUntouched) {
+    bind();
+    pickFile("lix14.hex", 100);
+    host.anotherUpdateRunning = true;
+    EXPECT_EQ(run(), UpdateOutcome::AnotherUpdateRunning);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, update::kAnotherUpdateText);
+    EXPECT_EQ(host.boxes[0].icon, platform::Icon::Warning);
+    EXPECT_TRUE(sentBlocks(bench).empty());
+    EXPECT_TRUE(windows.events.empty()) << "no wait";
+    EXPECT_EQ(windows.lines.size(), 3u) << "the unit list is left as it was";
 }
 
 // A damaged record, or a file cut short at a line boundary (every record it holds is good).

@@ -2,14 +2,21 @@
 // clicking, the wait and the final question are pictured.
 #include <gtest/gtest.h>
 
+#include <QtTest/qtestspontaneevent.h>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
+#include <QWindow>
+#include <atomic>
 #include <filesystem>
 
 #include "app/ProgramWindows.h"
 #include "platform/QtHost.h"
+#include "platform/SystemUpdateGuard.h"
 #include "tests/support/GuiSupport.h"
 #include "tests/update/UpdateTestSupport.h"
 
@@ -38,6 +45,22 @@ struct Program : ProgramWindows {
     }
 };
 
+// Counts the paints of the window it watches.
+struct PaintCounter : QObject {
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *event) override {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// Delivers a close request to the window as the window system does (the title bar's close box).
+void requestCloseLikeTheWindowManager(QWidget &window) {
+    QCloseEvent close;
+    QSpontaneKeyEvent::setSpontaneous(&close);
+    QCoreApplication::instance()->notify(window.windowHandle(), &close);
+}
+
 // Picks `name` in the chooser's file list and presses OK.
 void pickInChooser(TOpenFileDialog &chooser, const QString &name) {
     testing_support::whenModalShown([&chooser, name](QWidget *) {
@@ -58,10 +81,42 @@ TEST_F(UpdateWindows, ShippedExampleUpdatesTheDefaultBus) {
     Program program;
     ASSERT_EQ(program.MainForm.DrivesList->count(), 3);
 
-    bool waitVisible = false;
-    host.onSleep = [&](unsigned) {
-        waitVisible = program.WaitDlg.isVisible();
-        // The main window with the wait notice over its middle.
+    // The program's own guard, on the bench's lock file and without a bus.
+    host.makeGuard = [this](const std::string &why) {
+        platform::UpdateGuardSettings settings;
+        settings.lockPath = (bench.dir() / "update.lock").string();
+        settings.busAddress = "unix:path=" + (bench.dir() / "no-bus").string();
+        return platform::takeSystemUpdateGuard(settings, why);
+    };
+    // The wait's clock runs until the window side has seen what it looks for, at most 20 s.
+    std::atomic<bool> seen{false};
+    host.onSleep = [&seen](unsigned) {
+        if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            ADD_FAILURE() << "the wait's clock runs on the GUI thread";
+            return;
+        }
+        for (int i = 0; i < 2000 && !seen.load(); ++i) {
+            QThread::msleep(10);
+        }
+    };
+    // During the wait: a timer fires, the main window paints, a close request of each window
+    // changes nothing, and the wait notice is pictured over the main window.
+    int ticks = 0;
+    PaintCounter paints;
+    program.MainForm.installEventFilter(&paints);
+    QTimer duringWait;
+    QObject::connect(&duringWait, &QTimer::timeout, [&] {
+        if (!program.WaitDlg.isVisible() || seen.load()) {
+            return;
+        }
+        if (++ticks == 1) {
+            program.MainForm.update();
+            requestCloseLikeTheWindowManager(program.MainForm);
+            requestCloseLikeTheWindowManager(program.WaitDlg);
+            return;
+        }
+        EXPECT_TRUE(program.MainForm.isVisible());
+        EXPECT_TRUE(program.WaitDlg.isVisible());
         QPixmap picture = testing_support::framedPicture(program.MainForm);
         const QPixmap notice = testing_support::framedPicture(program.WaitDlg);
         QPainter painter(&picture);
@@ -69,7 +124,9 @@ TEST_F(UpdateWindows, ShippedExampleUpdatesTheDefaultBus) {
                            (picture.height() - notice.height()) / 2, notice);
         painter.end();
         testing_support::savePicture(picture, QStringLiteral("UpdateWait"));
-    };
+        seen.store(true);
+    });
+    duringWait.start(20);
     host.onMessageBox = [](const platform::MessageBoxRequest &request) {
         auto box = platform::buildMessageBox(request);
         box->show();
@@ -80,7 +137,10 @@ TEST_F(UpdateWindows, ShippedExampleUpdatesTheDefaultBus) {
     pickInChooser(program.OpenFileDialog, QStringLiteral("lix0101.hex"));
     program.MainForm.UpdateClick();
 
-    EXPECT_TRUE(waitVisible);
+    EXPECT_TRUE(seen.load()) << "the event loop ran during the wait";
+    EXPECT_GE(ticks, 2);
+    EXPECT_GE(paints.count, 1);
+    EXPECT_TRUE(program.MainForm.isVisible()) << "the close request changed nothing";
     EXPECT_FALSE(program.WaitDlg.isVisible());
     EXPECT_EQ(host.sleeps, std::vector<unsigned>{70000});
     ASSERT_EQ(host.boxes.size(), 1u);

@@ -1,0 +1,39 @@
+// Holds back the termination signals (SIGTERM, SIGHUP, SIGINT, SIGQUIT) for as long as the object
+// lives: none of them ends the program meanwhile; the first one that arrives is kept, to be acted
+// on when the object lets go. Only one object may hold them at a time.
+//
+// The calling thread blocks the four signals too, so that a signal never interrupts a drive
+// command it is waiting on (threads it starts meanwhile inherit the block). A watcher thread
+// keeps them open, so that each signal runs the handler as it arrives and the first one is
+// known as the first.
+#pragma once
+
+#include <signal.h>
+
+#include <array>
+#include <thread>
+
+namespace platform {
+
+class HeldSignals {
+  public:
+    static constexpr std::array<int, 4> kSignals = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+
+    HeldSignals();
+    ~HeldSignals();
+    HeldSignals(const HeldSignals &) = delete;
+    HeldSignals &operator=(const HeldSignals &) = delete;
+
+    // Puts the calling thread's signal mask and the four signals' actions back as they were, and
+    // returns the first of them that arrived while held (0 when none did). Later calls return 0.
+    int release();
+
+  private:
+    std::array<struct sigaction, kSignals.size()> m_previousActions{};
+    sigset_t m_previousMask{};
+    bool m_held = true;
+    int m_stopWatcher[2] = {-1, -1};  // a pipe; writing to it ends the watcher
+    std::thread m_watcher;
+};
+
+}  // namespace platform

@@ -1,0 +1,51 @@
+#include "platform/InputlessWait.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <atomic>
+#include <exception>
+#include <thread>
+
+#include "platform/Platform.h"
+
+namespace platform {
+
+void waitWithoutInput(unsigned milliseconds) {
+    QCoreApplication *application = QCoreApplication::instance();
+    if (application == nullptr || QThread::currentThread() != application->thread()) {
+        sleepMilliseconds(milliseconds);
+        return;
+    }
+    std::exception_ptr failure;
+    {
+        QEventLoop loop;
+        std::atomic<bool> done{false};
+        std::thread clock([&] {
+            try {
+                sleepMilliseconds(milliseconds);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            done.store(true);
+            // Wakes the loop below if it waits for events.
+            QMetaObject::invokeMethod(
+                &loop, [] {}, Qt::QueuedConnection);
+        });
+        // Whatever leaves this block, the clock has ended first.
+        struct Joiner {
+            std::thread &thread;
+            ~Joiner() { thread.join(); }
+        } joiner{clock};
+        // processEvents, not exec(): an application that was told to quit makes exec() return
+        // at once, and the wait must run out all the same.
+        while (!done.load()) {
+            loop.processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+        }
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+}  // namespace platform

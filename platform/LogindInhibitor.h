@@ -1,0 +1,36 @@
+// A logind block inhibitor for shutdown, sleep, idle and the power, suspend, hibernate and lid
+// keys, held for as long as the object lives (logind keeps it while the descriptor it returned is
+// open). Where the key locks are refused, shutdown, sleep and idle alone; where there is no bus or
+// no logind, none, said in one line on standard error. It never fails and never holds the caller
+// up for more than a short D-Bus time-out per request.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+class LogindInhibitor {
+  public:
+    // `busAddress`: the bus logind is on; empty: the system bus. `why` is shown to the user by
+    // the desktop ("Updating the firmware of ...").
+    LogindInhibitor(const std::string &busAddress, const std::string &why);
+    ~LogindInhibitor();
+    LogindInhibitor(const LogindInhibitor &) = delete;
+    LogindInhibitor &operator=(const LogindInhibitor &) = delete;
+
+    // The locks logind granted, as asked for; empty when none.
+    const std::string &locks() const { return m_locks; }
+
+    static constexpr const char *kAllLocks =
+        "shutdown:sleep:idle:handle-power-key:handle-suspend-key:handle-hibernate-key:"
+        "handle-lid-switch";
+    static constexpr const char *kBasicLocks = "shutdown:sleep:idle";
+    static constexpr const char *kWho = "CD-R/RW Firmware Update";
+    static constexpr int kTimeoutMilliseconds = 1000;
+
+  private:
+    int m_fd = -1;
+    std::string m_locks;
+};
+
+}  // namespace platform

@@ -1,0 +1,149 @@
+// A stand-in for logind on a test's own bus: owns org.freedesktop.login1 and answers the two
+// requests of its manager that the program and `systemd-inhibit --list` make. Inhibit answers with
+// the write end of a pipe and notes when that end is closed everywhere (the inhibitor let go).
+// One line on standard output for each thing it sees:
+//
+//   ready
+//   inhibit what=<what> who=<who> why=<why> mode=<mode>
+//   refused what=<what>                (with --refuse-keys, for any request of a handle-* lock)
+//   released what=<what>
+//
+// usage: cdrw-test-logind ADDRESS [--refuse-keys]
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVirtualObject>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <list>
+
+namespace {
+
+// One row of ListInhibitors: what, who, why, mode, uid, pid.
+struct Inhibitor {
+    QString what, who, why, mode;
+    uint uid = 0;
+    uint pid = 0;
+};
+
+QDBusArgument &operator<<(QDBusArgument &out, const Inhibitor &row) {
+    out.beginStructure();
+    out << row.what << row.who << row.why << row.mode << row.uid << row.pid;
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &in, Inhibitor &row) {
+    in.beginStructure();
+    in >> row.what >> row.who >> row.why >> row.mode >> row.uid >> row.pid;
+    in.endStructure();
+    return in;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Inhibitor)
+
+namespace {
+
+void say(const QString &line) {
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+class Manager : public QDBusVirtualObject {
+  public:
+    explicit Manager(bool refuseKeys) : m_refuseKeys(refuseKeys) {}
+
+    QString introspect(const QString &) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override {
+        if (message.member() == QLatin1String("Inhibit") && message.arguments().size() == 4) {
+            connection.send(inhibit(message));
+            return true;
+        }
+        if (message.member() == QLatin1String("ListInhibitors")) {
+            QList<Inhibitor> rows;
+            for (const Held &held : m_held) {
+                rows.append(held.row);
+            }
+            connection.send(message.createReply(QVariant::fromValue(rows)));
+            return true;
+        }
+        return false;
+    }
+
+  private:
+    struct Held {
+        Inhibitor row;
+        int readEnd = -1;
+        QSocketNotifier *notifier = nullptr;
+    };
+
+    QDBusMessage inhibit(const QDBusMessage &message) {
+        const QList<QVariant> args = message.arguments();
+        Inhibitor row{
+            args[0].toString(), args[1].toString(), args[2].toString(), args[3].toString(), 0, 0};
+        if (m_refuseKeys && row.what.contains(QLatin1String("handle-"))) {
+            say(QStringLiteral("refused what=") + row.what);
+            return message.createErrorReply(
+                QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"),
+                QStringLiteral("Permission denied"));
+        }
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            return message.createErrorReply(QDBusError::Failed, QStringLiteral("no pipe"));
+        }
+        say(QStringLiteral("inhibit what=%1 who=%2 why=%3 mode=%4")
+                .arg(row.what, row.who, row.why, row.mode));
+        const QDBusMessage reply =
+            message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(ends[1])));
+        ::close(ends[1]);  // the reply holds its own copy until it is sent
+        Held &held = m_held.emplace_back(Held{row, ends[0], nullptr});
+        held.notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read);
+        auto position = std::prev(m_held.end());
+        QObject::connect(held.notifier, &QSocketNotifier::activated, [this, position] {
+            char byte;
+            if (::read(position->readEnd, &byte, 1) > 0) {
+                return;
+            }
+            say(QStringLiteral("released what=") + position->row.what);
+            position->notifier->setEnabled(false);
+            position->notifier->deleteLater();
+            ::close(position->readEnd);
+            m_held.erase(position);
+        });
+        return reply;
+    }
+
+    bool m_refuseKeys;
+    std::list<Held> m_held;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication application(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: cdrw-test-logind ADDRESS [--refuse-keys]\n");
+        return 2;
+    }
+    qDBusRegisterMetaType<Inhibitor>();
+    qDBusRegisterMetaType<QList<Inhibitor>>();
+    QDBusConnection bus =
+        QDBusConnection::connectToBus(QString::fromLocal8Bit(argv[1]), QStringLiteral("logind"));
+    Manager manager(argc > 2 && QLatin1String(argv[2]) == QLatin1String("--refuse-keys"));
+    if (!bus.registerVirtualObject(QStringLiteral("/org/freedesktop/login1"), &manager) ||
+        !bus.registerService(QStringLiteral("org.freedesktop.login1"))) {
+        std::fprintf(stderr, "cdrw-test-logind: %s\n", qPrintable(bus.lastError().message()));
+        return 1;
+    }
+    say(QStringLiteral("ready"));
+    return QCoreApplication::exec();
+}
