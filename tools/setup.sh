@@ -13,8 +13,9 @@ CDRW_PACKAGES=(
   dbus-daemon
 )
 
-# ./package and the package test (label package): CPack's DEB generator runs dpkg-shlibdeps and
-# file; the test checks the package with lintian and the metainfo with appstreamcli.
+# ./package and the package test (label package): dpkg-buildpackage (whose other needs are the
+# Build-Depends of debian/control, which cdrw_install_build_depends installs); the test checks
+# the packages with lintian and the metainfo with appstreamcli.
 CDRW_PACKAGING_PACKAGES=(
   dpkg-dev file lintian appstream
 )
@@ -47,6 +48,23 @@ cdrw_install_packages() {
   else
     echo "These Debian packages are missing: $missing" >&2
     echo "Install them with: sudo apt-get install $missing" >&2
+    return 1
+  fi
+}
+
+# cdrw_install_build_depends: installs the Build-Depends of debian/control that are missing
+# (apt-get build-dep on this tree), or names them and fails. Needs dpkg-dev.
+cdrw_install_build_depends() {
+  local unmet
+  unmet=$(dpkg-checkbuilddeps 2>&1) && return 0
+  if [ "$(id -u)" = 0 ]; then
+    echo "Installing the Build-Depends: ${unmet##*: }"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q >/dev/null
+    apt-get build-dep -y -q --no-install-recommends ./ >/dev/null
+  else
+    echo "$unmet" >&2
+    echo "Install them with: sudo apt-get build-dep ./" >&2
     return 1
   fi
 }

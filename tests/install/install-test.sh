@@ -3,21 +3,27 @@
 # program's RUNPATH, the managers, the icons, the desktop entries and the metainfo. Then puts the
 # probe manager in place of the real one and starts the installed program on the offscreen
 # platform, with no LD_LIBRARY_PATH and from a folder that holds a decoy manager, to show that the
-# program finds its manager through its RUNPATH. Prints one line per failed check; exits 0 only
-# when all hold.
+# program finds its manager through its RUNPATH; and starts the rehearsal launcher with the probe
+# in the simulator's place, and again with the simulator and then the program missing, which it
+# must refuse before it makes a folder. Prints one line per failed check; exits 0 only when all
+# hold.
 #
-# usage: install-test.sh BUILD_DIR PROBE_MANAGER MANAGER_DIR [--sanitized | --deb]
+# usage: install-test.sh BUILD_DIR PROBE_MANAGER MANAGER_DIR [--sanitized | --deb SOURCE_DIR]
 #   MANAGER_DIR  the managers' folder below the prefix, as the build installs it
 #   --sanitized  the build uses AddressSanitizer, whose dlopen stands in for the program's: the
 #                loader then searches the sanitizer library's RUNPATH, not the program's, so the
 #                installed program cannot find its manager and is not started
-#   --deb        instead of `cmake --install`: the Debian package is made with CPack into a
-#                temporary folder, its control fields checked, lintian run on it, and it is
-#                extracted with dpkg-deb -x; the checks above then run on the extracted tree.
-#                Exits 77 (skipped) when all checks hold but lintian or appstreamcli is missing.
+#   --deb        instead of `cmake --install`: the Debian packages of SOURCE_DIR, built with
+#                dpkg-buildpackage (tools/build-deb.sh, without tests: DEB_BUILD_OPTIONS=nocheck)
+#                into BUILD_DIR/package-deb, unless build-package/ (from ./package) or an earlier
+#                run already holds them for the current commit of a clean tree. Their control
+#                fields, hardening and debug symbols are checked and lintian runs on the .changes;
+#                the program package is extracted with dpkg-deb -x and the checks above run on the
+#                extracted tree. Exits 77 (skipped) when all checks hold but lintian or
+#                appstreamcli is missing.
 set -uo pipefail
 
-build=$1 probe=$2 managers=$3 mode=${4:-}
+build=$1 probe=$2 managers=$3 mode=${4:-} source=${5:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/cdrw-install-XXXXXX")
 prefix=$work/prefix
 program_pid=
@@ -47,65 +53,95 @@ finish() {
   exit 0
 }
 
-# A copy of a built library as the package holds it (CPack strips what it installs).
-as_installed() {
-  if [ "$mode" = --deb ]; then
-    strip -o "$work/stripped" "$1" && echo "$work/stripped"
-  else
-    echo "$1"
-  fi
-}
-
 if [ "$mode" = --deb ]; then
-  if ! (cd "$build" && cpack -G DEB -B "$work/cpack") >"$work/cpack.log" 2>&1; then
-    cat "$work/cpack.log"
-    echo "CHECK FAILED: cpack -G DEB"
-    exit 1
+  arch=$(dpkg --print-architecture)
+  version=$(dpkg-parsechangelog -l "$source/debian/changelog" -S Version)
+  # Packages are current when they were built from the commit checked out, with no change since.
+  current=
+  if [ -z "$(git -C "$source" status --porcelain 2>/dev/null || echo changed)" ]; then
+    current=$(git -C "$source" rev-parse HEAD)
   fi
-  deb=$(find "$work/cpack" -maxdepth 1 -name '*.deb')
-  version=$(dpkg-deb -f "$deb" Version)
-  [ "$(basename "$deb")" = "cdrw-fwupdate_${version}_$(dpkg --print-architecture).deb" ] ||
-    fail "package file is named $(basename "$deb")"
+  debs=$build/package-deb
+  for candidate in "$source/build-package" "$build/package-deb"; do
+    if [ -n "$current" ] && [ "$(cat "$candidate/source-commit" 2>/dev/null)" = "$current" ] &&
+       [ -f "$candidate/cdrw-fwupdate_${version}_$arch.changes" ]; then
+      debs=$candidate
+      break
+    fi
+  done
+  if [ "$(cat "$debs/source-commit" 2>/dev/null)" != "$current" ] || [ -z "$current" ]; then
+    started=$SECONDS
+    if ! DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" DEB_BUILD_PROFILES=nocheck \
+         "$source/tools/build-deb.sh" "$debs" "$build/package-deb.log"; then
+      echo "CHECK FAILED: the package build (its log: $build/package-deb.log)"
+      exit 1
+    fi
+    echo "note: packages built in $((SECONDS - started)) s into $debs"
+  else
+    echo "note: the packages in $debs are those of commit $current"
+  fi
+  deb=$debs/cdrw-fwupdate_${version}_$arch.deb
+  dbgsym=$debs/cdrw-fwupdate-dbgsym_${version}_$arch.deb
+  changes=$debs/cdrw-fwupdate_${version}_$arch.changes
+  for file in "$deb" "$dbgsym" "$changes"; do
+    [ -f "$file" ] || fail "no $(basename "$file") in $debs: $(ls "$debs")"
+  done
   for field in Section Priority Maintainer Description; do
     [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "control field $field is empty"
   done
-  # dpkg-shlibdeps names what the program and the real manager link.
+  # dpkg-shlibdeps names what the program and the real manager link; the font is named by hand.
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in libqt6widgets6 libsgutils2; do
-    grep -q "\b$library" <<<"$depends" || fail "Depends does not name $library: $depends"
+  for library in libqt6widgets6 libsgutils2 'fonts-liberation2 | fonts-liberation'; do
+    grep -qF "$library" <<<"$depends" || fail "Depends does not name $library: $depends"
   done
   if command -v lintian >/dev/null; then
-    # Warnings count too: every one lintian gives is ours to fix.
-    lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||
+    # No error and no warning; of the notes only those the README explains.
+    lintian --pedantic -I --fail-on error,warning "$changes" >"$work/lintian.log" 2>&1 ||
       fail "lintian: $(cat "$work/lintian.log")"
+    unexplained=$(grep -v '^I: cdrw-fwupdate: spelling-error-in-binary Unexpexted Unexpected ' \
+                    "$work/lintian.log" | grep -v '^running with root privileges')
+    [ -z "$unexplained" ] || fail "lintian notes the README does not explain: $unexplained"
   else
     skipped+=" lintian not installed (Debian package lintian);"
   fi
   dpkg-deb -x "$deb" "$work/root" || fail "dpkg-deb -x"
+  dpkg-deb -x "$dbgsym" "$work/dbgsym" || fail "dpkg-deb -x of the -dbgsym package"
   [ "$(ls -A "$work/root")" = usr ] || fail "the package holds more than /usr: $(ls -A "$work/root")"
   prefix=$work/root/usr
+  # Every binary is stripped of its symbols and the compiler's .comment, linked with -z now as a
+  # position-independent executable or library, and has its debug file in the -dbgsym package.
+  for binary in bin/cdrw-fwupdate "$managers/wnaspi32.DLL" "$managers/sim/wnaspi32.DLL"; do
+    sections=$(readelf -SW "$prefix/$binary")
+    grep -qE ' \.(symtab|debug_info|comment) ' <<<"$sections" &&
+      fail "$binary keeps symbols, debug information or .comment"
+    grep -q 'Flags: NOW PIE' <<<"$(readelf -d "$prefix/$binary")" ||
+      [[ $binary == *.DLL && "$(readelf -d "$prefix/$binary")" == *"Flags: NOW"* ]] ||
+      fail "$binary is not linked with -z now (and -pie for the program)"
+    id=$(readelf -n "$prefix/$binary" | sed -n 's/.*Build ID: //p')
+    [ -n "$id" ] && [ -f "$work/dbgsym/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" ] ||
+      fail "$binary: no debug file for build id '$id' in the -dbgsym package"
+  done
 elif ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
   cat "$work/install.log"
   echo "CHECK FAILED: cmake --install"
   exit 1
 fi
 
-# Exactly these files, nothing else.
-expected="./bin/cdrw-fwupdate
-./bin/cdrw-fwupdate-demo
-./$managers/sim/wnaspi32.DLL
-./$managers/wnaspi32.DLL
-./share/applications/cdrw-fwupdate-demo.desktop
-./share/applications/cdrw-fwupdate.desktop
-./share/cdrw-fwupdate/examples/lix0101.hex
-./share/doc/cdrw-fwupdate/changelog.gz
-./share/doc/cdrw-fwupdate/copyright
-./share/icons/hicolor/16x16/apps/cdrw-fwupdate.png
-./share/icons/hicolor/32x32/apps/cdrw-fwupdate.png
-./share/icons/hicolor/48x48/apps/cdrw-fwupdate.png
-./share/man/man1/cdrw-fwupdate-demo.1.gz
-./share/man/man1/cdrw-fwupdate.1.gz
-./share/metainfo/example.cdrw_fwupdate.CdrwFwupdate.metainfo.xml"
+# Exactly these files, nothing else; the package adds its copyright file and changelog and
+# compresses the man pages.
+man_suffix=
+[ "$mode" = --deb ] && man_suffix=.gz
+expected=$({
+  printf '%s\n' ./bin/cdrw-fwupdate ./bin/cdrw-fwupdate-demo \
+    "./$managers/sim/wnaspi32.DLL" "./$managers/wnaspi32.DLL" \
+    ./share/applications/cdrw-fwupdate-demo.desktop ./share/applications/cdrw-fwupdate.desktop \
+    ./share/cdrw-fwupdate/examples/lix0101.hex \
+    ./share/icons/hicolor/{16x16,32x32,48x48}/apps/cdrw-fwupdate.png \
+    ./share/man/man1/cdrw-fwupdate{,-demo}.1$man_suffix \
+    ./share/metainfo/example.cdrw_fwupdate.CdrwFwupdate.metainfo.xml
+  [ "$mode" = --deb ] &&
+    printf '%s\n' ./share/doc/cdrw-fwupdate/changelog.gz ./share/doc/cdrw-fwupdate/copyright
+} | LC_ALL=C sort)
 actual=$(cd "$prefix" && find . ! -type d | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:$(diff <(echo "$expected") <(echo "$actual") | grep '^[<>]')"
 
@@ -117,10 +153,11 @@ runpath=$(sed -n 's/.*(RUNPATH).*Library runpath: \[\(.*\)\]$/\1/p' <<<"$dynamic
 [ "$runpath" = "\$ORIGIN/../$managers" ] || fail "RUNPATH is '$runpath'"
 grep -q '(RPATH)' <<<"$dynamic" && fail "the program carries an RPATH besides its RUNPATH"
 
-# Each manager is the one built for its place.
-cmp -s "$prefix/$managers/wnaspi32.DLL" "$(as_installed "$build/lib/wnaspi32.DLL")" ||
+# Each manager is the one built for its place: the simulator reads its bus file variable, the
+# real manager does not.
+grep -q CDRW_SIM_BUS "$prefix/$managers/wnaspi32.DLL" &&
   fail "$managers/wnaspi32.DLL is not the real manager"
-cmp -s "$prefix/$managers/sim/wnaspi32.DLL" "$(as_installed "$build/sim/wnaspi32.DLL")" ||
+grep -q CDRW_SIM_BUS "$prefix/$managers/sim/wnaspi32.DLL" ||
   fail "$managers/sim/wnaspi32.DLL is not the simulator"
 
 # Each icon is a PNG of its folder's size (width and height from the IHDR chunk).
@@ -159,49 +196,98 @@ else
   echo "note: appstreamcli not found (Debian package appstream); metainfo not validated"
 fi
 
+# The rehearsal launcher refuses to start, exit status 1 with a word on standard error and no
+# folder made, when the simulator or the program is missing (were the simulator missing, the
+# loader would bind the real manager).
+demo=$prefix/bin/cdrw-fwupdate-demo
+refused() {  # refused WHAT MOVED...: runs the launcher with the files MOVED put aside
+  local what=$1 file status
+  shift
+  for file in "$@"; do mv "$file" "$file.aside"; done
+  rm -rf "$work/tmp" && mkdir "$work/tmp"
+  TMPDIR=$work/tmp QT_QPA_PLATFORM=offscreen timeout 10 "$demo" >"$work/demo.out" 2>"$work/demo.err"
+  status=$?
+  for file in "$@"; do mv "$file.aside" "$file"; done
+  [ "$status" = 1 ] || fail "launcher without the $what: exit status $status, not 1"
+  grep -q "$what .*missing" "$work/demo.err" ||
+    fail "launcher without the $what: standard error says '$(cat "$work/demo.err")'"
+  [ -z "$(ls -A "$work/tmp")" ] || fail "launcher without the $what made $(ls -A "$work/tmp")"
+}
+refused simulator "$prefix/$managers/sim/wnaspi32.DLL"
+refused program "$prefix/bin/cdrw-fwupdate"
+
 if [ "$mode" = --sanitized ]; then
   echo "note: sanitizer build; the installed program is not started"
   finish
 fi
 
-# Start the installed program with the probe in the real manager's place.
+# started_on MANAGER DIR COMMAND...: starts COMMAND in DIR on the offscreen platform, with no
+# LD_LIBRARY_PATH or LD_PRELOAD of ours, and checks through the probe's report that the program
+# bound MANAGER and mapped no other manager, and that it is still running then.
+started_on() {
+  local manager=$1 dir=$2 loaded mapped
+  shift 2
+  rm -f "$report"
+  (cd "$dir" &&
+    exec env -u LD_LIBRARY_PATH -u LD_PRELOAD QT_QPA_PLATFORM=offscreen CDRW_PROBE_REPORT="$report" \
+      TMPDIR="$work/tmp" "$@" >"$work/program.log" 2>&1) &
+  program_pid=$!
+  # The report appears when the program binds its manager, early in start-up.
+  for _ in $(seq 200); do
+    [ -f "$report" ] && break
+    kill -0 "$program_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  if [ ! -f "$report" ]; then
+    if kill -0 "$program_pid" 2>/dev/null; then
+      fail "$*: no manager bound within 10 s: $(cat "$work/program.log")"
+    else
+      wait "$program_pid"
+      fail "$*: ended with status $? before binding a manager: $(cat "$work/program.log")"
+    fi
+  else
+    manager=$(realpath "$manager")
+    loaded=$(sed -n 's/^loaded //p' "$report")
+    if [ -z "$loaded" ] || [ "$(realpath "$loaded")" != "$manager" ]; then
+      fail "$*: the manager was loaded from '$loaded', not from $manager"
+    fi
+    mapped=$(sed -n 's/^mapped //p' "$report" | sort -u)
+    [ "$mapped" = "$manager" ] || fail "$*: mapped managers: '$mapped', expected only $manager"
+    # With no adapter the program shows its window and waits for the user: it must still run.
+    sleep 0.3
+    kill -0 "$program_pid" 2>/dev/null ||
+      fail "$*: the program ended right after binding: $(cat "$work/program.log")"
+  fi
+}
+stop_program() {
+  kill -TERM "$program_pid" 2>/dev/null
+  wait "$program_pid" 2>/dev/null
+  program_pid=
+}
+report=$work/probe-report
+
+# The installed program, with the probe in the real manager's place, from a folder that holds a
+# decoy manager.
 cp "$probe" "$prefix/$managers/wnaspi32.DLL"
 mkdir "$work/decoy"
 cp "$probe" "$work/decoy/wnaspi32.DLL"
-report=$work/probe-report
-(cd "$work/decoy" &&
-  exec env -u LD_LIBRARY_PATH -u LD_PRELOAD QT_QPA_PLATFORM=offscreen CDRW_PROBE_REPORT="$report" \
-    "$program" >"$work/program.log" 2>&1) &
-program_pid=$!
+started_on "$prefix/$managers/wnaspi32.DLL" "$work/decoy" "$program"
+stop_program
 
-# The report appears when the program binds its manager, early in start-up.
-for _ in $(seq 200); do
-  [ -f "$report" ] && break
-  kill -0 "$program_pid" 2>/dev/null || break
-  sleep 0.05
-done
-if [ ! -f "$report" ]; then
-  if kill -0 "$program_pid" 2>/dev/null; then
-    fail "the program did not bind a manager within 10 s: $(cat "$work/program.log")"
-  else
-    wait "$program_pid"
-    fail "the program ended with status $? before binding a manager: $(cat "$work/program.log")"
-  fi
+# The launcher, with the probe in the simulator's place too: the program runs in the folder the
+# launcher names, which holds a copy of the example, and binds the simulator alone.
+cp "$probe" "$prefix/$managers/sim/wnaspi32.DLL"
+rm -rf "$work/tmp" && mkdir "$work/tmp"
+started_on "$prefix/$managers/sim/wnaspi32.DLL" "$work/decoy" "$demo"
+folder=$(sed -n 's/^Rehearsal folder: //p' "$work/program.log")
+if [ -z "$folder" ] || [ "$(dirname "$folder")" != "$work/tmp" ]; then
+  fail "the launcher named no rehearsal folder in $work/tmp: $(cat "$work/program.log")"
 else
-  manager=$(realpath "$prefix/$managers/wnaspi32.DLL")
-  loaded=$(sed -n 's/^loaded //p' "$report")
-  if [ -z "$loaded" ] || [ "$(realpath "$loaded")" != "$manager" ]; then
-    fail "the manager was loaded from '$loaded', not from $managers"
-  fi
-  mapped=$(sed -n 's/^mapped //p' "$report" | sort -u)
-  [ "$mapped" = "$manager" ] || fail "mapped managers: '$mapped', expected only $manager"
-  # With no adapter the program shows its window and waits for the user: it must still run.
-  sleep 0.3
-  kill -0 "$program_pid" 2>/dev/null ||
-    fail "the program ended right after binding: $(cat "$work/program.log")"
+  [ -n "$program_pid" ] && [ "$(readlink "/proc/$program_pid/cwd")" = "$folder" ] ||
+    fail "the program does not run in the rehearsal folder $folder"
+  cmp -s "$folder/lix0101.hex" "$prefix/share/cdrw-fwupdate/examples/lix0101.hex" ||
+    fail "the rehearsal folder holds no copy of the example"
 fi
-kill -TERM "$program_pid" 2>/dev/null
-wait "$program_pid" 2>/dev/null
-program_pid=
+stop_program
 
 finish

@@ -1,7 +1,8 @@
-# Turns CHANGELOG.md into the Debian changelog format that the package carries: each
+# Turns CHANGELOG.md into the Debian changelog format (debian/changelog): each
 # "## VERSION — YYYY-MM-DD" heading starts an entry, each "- " item becomes a "  * " item and
 # every other line a plain paragraph, all wrapped at 78 columns; backticks are dropped.
-# Set on the command line: package, maintainer ("Name <address>").
+# Set on the command line: package, maintainer ("Name <address>"). tools/debian-changelog.sh
+# runs it with both taken from debian/control.
 #   awk -v package=cdrw-fwupdate -v maintainer='...' -f debian-changelog.awk CHANGELOG.md
 
 # Day of the week, 0 for Sunday (Sakamoto's method).
