@@ -28,7 +28,7 @@ constexpr const char *kWhy = "why=Updating the firmware of VEK CDRW 8432 mode=bl
 
 // A unit that takes each block slowly enough for a test to act between two of them.
 constexpr const char *kSlowBus = R"(adapter 0 id 7
-unit 0 2 vendor "VEK     " product "CDRW 8432       " revision "1.10" blocktime 400
+unit 0 2 vendor "VEK     " product "CDRW 8432       " revision "1.10" blocktime 1000
 )";
 
 constexpr const char *kBus = R"(adapter 0 id 7
