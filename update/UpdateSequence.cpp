@@ -1,6 +1,5 @@
 #include "update/UpdateSequence.h"
 
-#include <algorithm>
 #include <memory>
 
 #include "app/FirmwareVariants.h"
@@ -68,10 +67,10 @@ bool sendImage(app::MainState &state, UpdateWindows &windows, bool withEdc) {
 }
 
 // The unit's text up to its first NUL, without trailing blanks.
-std::string trimmed(const char *text, std::size_t size) {
-    std::string result(text, std::find(text, text + size, '\0'));
-    result.erase(result.find_last_not_of(' ') + 1);
-    return result;
+std::string trimmed(const char *entry, std::size_t width) {
+    std::string text(app::entryText(entry, width));
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
 }
 
 }  // namespace
