@@ -129,6 +129,7 @@ void TMainForm::createOptionsRow() {
     BUS->addItem(QStringLiteral("SCSI"));
     BUS->addItem(QStringLiteral("ATAPI"));
     ui::nameByLabel(*Label2, *BUS);
+    connect(BUS, &QComboBox::currentIndexChanged, this, &TMainForm::BUSChange);
     CreatEDC = new QCheckBox(ui::ansi(" Create  EDC"), Panel1);
     CreatEDC->setGeometry(280, 145, 101, 17);
     CreatEDC->setChecked(true);
@@ -201,7 +202,34 @@ void TMainForm::appendUnitLine(const std::string &line) {
 }
 
 void TMainForm::UpdateClick() {
-    update::UpdateClick(state, *this);
+    update::UpdateClick(state, *this);  // refuses by itself while an update runs
+}
+
+std::array<QWidget *, 6> TMainForm::actingControls() const {
+    return {Update, About, Close, BUS, RadioGroup, CreatEDC};
+}
+
+void TMainForm::holdControls() {
+    m_heldFocus = focusWidget();
+    m_heldVariant = firmwareVariant();
+    m_heldBus = busType();
+    // The variant group's radio buttons, hidden or not, follow their group.
+    const std::array<QWidget *, 6> controls = actingControls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        m_heldEnabled[i] = controls[i]->isEnabled();
+        controls[i]->setEnabled(false);
+    }
+}
+
+void TMainForm::releaseControls() {
+    const std::array<QWidget *, 6> controls = actingControls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        controls[i]->setEnabled(m_heldEnabled[i]);
+    }
+    // Disabling moved the keyboard focus away; it goes back where the update found it.
+    if (m_heldFocus != nullptr && m_heldFocus->isEnabled()) {
+        m_heldFocus->setFocus();
+    }
 }
 
 bool TMainForm::selectedUnitLine(std::string &line) const {
@@ -252,6 +280,9 @@ void TMainForm::SetAboutTitle() {
 }
 
 void TMainForm::AboutClick() {
+    if (state.UpdateRunning) {
+        return;
+    }
     SetAboutTitle();
     if (m_windows.AboutDialog != nullptr) {
         m_windows.AboutDialog->exec();
@@ -259,6 +290,9 @@ void TMainForm::AboutClick() {
 }
 
 void TMainForm::CloseClick() {
+    if (state.UpdateRunning) {
+        return;
+    }
     platform::exitProcess(0);
 }
 
@@ -270,5 +304,18 @@ void TMainForm::Timer1Timer() {
 }
 
 void TMainForm::RadioGroupClick() {
+    if (state.UpdateRunning) {
+        // The units were judged eligible by this variant, and a scan would reach the unit that
+        // takes the image.
+        RadioItems[m_heldVariant]->setChecked(true);
+        return;
+    }
     app::ScanUnits(state, *this);
+}
+
+void TMainForm::BUSChange() {
+    // The update's commands take their form from the bus type, each as it is sent.
+    if (state.UpdateRunning) {
+        BUS->setCurrentIndex(m_heldBus);
+    }
 }

@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -65,13 +66,19 @@ class TMainForm : public QWidget, public app::UnitListView, public update::Updat
     void showWaitNotice() override;
     void closeWaitNotice() override;
     errors::CommandErrorDialog &commandErrorDialog() override;
+    void holdControls() override;
+    void releaseControls() override;
 
-    // Handlers.
+    // Handlers. While an update runs (state.UpdateRunning) those of the controls that act do
+    // nothing: an accessibility client's action reaches a control whatever modality, its
+    // enabled state or its visibility says. A variant or bus changed meanwhile goes back to what
+    // the update found.
     void UpdateClick();
     void AboutClick();
     void CloseClick();
     void Timer1Timer();
     void RadioGroupClick();
+    void BUSChange();
     void SetAboutTitle();
 
     // Controls, named as in the layout.
@@ -113,6 +120,13 @@ class TMainForm : public QWidget, public app::UnitListView, public update::Updat
     void createOptionsRow();
     void createHiddenControls();
     void setTabOrder();
+    // The controls that holdControls() disables, in one order.
+    std::array<QWidget *, 6> actingControls() const;
 
     AppWindows m_windows;
+    // What holdControls() found, for releaseControls() and the refusing handlers.
+    std::array<bool, 6> m_heldEnabled{};
+    int m_heldVariant = 0;
+    int m_heldBus = 0;
+    QPointer<QWidget> m_heldFocus;
 };

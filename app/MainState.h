@@ -32,6 +32,10 @@ struct MainState {
     std::int32_t ProgressTarget = 0;
     std::int32_t TimerInterval = 0;
 
+    // Set from the start of the Update handler until it returns: the main window's handlers
+    // refuse to act meanwhile (see update::UpdateClick).
+    bool UpdateRunning = false;
+
     // Reserves the low-memory buffers. On failure shows a message box and ends the process with
     // status 1: without them no command can be sent.
     void allocateBuffers();

@@ -14,6 +14,27 @@ namespace update {
 
 namespace {
 
+// One run of UpdateClick, from its start until it returns whichever way (Stop, an error, an
+// exception): marks the state as updating and holds the window's controls, then lets go of both.
+class RunningUpdate {
+  public:
+    RunningUpdate(app::MainState &state, UpdateWindows &windows)
+        : m_state(state), m_windows(windows) {
+        m_state.UpdateRunning = true;
+        m_windows.holdControls();
+    }
+    ~RunningUpdate() {
+        m_windows.releaseControls();
+        m_state.UpdateRunning = false;
+    }
+    RunningUpdate(const RunningUpdate &) = delete;
+    RunningUpdate &operator=(const RunningUpdate &) = delete;
+
+  private:
+    app::MainState &m_state;
+    UpdateWindows &m_windows;
+};
+
 struct Block {
     std::uint32_t offset;
     std::uint32_t length;
@@ -97,6 +118,12 @@ std::int32_t progressTarget(int maximum, std::uint32_t index, std::uint32_t comm
 }
 
 UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
+    // A second update inside the first would rebuild the image that is being sent.
+    if (state.UpdateRunning) {
+        return UpdateOutcome::AlreadyRunning;
+    }
+    const RunningUpdate running(state, windows);
+
     std::string line;
     if (!windows.selectedUnitLine(line) ||
         !app::DecodeUnitLine(line, state.SelectedAdapter, state.SelectedTarget)) {

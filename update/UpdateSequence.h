@@ -49,10 +49,16 @@ class UpdateWindows {
     virtual void showWaitNotice() = 0;                    // modeless
     virtual void closeWaitNotice() = 0;
     virtual errors::CommandErrorDialog &commandErrorDialog() = 0;
+    // The main window's controls that act (Update, About, Quit, the bus type, the variant group,
+    // Create EDC): holdControls() disables them and notes how each was, releaseControls() gives
+    // each back what it had. A window without such controls holds nothing.
+    virtual void holdControls() {}
+    virtual void releaseControls() {}
 };
 
 // How a run ended (Yes at the final question ends the process instead).
 enum class UpdateOutcome {
+    AlreadyRunning,  // called while an update runs: nothing was done
     NoUnitSelected,
     Cancelled,    // the chooser was not closed with OK
     NameRefused,  // the name does not begin with the variant's code
@@ -75,7 +81,11 @@ std::int32_t progressTarget(int maximum, std::uint32_t index, std::uint32_t comm
 std::string guardReason(const app::UnitTable &units, int adapter, int target);
 
 // Runs one update. Changes the state's selected unit, image, LastResult, LastSense and
-// ProgressTarget; writes the side files beside the HEX file.
+// ProgressTarget; writes the side files beside the HEX file. From its start until it returns,
+// state.UpdateRunning is set and the window's controls are held; a call meanwhile (the chooser,
+// the command error dialog, the wait and the final question run event loops, and an
+// accessibility client's action reaches a button whatever modality or its enabled state says)
+// returns AlreadyRunning at once.
 UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows);
 
 }  // namespace update

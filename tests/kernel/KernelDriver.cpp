@@ -255,6 +255,8 @@ void writeFirmwareFile() {
 
 const char *outcomeName(update::UpdateOutcome outcome) {
     switch (outcome) {
+        case update::UpdateOutcome::AlreadyRunning:
+            return "already-running";
         case update::UpdateOutcome::NoUnitSelected:
             return "no-unit-selected";
         case update::UpdateOutcome::Cancelled:

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QtTest/qtestspontaneevent.h>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QListWidget>
@@ -71,9 +73,146 @@ void pickInChooser(TOpenFileDialog &chooser, const QString &name) {
     });
 }
 
+// The main window's controls that act, as holdControls() finds them before an update.
+std::vector<QWidget *> actingControls(TMainForm &form) {
+    std::vector<QWidget *> controls{form.Update, form.About,    form.Close,
+                                    form.BUS,    form.CreatEDC, form.RadioGroup};
+    controls.insert(controls.end(), form.RadioItems.begin(), form.RadioItems.end());
+    return controls;
+}
+
+// Does `action` on `control` through Qt's accessibility interface, as an AT-SPI client's
+// doAction arrives.
+void doAccessibleAction(QWidget *control, const QString &action) {
+    QAccessibleInterface *node = QAccessible::queryAccessibleInterface(control);
+    ASSERT_NE(node, nullptr);
+    ASSERT_NE(node->actionInterface(), nullptr);
+    node->actionInterface()->doAction(action);
+}
+
+// Counts the showings of the windows it watches.
+struct ShowCounter : QObject {
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *event) override {
+        count += event->type() == QEvent::Show;
+        return false;
+    }
+};
+
 }  // namespace
 
 class UpdateWindows : public UpdateBench {};
+
+// While an update runs, in the command error dialog and again during the wait, every way into
+// the main window finds it inert: an accessibility client's Press on Update, About and Quit and
+// Toggle on every variant button (hidden with their group), the handlers themselves, a bus type
+// or variant set by the program. No chooser or About box opens, no scan reaches the bus, the
+// program goes on, and the unit receives the file that was chosen; afterwards every control is
+// as before.
+TEST_F(UpdateWindows, NothingInTheMainWindowActsWhileAnUpdateRuns) {
+    bench.useBus(std::string(kFailingBus) + "fail 0 3 offset 16384 hastat 0x11 targstat 0\n");
+    image_test::writeFile("lix101.hex", hexWithData(40000));
+    Program program;
+    program.errorDialogExpected = true;
+    TMainForm &form = program.MainForm;
+    const std::vector<QWidget *> controls = actingControls(form);
+    for (QWidget *control : controls) {
+        ASSERT_TRUE(control->isEnabled()) << control->metaObject()->className();
+    }
+    const std::size_t inquiries = bench.logLinesWith("cdb=12 ").size();
+
+    // A chooser or About box that opens again is answered at once, so that the test goes on.
+    ShowCounter choosers;
+    ShowCounter abouts;
+    program.OpenFileDialog.installEventFilter(&choosers);
+    program.AboutDialog.installEventFilter(&abouts);
+    QTimer unexpected;
+    QObject::connect(&unexpected, &QTimer::timeout, [&] {
+        if (choosers.count > 1 && program.OpenFileDialog.isVisible()) {
+            program.OpenFileDialog.Cancel->click();
+        }
+        if (program.AboutDialog.isVisible()) {
+            program.AboutDialog.OK->click();
+        }
+    });
+    unexpected.start(20);
+
+    int moments = 0;
+    const auto expectNothingActed = [&](const char *moment) {
+        SCOPED_TRACE(moment);
+        ++moments;
+        EXPECT_EQ(choosers.count, 1) << "the chooser opened again";
+        EXPECT_EQ(abouts.count, 0) << "the About box opened";
+        EXPECT_EQ(bench.logLinesWith("cdb=12 ").size(), inquiries) << "a scan reached the bus";
+        EXPECT_FALSE(host.exitStatus.has_value()) << "the program was ended";
+        EXPECT_EQ(form.firmwareVariant(), 4);
+        EXPECT_EQ(form.BUS->currentIndex(), 1);
+        EXPECT_TRUE(form.CreatEDC->isChecked());
+        for (QWidget *control : controls) {
+            EXPECT_FALSE(control->isEnabled()) << control->metaObject()->className();
+        }
+    };
+    // Every way in, then the event loop that runs at that moment has 300 ms to act on them (a
+    // Press clicks a tenth of a second later) before `then`.
+    const auto tryEveryWayIn = [&](const char *moment, std::function<void()> then) {
+        SCOPED_TRACE(moment);
+        for (QWidget *button : {form.Update, form.About, form.Close}) {
+            doAccessibleAction(button, QAccessibleActionInterface::pressAction());
+        }
+        for (QRadioButton *item : form.RadioItems) {
+            doAccessibleAction(item, QAccessibleActionInterface::toggleAction());
+        }
+        form.RadioItems[0]->setChecked(true);
+        form.BUS->setCurrentIndex(0);
+        form.UpdateClick();
+        form.AboutClick();
+        EXPECT_NO_THROW(form.CloseClick());
+        form.RadioGroupClick();
+        QTimer::singleShot(300, [moment, then = std::move(then), &expectNothingActed] {
+            expectNothingActed(moment);
+            then();
+        });
+    };
+
+    // The second block fails once: Retry in the dialog. Then the wait, then No.
+    testing_support::whenModalShown([&](QWidget *) {
+        program.OpenFileDialog.FileName->setText(QStringLiteral("lix101.hex"));
+        program.OpenFileDialog.OK->click();
+        testing_support::whenModalShown([&](QWidget *dialog) {
+            EXPECT_EQ(dialog, &program.CMD_Error_Form);
+            tryEveryWayIn("in the command error dialog",
+                          [&] { program.CMD_Error_Form.Retry_btn->click(); });
+        });
+    });
+    std::atomic<bool> waitTried{false};
+    host.onSleep = [&waitTried](unsigned) {
+        for (int i = 0; i < 2000 && !waitTried.load(); ++i) {
+            QThread::msleep(10);
+        }
+    };
+    QTimer duringWait;
+    QObject::connect(&duringWait, &QTimer::timeout, [&] {
+        if (program.WaitDlg.isVisible()) {
+            duringWait.stop();
+            tryEveryWayIn("during the wait", [&waitTried] { waitTried.store(true); });
+        }
+    });
+    duringWait.start(20);
+    host.answers = {platform::Answer::No};
+    form.UpdateClick();
+
+    EXPECT_EQ(moments, 2);
+    EXPECT_EQ(host.boxes.size(), 1u) << "the final question only";
+    EXPECT_EQ(sentBlocks(bench).size(), 4u) << "three blocks, the second twice";
+    EXPECT_EQ(bench.image(0, 3), binBody("lix101.bin"));
+    for (QWidget *control : controls) {
+        EXPECT_TRUE(control->isEnabled()) << control->metaObject()->className();
+    }
+    EXPECT_EQ(form.firmwareVariant(), 4);
+    EXPECT_EQ(form.BUS->currentIndex(), 1);
+    EXPECT_EQ(choosers.count, 1);
+    EXPECT_EQ(bench.logLinesWith("cdb=12 ").size(), inquiries);
+}
 
 TEST_F(UpdateWindows, ShippedExampleUpdatesTheDefaultBus) {
     // The example firmware that `./run demo` offers, copied so the source tree stays untouched.
@@ -172,6 +311,9 @@ fail 0 3 offset 0 attempts 1 sense 70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 
     program.MainForm.UpdateClick();
     EXPECT_EQ(sentBlocks(bench).size(), 1u);
     EXPECT_TRUE(host.sleeps.empty());
+    for (QWidget *control : actingControls(program.MainForm)) {
+        EXPECT_TRUE(control->isEnabled()) << "after Stop: " << control->metaObject()->className();
+    }
     const QString text = program.CMD_Error_Form.Memo1->toPlainText();
     EXPECT_TRUE(text.contains(QStringLiteral("Invalid field in CDB"))) << text.toStdString();
 }
