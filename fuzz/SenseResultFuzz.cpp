@@ -82,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
            result.residual != 0 && status.targStat == 0));
     if (result.osError == 0) {
         check((status.srbStatus == aspi::SS_COMP) == (status.haStat == 0 && status.targStat == 0));
-        check(status.srbStatus == aspi::SS_COMP || status.srbStatus == aspi::SS_ERR);
+        check(status.srbStatus == aspi::SS_COMP || status.srbStatus == aspi::SS_ERR ||
+              (status.srbStatus == aspi::SS_ABORTED && status.haStat == aspi::HASTAT_DO_DU));
         check(status.senseValid == (status.targStat == aspi::STATUS_CHKCOND));
     } else {
         check(!status.senseValid && status.targStat == 0);

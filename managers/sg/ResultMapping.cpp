@@ -78,7 +78,12 @@ RecordStatus mapResult(const PassThroughResult &result, DataDirection direction)
     status.senseValid = status.targStat == aspi::STATUS_CHKCOND;
     if (direction == DataDirection::toUnit && result.residual != 0 && status.haStat == 0 &&
         status.targStat == 0) {
+        // Reported as a transfer that broke off rather than as a completed command with an
+        // error: with SS_ERR the command error dialog shows (stale) sense lines, with any other
+        // status it explains the host adapter status, here "Data over-run/under-run.".
         status.haStat = aspi::HASTAT_DO_DU;
+        status.srbStatus = aspi::SS_ABORTED;
+        return status;
     }
     status.srbStatus = status.haStat == 0 && status.targStat == 0 ? aspi::SS_COMP : aspi::SS_ERR;
     return status;

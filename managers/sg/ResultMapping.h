@@ -46,8 +46,8 @@ std::uint8_t haStatForHost(std::uint8_t hostStatus);
 //   table, a driver failure with no host status gives 0x11 (time-out) or 0x14, sense data that
 //   the driver delivered with a GOOD status byte counts as CHECK CONDITION, and the status is
 //   0x01 when both are zero and 0x04 otherwise;
-// - a command with `direction` toUnit that would be 0x01 but left a residual is 0x04 with host
-//   adapter status 0x12.
+// - a command with `direction` toUnit that would be 0x01 but left a residual is 0x02 (aborted)
+//   with host adapter status 0x12, which the command error dialog shows as such.
 RecordStatus mapResult(const PassThroughResult &result, DataDirection direction);
 
 }  // namespace sg

@@ -269,6 +269,7 @@ void parseFailure(Cursor &cursor, BusDescription &bus) {
             // The unit ends the block GOOD having taken none of it; the real manager reports
             // that residual as a data over-run/under-run, and so does the simulator.
             residual = true;
+            failure.status = aspi::SS_ABORTED;
             failure.haStat = aspi::HASTAT_DO_DU;
             failure.targStat = 0;
         } else if (key == "status") {

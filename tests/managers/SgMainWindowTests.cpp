@@ -108,10 +108,9 @@ TEST(SgMainWindow, NoDeviceMeansEmptyListAndDisabledUpdate) {
     EXPECT_FALSE(form.Update->isEnabled());
 }
 
-// A block that the unit ends GOOD without taking it fails (status 04h, host adapter status 12h):
-// the command error dialog comes up for it, and Retry sends the whole block again. The update
-// then completes with the whole image on the unit. With status 04h the dialog shows the sense
-// lines, here those of no sense data, and not the host adapter status.
+// A block that the unit ends GOOD without taking it fails (status 02h, host adapter status 12h):
+// the command error dialog explains it, and Retry sends the whole block again. The update then
+// completes with the whole image on the unit.
 TEST(SgFakeKernelWindow, BlockNotTakenFailsAndRetrySendsItAgain) {
     sg_testing::FakeSysfs sysfs;
     sysfs.addDevice(0, "0:0:3:0", 5);
@@ -155,8 +154,9 @@ TEST(SgFakeKernelWindow, BlockNotTakenFailsAndRetrySendsItAgain) {
 
     EXPECT_EQ(dialogs, 1);
     EXPECT_EQ(dialogText.toStdString(),
-              "Host Adapter ID:0   Device ID:3\nOperate Code:3b\nSense Key:0  No sense\n"
-              "ASC:0  ASCQ:0\nNo additional sense information\n");
+              "Host Adapter ID:0   Device ID:3\nOperate Code:3b\n"
+              "ASPI State:2    SCSI command has been aborted.\n"
+              "Host adapter and target state:12    Data over-run/under-run.\n");
     EXPECT_EQ(kernel.blockOffsets, (std::vector<unsigned>{0, 0x4000, 0x4000, 0x8000}));
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].text, "Update completed. Shutdown PC.");

@@ -289,7 +289,7 @@ TEST(SimUnit, FailingBlocksFailTheirAttemptsThenAreTaken) {
     expectReply(send(32), {0x04, 0x00, 0x02, {}});
     expectReply(send(32), {});
     for (int attempt = 0; attempt < 2; ++attempt) {
-        expectReply(send(48), {0x04, 0x12, 0x00, {}});
+        expectReply(send(48), {0x02, 0x12, 0x00, {}});
     }
     EXPECT_EQ(unit.received().size(), 48u);
     expectReply(send(48), {});

@@ -76,9 +76,10 @@ const std::array kClasses = {
                  "status=0x82 hastat=0x00 targstat=0x00", record(0, 0, 0, 0x82, 0x00),
                  "ASPI State:82    ", "Host adapter and target state:0    "},
     // The unit ends the block GOOD without taking it; the manager reports the residual as a data
-    // over-run/under-run. With status 04h the dialog shows the sense lines: zeros here.
-    FailureClass{"BlockNotTaken", "residual", "", "status=0x04 hastat=0x12 targstat=0x00",
-                 record(0, 0, 0, 0x04, 0x12), "Sense Key:0  No sense", "ASC:0  ASCQ:0"},
+    // over-run/under-run of a transfer that broke off.
+    FailureClass{"BlockNotTaken", "residual", "", "status=0x02 hastat=0x12 targstat=0x00",
+                 record(0, 0, 0, 0x02, 0x12), "ASPI State:2    SCSI command has been aborted.",
+                 "Host adapter and target state:12    Data over-run/under-run."},
 };
 
 // What the unit reports when the image check of the last block fails.
