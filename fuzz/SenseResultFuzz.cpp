@@ -3,7 +3,8 @@
 // sense bytes to the fixed format the program reads.
 //
 // Input: eight bytes of result, then the sense bytes the unit returned (any length):
-//   0  bit 0 set: the command never completed, with errno byte 1
+//   0  bit 0 set: the command never completed, with errno byte 1; bit 1 set: data went to the
+//      unit
 //   2  SCSI status   3  host byte   4  driver byte
 //   5  sense length the kernel claims (may exceed what is there)
 //   6  SRB_SenseLen of the record   7  residual (signed)
@@ -72,11 +73,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     result.residual = static_cast<std::int8_t>(data[7]);
     std::copy_n(sense.begin(), std::min(sense.size(), result.sense.size()), result.sense.begin());
 
-    const sg::RecordStatus status = sg::mapResult(result);
-    check(isAdapterStatus(status.haStat));
+    const sg::DataDirection direction =
+        (data[0] & 2) != 0 ? sg::DataDirection::toUnit : sg::DataDirection::toHost;
+    const sg::RecordStatus status = sg::mapResult(result, direction);
+    // Over-run/under-run only for data the unit did not all take.
+    check(isAdapterStatus(status.haStat) ||
+          (status.haStat == aspi::HASTAT_DO_DU && direction == sg::DataDirection::toUnit &&
+           result.residual != 0 && status.targStat == 0));
     if (result.osError == 0) {
         check((status.srbStatus == aspi::SS_COMP) == (status.haStat == 0 && status.targStat == 0));
-        check(status.srbStatus == aspi::SS_COMP || status.srbStatus == aspi::SS_ERR);
+        check(status.srbStatus == aspi::SS_COMP || status.srbStatus == aspi::SS_ERR ||
+              (status.srbStatus == aspi::SS_ABORTED && status.haStat == aspi::HASTAT_DO_DU));
         check(status.senseValid == (status.targStat == aspi::STATUS_CHKCOND));
     } else {
         check(!status.senseValid && status.targStat == 0);
@@ -88,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::memset(&record, kGuard, sizeof record);
     record.SRB_SenseLen = data[6];
     aspi::SRB_ExecSCSICmd expected = record;
-    const std::uint8_t srbStatus = sg::applyResult(result, record);
+    const std::uint8_t srbStatus = sg::applyResult(result, direction, record);
     check(srbStatus == status.srbStatus);
     expected.SRB_HaStat = status.haStat;
     expected.SRB_TargStat = status.targStat;

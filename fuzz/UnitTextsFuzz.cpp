@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::memcpy(inquiry.data(), answer.data(), std::min(answer.size(), inquiry.size()));
             aspi::SRB_ExecSCSICmd record{};
             record.SRB_SenseLen = aspi::kSenseLength;
-            if (sg::applyResult(result, record) != aspi::SS_COMP) {
+            if (sg::applyResult(result, sg::DataDirection::toHost, record) != aspi::SS_COMP) {
                 continue;
             }
             app::storeUnitTexts(units, static_cast<int>(a), target, inquiry.data());

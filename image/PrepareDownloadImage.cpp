@@ -14,7 +14,7 @@ bool prepareDownloadImage(const std::string &chosenName, std::uint8_t *image,
     const bool ready = DeriveFileNames(chosenName, names) && OpenUpdateFiles(names, files) &&
                        BuildDownloadImage(files, names.HexName, image, imageLength) &&
                        WriteBinFile(files, image, imageLength) &&
-                       WriteAscDump(files, image, imageLength);
+                       WriteAscDump(files, image, imageLength) && ReplaceSideFiles(files);
     files.close();
     if (!ready) {
         discardImage(image, imageLength);

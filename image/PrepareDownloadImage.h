@@ -9,12 +9,14 @@ namespace image {
 
 // From the name picked in the file chooser (a bare name, resolved against the current
 // directory): DeriveFileNames, OpenUpdateFiles, BuildDownloadImage, WriteBinFile, WriteAscDump,
-// then closes every file. `image` is the low-memory buffer of aspi::kImageBufferSize bytes.
+// ReplaceSideFiles, then closes every file. `image` is the low-memory buffer of
+// aspi::kImageBufferSize bytes.
 //
 // Returns true when the image is built and both side files are written: `image` then holds the
 // image and `imageLength` its length, ready to send. Returns false when any step refuses (that
 // step has shown its warning message box and no later step runs); `image` is then all zero and
-// `imageLength` 0, so nothing of a refused or half-written update can be sent.
+// `imageLength` 0, so nothing of a refused or half-written update can be sent, and the previous
+// side files stay as they were, with no temporary file left beside them.
 bool prepareDownloadImage(const std::string &chosenName, std::uint8_t *image,
                           std::uint32_t &imageLength);
 

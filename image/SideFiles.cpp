@@ -1,6 +1,5 @@
 #include "image/SideFiles.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,19 +71,6 @@ bool syncFile(int fd) {
     return ::fsync(fd) == 0;
 }
 
-// Puts the current folder's entries on the disk, so that the side files' names survive a power
-// cut too. Both were created when they were opened, so one sync after the first covers both. A
-// file system that cannot sync a folder (EINVAL) has nothing to put there.
-bool syncFolder() {
-    const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
-    ::close(fd);
-    return synced;
-}
-
 bool reportWriteFailure(const char *text) {
     platform::messageBox(text, std::nullopt, platform::Icon::Warning);
     return false;
@@ -124,8 +110,7 @@ bool WriteBinFile(UpdateFiles &files, const std::uint8_t *image, std::uint32_t i
         prefix[i] = static_cast<std::uint8_t>(imageLength >> (8 * i));
     }
     const bool written = writeAll(files.bin(), prefix.data(), prefix.size()) &&
-                         writeAll(files.bin(), image, imageLength) && syncFile(files.bin()) &&
-                         syncFolder();
+                         writeAll(files.bin(), image, imageLength) && syncFile(files.bin());
     const bool closed = files.closeBin();
     return (written && closed) || reportWriteFailure("Can not write the .BIN file !");
 }
@@ -145,6 +130,14 @@ bool WriteAscDump(UpdateFiles &files, const std::uint8_t *image, std::uint32_t i
     written = written && syncFile(files.asc());
     const bool closed = files.closeAsc();
     return (written && closed) || reportWriteFailure("Can not write the .ASC file !");
+}
+
+bool ReplaceSideFiles(UpdateFiles &files) {
+    // Both names are replaced before the folder is synced, so that a failing sync still leaves
+    // a pair that belongs together.
+    return (files.replaceBin() || reportWriteFailure("Can not write the .BIN file !")) &&
+           (files.replaceAsc() || reportWriteFailure("Can not write the .ASC file !")) &&
+           (files.syncSideFolders() || reportWriteFailure("Can not write the .BIN file !"));
 }
 
 }  // namespace image

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 #include "platform/Platform.h"
@@ -68,33 +69,39 @@ int openHexFile(const std::string &name) {
     return other.empty() ? -1 : openForReading(other);
 }
 
-// Opens a side file for writing, creating it if it does not exist; an existing file is not cut
-// here (see cutToZero). Only a regular file, or a link to one, is taken: a pipe, directory,
-// device or socket of that name is refused before it is opened (opening a device can act on it)
-// and again after (it may have been swapped in between), and O_NONBLOCK keeps a pipe from
-// blocking the open.
-int openForWriting(const std::string &name) {
+// Opens an existing side file for writing, neither creating nor cutting it, to learn that it may
+// be written and which file it is. Only a regular file, or a link to one, is taken: a pipe,
+// directory, device or socket of that name is refused before it is opened (opening a device can
+// act on it) and again after (it may have been swapped in between), and O_NONBLOCK keeps a pipe
+// from blocking the open. Gives -1 with errno ENOENT when there is no such file.
+int openExisting(const std::string &name) {
     struct stat entry {};
     if (::stat(name.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
+        errno = EINVAL;
         return -1;
     }
-    const int fd =
-        ::open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     return fd < 0 ? -1 : keepRegularFile(fd);
 }
 
-// Whether two open descriptors are the same file (through a link, a hard link or a name that
-// differs only in letter case): the side files must neither overwrite the HEX file nor each
-// other.
-bool sameFile(int a, int b) {
-    struct stat first {};
-    struct stat second {};
-    return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
+// The folder a file name is in: "." for a bare name.
+std::string folderOf(const std::string &name) {
+    const auto slash = name.rfind('/');
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : name.substr(0, slash);
 }
 
-bool cutToZero(int fd) {
-    return ::ftruncate(fd, 0) == 0;
+// Puts a folder's entries on the disk. A file system that cannot sync a folder (EINVAL) has
+// nothing to put there.
+bool syncFolder(const std::string &folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return synced;
 }
 
 void warn(const char *text) {
@@ -118,34 +125,102 @@ void UpdateFiles::close() {
     closeAsc();
 }
 
+void UpdateFiles::discard() {
+    close();
+    for (SideFile *side : {&m_bin, &m_asc}) {
+        if (!side->temporary.empty()) {
+            ::unlink(side->temporary.c_str());
+            side->temporary.clear();
+        }
+    }
+}
+
+// Learns what the side file's name is now: nothing (a new file), or a regular file that may be
+// written, whose identity is kept and which is replaced where it is when the name is a link.
+bool UpdateFiles::inspect(const std::string &name, SideFile &side) {
+    side.target = name;
+    const int fd = openExisting(name);
+    if (fd < 0) {
+        return errno == ENOENT;
+    }
+    struct stat entry {};
+    const bool known = ::fstat(fd, &entry) == 0;
+    ::close(fd);
+    side.existed = known;
+    side.device = entry.st_dev;
+    side.inode = entry.st_ino;
+    struct stat link {};
+    if (known && ::lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        char *resolved = ::realpath(name.c_str(), nullptr);
+        if (resolved == nullptr) {
+            return false;
+        }
+        side.target = resolved;
+        std::free(resolved);
+    }
+    return known;
+}
+
+// Creates the empty temporary file beside the side file's target, named after it and the
+// process, with the permission bits of the file it replaces (or those a new file gets).
+bool UpdateFiles::createTemporary(SideFile &side) {
+    struct stat old {};
+    const bool keepMode = side.existed && ::stat(side.target.c_str(), &old) == 0;
+    constexpr int kAttempts = 100;  // names left behind by an earlier process of the same id
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const std::string name =
+            side.target + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+        side.fd = ::open(name.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+        if (side.fd >= 0) {
+            side.temporary = name;
+            if (keepMode) {
+                (void)::fchmod(side.fd, old.st_mode & 07777);
+            }
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
+}
+
+bool UpdateFiles::replaceOne(SideFile &side) {
+    const bool renamed = ::rename(side.temporary.c_str(), side.target.c_str()) == 0;
+    if (!renamed) {
+        ::unlink(side.temporary.c_str());
+    }
+    side.temporary.clear();
+    return renamed;
+}
+
+bool UpdateFiles::syncSideFolders() const {
+    const std::string binFolder = folderOf(m_bin.target);
+    const std::string ascFolder = folderOf(m_asc.target);
+    return syncFolder(binFolder) && (ascFolder == binFolder || syncFolder(ascFolder));
+}
+
 bool OpenUpdateFiles(const UpdateFileNames &names, UpdateFiles &files) {
     files.m_hex = openHexFile(names.HexName);
     if (files.m_hex < 0) {
         warn("Can not open the .HEX file !");
         return false;
     }
-    // Nothing is cut before all three are known to be different files.
-    files.m_bin = openForWriting(names.BinName);
-    if (files.m_bin < 0 || sameFile(files.m_bin, files.m_hex)) {
-        files.close();
+    struct stat hex {};
+    (void)::fstat(files.m_hex, &hex);
+    // Nothing is created for a side file that is the HEX file or the other side file.
+    UpdateFiles::SideFile &bin = files.m_bin;
+    if (!UpdateFiles::inspect(names.BinName, bin) || bin.isFile(hex.st_dev, hex.st_ino) ||
+        !UpdateFiles::createTemporary(bin)) {
+        files.discard();
         warn("Can not open the .BIN file !");
         return false;
     }
-    files.m_asc = openForWriting(names.AscName);
-    if (files.m_asc >= 0 &&
-        (sameFile(files.m_asc, files.m_hex) || sameFile(files.m_asc, files.m_bin))) {
-        files.close();
-        warn("Can not open the .ASC file !");
-        return false;
-    }
-    if (!cutToZero(files.m_bin)) {
-        files.close();
-        warn("Can not open the .BIN file !");
-        return false;
-    }
-    // An .asc that cannot be opened leaves the .bin created or cut, as opening it in order does.
-    if (files.m_asc < 0 || !cutToZero(files.m_asc)) {
-        files.close();
+    UpdateFiles::SideFile &asc = files.m_asc;
+    if (!UpdateFiles::inspect(names.AscName, asc) || asc.isFile(hex.st_dev, hex.st_ino) ||
+        (bin.existed && asc.isFile(bin.device, bin.inode)) || !UpdateFiles::createTemporary(asc)) {
+        files.discard();
         warn("Can not open the .ASC file !");
         return false;
     }

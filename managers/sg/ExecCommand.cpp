@@ -60,8 +60,9 @@ std::uint8_t buildCommand(const aspi::SRB_ExecSCSICmd &record, PassThroughComman
     return 0;
 }
 
-std::uint8_t applyResult(const PassThroughResult &result, aspi::SRB_ExecSCSICmd &record) {
-    const RecordStatus status = mapResult(result);
+std::uint8_t applyResult(const PassThroughResult &result, DataDirection direction,
+                         aspi::SRB_ExecSCSICmd &record) {
+    const RecordStatus status = mapResult(result, direction);
     record.SRB_HaStat = status.haStat;
     record.SRB_TargStat = status.targStat;
     if (status.senseValid) {

@@ -55,7 +55,7 @@ std::uint8_t haStatForHost(std::uint8_t hostStatus) {
                                                                        : HASTAT_PHASE_ERR;
 }
 
-RecordStatus mapResult(const PassThroughResult &result) {
+RecordStatus mapResult(const PassThroughResult &result, DataDirection direction) {
     RecordStatus status;
     if (result.osError != 0) {
         const auto row =
@@ -76,6 +76,15 @@ RecordStatus mapResult(const PassThroughResult &result) {
         status.targStat = aspi::STATUS_CHKCOND;
     }
     status.senseValid = status.targStat == aspi::STATUS_CHKCOND;
+    if (direction == DataDirection::toUnit && result.residual != 0 && status.haStat == 0 &&
+        status.targStat == 0) {
+        // Reported as a transfer that broke off rather than as a completed command with an
+        // error: with SS_ERR the command error dialog shows (stale) sense lines, with any other
+        // status it explains the host adapter status, here "Data over-run/under-run.".
+        status.haStat = aspi::HASTAT_DO_DU;
+        status.srbStatus = aspi::SS_ABORTED;
+        return status;
+    }
     status.srbStatus = status.haStat == 0 && status.targStat == 0 ? aspi::SS_COMP : aspi::SS_ERR;
     return status;
 }

@@ -12,8 +12,10 @@
 //   DID_RESET, DID_ABORT, DID_PARITY, DID_ERROR, and every    0x14 bus phase sequence failure:
 //     other host byte; any other driver failure                    the exchange broke off
 //
-// Data over-run/under-run (0x12) is never reported: a unit that answers INQUIRY with fewer bytes
-// than were asked for has answered it.
+// Data over-run/under-run (0x12) is reported for one case only: a command that sends data to the
+// unit and ends GOOD with a residual count. The unit (or a bridge on the way, as USB mass storage
+// does) took fewer bytes than were sent, and a firmware block it did not take must not count as
+// sent. A unit that answers INQUIRY with fewer bytes than were asked for has answered it.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +45,9 @@ std::uint8_t haStatForHost(std::uint8_t hostStatus);
 // - otherwise SRB_TargStat is the unit's status byte, SRB_HaStat the host byte mapped by the
 //   table, a driver failure with no host status gives 0x11 (time-out) or 0x14, sense data that
 //   the driver delivered with a GOOD status byte counts as CHECK CONDITION, and the status is
-//   0x01 when both are zero and 0x04 otherwise.
-RecordStatus mapResult(const PassThroughResult &result);
+//   0x01 when both are zero and 0x04 otherwise;
+// - a command with `direction` toUnit that would be 0x01 but left a residual is 0x02 (aborted)
+//   with host adapter status 0x12, which the command error dialog shows as such.
+RecordStatus mapResult(const PassThroughResult &result, DataDirection direction);
 
 }  // namespace sg

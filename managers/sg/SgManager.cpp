@@ -104,7 +104,7 @@ std::uint8_t SgManager::executeCommand(aspi::SRB_ExecSCSICmd &record) {
     if (const std::uint8_t refused = buildCommand(record, command); refused != 0) {
         return refused;
     }
-    return applyResult(m_passThrough.run(handle, command), record);
+    return applyResult(m_passThrough.run(handle, command), command.direction, record);
 }
 
 std::uint8_t SgManager::reachUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "aspi/AspiRecords.h"
+
 namespace sim {
 
 const char *const kDefaultBusText = R"(# The built-in bus.
@@ -252,13 +254,24 @@ void parseFailure(Cursor &cursor, BusDescription &bus) {
         throw LineError("no unit is declared at this address");
     }
     bool haveOffset = false;
+    bool residual = false;
+    bool statusGiven = false;
     while (!cursor.atEnd()) {
         const std::string key = cursor.word("keyword");
+        statusGiven = statusGiven || key == "status" || key == "hastat" || key == "targstat" ||
+                      key == "sense";
         if (key == "offset") {
             failure.offset = cursor.number("offset", 0xFFFFFF);
             haveOffset = true;
         } else if (key == "attempts") {
             failure.attempts = cursor.number("attempts", 0xFFFF);
+        } else if (key == "residual") {
+            // The unit ends the block GOOD having taken none of it; the real manager reports
+            // that residual as a data over-run/under-run, and so does the simulator.
+            residual = true;
+            failure.status = aspi::SS_ABORTED;
+            failure.haStat = aspi::HASTAT_DO_DU;
+            failure.targStat = 0;
         } else if (key == "status") {
             failure.status = static_cast<std::uint8_t>(cursor.number("status", 0xFF));
         } else if (key == "hastat") {
@@ -275,6 +288,9 @@ void parseFailure(Cursor &cursor, BusDescription &bus) {
     }
     if (!haveOffset) {
         throw LineError("fail needs an offset");
+    }
+    if (residual && statusGiven) {
+        throw LineError("residual takes no status, hastat, targstat or sense");
     }
     if (failure.status == 0) {
         throw LineError("status 0 would leave the request pending");

@@ -8,9 +8,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "image/FileNames.h"
 #include "image/SideFiles.h"
@@ -45,8 +48,45 @@ class Deadline {
 // A HEX file of one data byte: a 51-byte image.
 const std::string kOneByteHex = hexLines({dataRecord(0, {1}), kEndRecord});
 
-// The path whose fsync the stand-in below fails with EIO, as a failing disk would; empty: none.
+// The path whose fsync the stand-in below fails with EIO, as a failing disk would, together with
+// the temporary files written for it (the path, ".", anything, ".tmp"); empty: none.
 std::string failingSync;
+
+bool isFailingSync(const std::string &path) {
+    return path == failingSync || (path.starts_with(failingSync + ".") && path.ends_with(".tmp"));
+}
+
+// The names in the current folder, sorted.
+std::vector<std::string> folderEntries(const std::filesystem::path &folder = ".") {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::ranges::sort(names);
+    return names;
+}
+
+// While it lives, file modes stop the test's writes as they stop a user's: as root, whose writes
+// no mode stops, the effective user is nobody's.
+class WithoutPrivilege {
+  public:
+    WithoutPrivilege() : m_root(::geteuid() == 0) {
+        if (m_root) {
+            EXPECT_EQ(::seteuid(kNobody), 0);
+        }
+    }
+    ~WithoutPrivilege() {
+        if (m_root) {
+            EXPECT_EQ(::seteuid(0), 0);
+        }
+    }
+    WithoutPrivilege(const WithoutPrivilege &) = delete;
+    WithoutPrivilege &operator=(const WithoutPrivilege &) = delete;
+
+  private:
+    static constexpr uid_t kNobody = 65534;
+    bool m_root;
+};
 
 // Lowers the process's file size limit for its lifetime, with SIGXFSZ ignored, so that a write
 // past it fails with EFBIG instead of ending the process.
@@ -79,7 +119,7 @@ extern "C" int fsync(int fd) {
         std::error_code error;
         const auto target =
             std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
-        if (!error && target.string() == failingSync) {
+        if (!error && isFailingSync(target.string())) {
             errno = EIO;
             return -1;
         }
@@ -196,7 +236,8 @@ TEST_F(SideFiles, OpenFailuresShowTheirMessage) {
 
 // A side file name that exists and is not a regular file is refused at once with that file's
 // open message, before it is opened; one that is the HEX file or the other side file (through a
-// link) is refused before anything is cut. A link to another regular file is written through.
+// link) is refused too. Either way every file stays as it was and no temporary file is left. A
+// link to another regular file stays, and the file it points to is replaced.
 TEST_F(SideFiles, ASideFileMustBeARegularFileOfItsOwn) {
     // What the side file's name is: a pipe with a reader waiting (opening it for writing would
     // succeed), a directory, or a symbolic or hard link to `target`.
@@ -263,36 +304,41 @@ TEST_F(SideFiles, ASideFileMustBeARegularFileOfItsOwn) {
             EXPECT_EQ(waiting.revents & POLLHUP, 0) << "the pipe was opened";
             ::close(reader);
         }
-        const bool sameFile = std::string(row.target).rfind("FW01.", 0) == 0;
         if (isBin) {
             EXPECT_FALSE(std::filesystem::exists("FW01.asc"));
         } else {
-            EXPECT_EQ(readFile("FW01.bin"), sameFile ? "old bin" : "")
-                << (sameFile ? "nothing is cut" : "opened and cut before the .asc");
+            EXPECT_EQ(readFile("FW01.bin"), "old bin");
         }
+        const auto entries = folderEntries();
+        EXPECT_EQ(std::ranges::count_if(
+                      entries, [](const std::string &name) { return name.ends_with(".tmp"); }),
+                  0);
     }
 }
 
 // A write or sync that fails (here: past the process's file size limit, or a sync that the
 // stand-in fsync fails) reports its file and ends the preparation; the .asc is not written after
-// a failed .bin.
-TEST_F(SideFiles, WriteAndSyncErrorsAreReportedAndDiscardTheImage) {
+// a failed .bin. The previous pair stays as it was, and nothing is left beside it, unless the
+// failing sync is the folder's, after both names were replaced: then both are the new pair.
+TEST_F(SideFiles, WriteAndSyncErrorsAreReportedAndKeepThePreviousPair) {
     const std::string folder = std::filesystem::current_path().string();
     const struct {
         rlim_t limit;
         std::string failSync;  // the path whose sync fails
         const char *message;
-        std::uintmax_t binSize, ascSize;
+        bool replaced;
     } cases[] = {
-        {20, "", "Can not write the .BIN file !", 20, 0},
-        {60, "", "Can not write the .ASC file !", 55, 60},
-        {RLIM_INFINITY, folder + "/FW01.bin", "Can not write the .BIN file !", 55, 0},
-        {RLIM_INFINITY, folder, "Can not write the .BIN file !", 55, 0},
-        {RLIM_INFINITY, folder + "/FW01.asc", "Can not write the .ASC file !", 55, 219},
+        {20, "", "Can not write the .BIN file !", false},
+        {60, "", "Can not write the .ASC file !", false},
+        {RLIM_INFINITY, folder + "/FW01.bin", "Can not write the .BIN file !", false},
+        {RLIM_INFINITY, folder + "/FW01.asc", "Can not write the .ASC file !", false},
+        {RLIM_INFINITY, folder, "Can not write the .BIN file !", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.message) + " " + c.failSync);
         writeFile("FW01.hex", kOneByteHex);
+        writeFile("FW01.bin", "old bin");
+        writeFile("FW01.asc", "old asc");
         host.boxes.clear();
         bool prepared = true;
         {
@@ -303,7 +349,70 @@ TEST_F(SideFiles, WriteAndSyncErrorsAreReportedAndDiscardTheImage) {
         }
         EXPECT_FALSE(prepared);
         expectRefusal(c.message);
-        EXPECT_EQ(std::filesystem::file_size("FW01.bin"), c.binSize);
-        EXPECT_EQ(std::filesystem::file_size("FW01.asc"), c.ascSize);
+        EXPECT_EQ(folderEntries(), (std::vector<std::string>{"FW01.asc", "FW01.bin", "FW01.hex"}));
+        EXPECT_EQ(std::filesystem::file_size("FW01.bin"), c.replaced ? 55u : 7u);
+        EXPECT_EQ(std::filesystem::file_size("FW01.asc"), c.replaced ? 219u : 7u);
     }
+}
+
+// A HEX file refused after a good update leaves that update's side files byte for byte, and
+// nothing beside them.
+TEST_F(SideFiles, RefusedHexFileKeepsThePreviousSideFiles) {
+    writeFile("FW01.hex", kOneByteHex);
+    ASSERT_TRUE(prepare());
+    const std::string bin = readFile("FW01.bin");
+    const std::string asc = readFile("FW01.asc");
+    const struct {
+        const char *name;
+        std::string hex;
+    } rows[] = {
+        {"cut short before its end-of-file record", hexLines({dataRecord(0, {1, 2, 3})})},
+        {"a record with a wrong checksum", hexLines({":0100000001FF", kEndRecord})},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        writeFile("FW01.hex", row.hex);
+        host.boxes.clear();
+        EXPECT_FALSE(prepare());
+        EXPECT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(readFile("FW01.bin"), bin);
+        EXPECT_EQ(readFile("FW01.asc"), asc);
+        EXPECT_EQ(folderEntries(), (std::vector<std::string>{"FW01.asc", "FW01.bin", "FW01.hex"}));
+    }
+}
+
+// A folder in which a side file cannot be created gives that file's open message, in the order
+// the files are opened: the .bin's when the HEX file's folder is read-only, the .asc's when only
+// the folder the .asc links into is. Nothing is changed or left behind.
+TEST_F(SideFiles, FolderThatCannotBeWrittenGivesTheOpenMessage) {
+    writeFile("FW01.hex", kOneByteHex);
+    ::chmod(".", 0555);
+    {
+        const WithoutPrivilege user;
+        EXPECT_FALSE(prepare());
+    }
+    expectRefusal("Can not open the .BIN file !");
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"FW01.hex"});
+
+    ::chmod(".", 0777);
+    std::filesystem::create_directory("ro");
+    writeFile("ro/FW01.asc", "old asc");
+    writeFile("FW01.bin", "old bin");
+    std::filesystem::create_symlink("ro/FW01.asc", "FW01.asc");
+    for (const char *name : {"FW01.bin", "ro/FW01.asc"}) {
+        ::chmod(name, 0666);
+    }
+    ::chmod("ro", 0555);
+    host.boxes.clear();
+    {
+        const WithoutPrivilege user;
+        EXPECT_FALSE(prepare());
+    }
+    ::chmod("ro", 0755);
+    expectRefusal("Can not open the .ASC file !");
+    EXPECT_EQ(readFile("FW01.bin"), "old bin");
+    EXPECT_EQ(readFile("FW01.asc"), "old asc");
+    EXPECT_EQ(folderEntries(),
+              (std::vector<std::string>{"FW01.asc", "FW01.bin", "FW01.hex", "ro"}));
+    EXPECT_EQ(folderEntries("ro"), std::vector<std::string>{"FW01.asc"});
 }

@@ -40,7 +40,16 @@ struct MappingCase {
     sg::PassThroughResult kernel;
     std::uint8_t status, haStat, targStat;
     Bytes sense;  // the record's 18 sense bytes; empty when the sense area is left alone
+    std::uint8_t flags = aspi::SRB_DIR_IN;  // SRB_DIR_OUT: the record sends a block instead
 };
+
+// A result with the sense of kUnitSense and a residual, as the kernel reports a block refused
+// before it was taken.
+sg::PassThroughResult sensedWithResidual(const Bytes &sense, int residual) {
+    sg::PassThroughResult result = sensed(sense);
+    result.residual = residual;
+    return result;
+}
 
 }  // namespace
 
@@ -51,6 +60,10 @@ TEST_F(SgResultMapping, KernelOutcomesReachTheRecord) {
         SCOPED_TRACE(c.name);
         kernel.result = c.kernel;
         auto record = inquiryRecord();
+        if (c.flags == aspi::SRB_DIR_OUT) {
+            record.SRB_Flags = aspi::SRB_DIR_OUT;
+            record.CDBByte[0] = 0x3B;  // WRITE BUFFER
+        }
         aspi::SRB_ExecSCSICmd before = record;
         EXPECT_EQ(manager.send(&record), c.status);
         EXPECT_EQ(record.SRB_Status, c.status);
@@ -70,6 +83,23 @@ TEST_F(SgResultMapping, KernelOutcomesReachTheRecord) {
     const MappingCase cases[] = {
         {"good", {}, aspi::SS_COMP, 0, 0, {}},
         {"short INQUIRY answer", {.residual = 62}, aspi::SS_COMP, 0, 0, {}},
+        {"block taken whole", {}, aspi::SS_COMP, 0, 0, {}, aspi::SRB_DIR_OUT},
+        {"block not taken, GOOD with a residual of its length",
+         {.residual = 98},
+         aspi::SS_ABORTED,
+         aspi::HASTAT_DO_DU,
+         0,
+         {},
+         aspi::SRB_DIR_OUT},
+        {"block taken but one byte",
+         {.residual = 1},
+         aspi::SS_ABORTED,
+         aspi::HASTAT_DO_DU,
+         0,
+         {},
+         aspi::SRB_DIR_OUT},
+        {"block refused with a residual", sensedWithResidual(kUnitSense, 98), aspi::SS_ERR, 0, 0x02,
+         kRecordSense, aspi::SRB_DIR_OUT},
         {"check condition", sensed(kUnitSense), aspi::SS_ERR, 0, 0x02, kRecordSense},
         {"driver sense, status GOOD", sensed(kUnitSense, 0), aspi::SS_ERR, 0, 0x02, kRecordSense},
         {"busy", {.scsiStatus = aspi::STATUS_BUSY}, aspi::SS_ERR, 0, 0x08, {}},

@@ -141,6 +141,7 @@ TEST(BusFile, FaultsNameTheirLine) {
         {"adapter 0 id 7\nunit 0 1\nfail 0 1 offset 0 sense 70 00\n", 3, "18 are needed"},
         {"adapter 0 id 7\nunit 0 1\nfail 0 1 offset 0x1000000\n", 3, "larger than"},
         {"adapter 0 id 7\nunit 0 1\nfail 0 1 offset 0 status 0\n", 3, "pending"},
+        {"adapter 0 id 7\nunit 0 1\nfail 0 1 offset 0 residual hastat 0x11\n", 3, "residual"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -262,13 +263,15 @@ TEST(SimUnit, RefusesOtherModesBuffersAndLengths) {
 }
 
 // Failures from the bus file: a failing block answers with its statuses and sense for its
-// attempts, taking no data, and is taken afterwards. The second failure takes every default.
+// attempts, taking no data, and is taken afterwards. The second failure takes every default; the
+// third is a block the unit ends GOOD without taking it, reported as the real manager reports it.
 TEST(SimUnit, FailingBlocksFailTheirAttemptsThenAreTaken) {
     const auto parsed = parseBusFile(
         "adapter 0 id 7\nunit 0 2\n"
         "fail 0 2 offset 0x10 attempts 2 status 4 hastat 0x11 targstat 0 "
         "sense 70 00 0x03 00 00 00 00 0a 00 00 00 00 0c 00 00 00 00 ff\n"
-        "fail 0 2 offset 32\n");
+        "fail 0 2 offset 32\n"
+        "fail 0 2 offset 48 attempts 2 residual\n");
     ASSERT_TRUE(parsed.bus) << parsed.error;
     sim::SimUnit unit(parsed.bus->units[0], parsed.bus->failures);
     Bytes data(16, 0x5A);
@@ -285,7 +288,12 @@ TEST(SimUnit, FailingBlocksFailTheirAttemptsThenAreTaken) {
     expectReply(send(16), {});
     expectReply(send(32), {0x04, 0x00, 0x02, {}});
     expectReply(send(32), {});
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        expectReply(send(48), {0x02, 0x12, 0x00, {}});
+    }
     EXPECT_EQ(unit.received().size(), 48u);
+    expectReply(send(48), {});
+    EXPECT_EQ(unit.received().size(), 64u);
 }
 
 // Each request is answered, its status stored in the record, and logged on one line.

@@ -32,7 +32,7 @@ constexpr int kTarget = 3;
 constexpr const char *kAccepted = "status=0x01 hastat=0x00 targstat=0x00";
 constexpr const char *kEdcRefused = "status=0x04 hastat=0x00 targstat=0x02";
 
-// A failure class: the words of its `fail` statement (statuses, then sense bytes), how the
+// A failure class: the words of its `fail` statement (statuses, then sense bytes if any), how the
 // simulator logs it, the record the dialog must be given and the two lines of it that tell the
 // class apart.
 struct FailureClass {
@@ -75,6 +75,11 @@ const std::array kClasses = {
     FailureClass{"UnlistedStatus", "status 0x82 targstat 0", kStraySense,
                  "status=0x82 hastat=0x00 targstat=0x00", record(0, 0, 0, 0x82, 0x00),
                  "ASPI State:82    ", "Host adapter and target state:0    "},
+    // The unit ends the block GOOD without taking it; the manager reports the residual as a data
+    // over-run/under-run of a transfer that broke off.
+    FailureClass{"BlockNotTaken", "residual", "", "status=0x02 hastat=0x12 targstat=0x00",
+                 record(0, 0, 0, 0x02, 0x12), "ASPI State:2    SCSI command has been aborted.",
+                 "Host adapter and target state:12    Data over-run/under-run."},
 };
 
 // What the unit reports when the image check of the last block fails.
@@ -167,8 +172,9 @@ TEST_P(FaultMatrix, SendsHoldsAndReportsExactly) {
     const unsigned failing = failingIndex();
     bind(std::string(kFailingBus) + "fail 0 3 offset " +
          std::to_string(failing * update::kBlockSize) + " attempts " +
-         std::to_string(failedAttempts(handling())) + " " + cls.statusWords + " sense " +
-         cls.senseWords + "\n");
+         std::to_string(failedAttempts(handling())) + " " + cls.statusWords +
+         (*cls.senseWords != '\0' ? std::string(" sense ") + cls.senseWords : std::string()) +
+         "\n");
     pickFile("lix20.hex", kDataLength);
     windows.dialog.answers = answersFor(handling());
     if (edcRefused()) {

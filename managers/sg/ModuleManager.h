@@ -1,0 +1,14 @@
+// The one manager that the module's two entry points serve. The module defines it over the
+// kernel's pass-through (SgExports.cpp); a test module defines it over a seam of its own and
+// shares the entry points unchanged.
+#pragma once
+
+#include "managers/sg/SgManager.h"
+
+namespace sg {
+
+// The manager behind GetASPI32SupportInfo and SendASPI32Command. Called with the entry points'
+// lock held; the manager is never unloaded.
+SgManager &moduleManager();
+
+}  // namespace sg

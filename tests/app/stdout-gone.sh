@@ -1,0 +1,33 @@
+#!/bin/sh
+# The program with a standard output whose reader has gone, as `cdrw-fwupdate | true` leaves it:
+# the EDC trace's dots must not end it. The rehearsal driver, loaded with LD_PRELOAD, presses
+# Update and picks the example firmware, then ends the process with status 0 once the wait notice
+# shows, when every block has been sent.
+# usage: stdout-gone.sh PROGRAM DRIVER SIMULATOR-FOLDER EXAMPLE-HEX
+set -eu
+program=$1 driver=$2 simulator=$3 example=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$example" "$work/"
+mkdir "$work/tmp"
+cd "$work"
+
+# The update lock is machine-wide, and other copies of the program (other tests) may hold it:
+# where a mount namespace of its own can be had, the program gets an empty /run/lock.
+set --
+if unshare -rm sh -c 'mount -t tmpfs tmpfs /run/lock' 2>/dev/null; then
+  set -- unshare -rm sh -c 'mount -t tmpfs tmpfs /run/lock && exec "$@"' sh
+fi
+
+# `true` ends at once, so the program's standard output is a pipe that nobody reads.
+( status=0
+  "$@" timeout 120 env TMPDIR="$work/tmp" QT_QPA_PLATFORM=offscreen LD_PRELOAD="$driver" \
+    LD_LIBRARY_PATH="$simulator" CDRW_SIM_BUS= CDRW_SIM_LOG="$work/requests.log" \
+    CDRW_SIM_IMAGES= "$program" 2>"$work/err" || status=$?
+  echo "$status" >"$work/status" ) | true
+
+status=$(cat "$work/status")
+cat "$work/err" >&2
+blocks=$(grep -c ' cdb=3b .*status=0x01' "$work/requests.log" || true)
+echo "status $status, WRITE BUFFER blocks taken: $blocks"
+[ "$status" = 0 ] && [ "$blocks" = 3 ]
