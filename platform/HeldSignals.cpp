@@ -52,7 +52,14 @@ HeldSignals::HeldSignals() {
     keep.sa_flags = SA_RESTART;
     sigfillset(&keep.sa_mask);
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
-        sigaction(kSignals[i], &keep, &m_previousActions[i]);
+        sigaction(kSignals[i], nullptr, &m_previousActions[i]);
+        // Whoever started the program made this signal harmless (nohup, a session launcher):
+        // it stays ignored and is never acted on.
+        const bool ignored = (m_previousActions[i].sa_flags & SA_SIGINFO) == 0 &&
+                             m_previousActions[i].sa_handler == SIG_IGN;
+        if (!ignored) {
+            sigaction(kSignals[i], &keep, nullptr);
+        }
     }
     if (::pipe2(m_stopWatcher, O_CLOEXEC) == 0) {
         m_watcher = std::thread(watch, m_stopWatcher[0]);

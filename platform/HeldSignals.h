@@ -1,6 +1,7 @@
 // Holds back the termination signals (SIGTERM, SIGHUP, SIGINT, SIGQUIT) for as long as the object
 // lives: none of them ends the program meanwhile; the first one that arrives is kept, to be acted
-// on when the object lets go. Only one object may hold them at a time.
+// on when the object lets go. A signal that was ignored when the object was made stays ignored
+// and is never kept. Only one object may hold them at a time.
 //
 // The calling thread blocks the four signals too, so that a signal never interrupts a drive
 // command it is waiting on (threads it starts meanwhile inherit the block). A watcher thread

@@ -8,7 +8,10 @@
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QString>
+#include <chrono>
 #include <cstdio>
+
+#include "platform/BusCheck.h"
 
 namespace platform {
 
@@ -35,25 +38,41 @@ void sayWithout(const QString &reason) {
 }  // namespace
 
 LogindInhibitor::LogindInhibitor(const std::string &busAddress, const std::string &why) {
+    // The whole request (connect, ask, fall back) ends by this time, answered or not.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kLimitMilliseconds);
+    // Qt D-Bus connects without a time-out, in the thread that serves all of the process's
+    // connections: it may only meet a bus that has just answered.
+    const BusCheck check = checkBus(busAddress.empty() ? systemBusAddress() : busAddress, deadline);
+    if (!check.answered()) {
+        sayWithout(QString::fromStdString(check.problem));
+        return;
+    }
     // The bus is reached only here, for the one request, and let go at once: the inhibitor lives
     // on in the descriptor, not in the connection.
     QDBusConnection bus =
-        busAddress.empty()
-            ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, kConnectionName)
-            : QDBusConnection::connectToBus(QString::fromStdString(busAddress), kConnectionName);
+        QDBusConnection::connectToBus(QString::fromStdString(check.entry), kConnectionName);
     if (!bus.isConnected()) {
         sayWithout(QStringLiteral("no system bus: ") + bus.lastError().message());
         QDBusConnection::disconnectFromBus(kConnectionName);
         return;
     }
     QDBusMessage reply;
+    QString failure;
     for (const char *locks : {kAllLocks, kBasicLocks}) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            failure = QStringLiteral("no answer within %1 ms").arg(kLimitMilliseconds);
+            break;
+        }
         QDBusMessage call = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
             QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
         call << QString::fromLatin1(locks) << QString::fromLatin1(kWho) << QString::fromLatin1(why)
              << QStringLiteral("block");
-        reply = bus.call(call, QDBus::Block, kTimeoutMilliseconds);
+        reply = bus.call(call, QDBus::Block, static_cast<int>(left));
         if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1) {
             const auto fd = reply.arguments().at(0).value<QDBusUnixFileDescriptor>();
             if (fd.isValid()) {
@@ -64,15 +83,16 @@ LogindInhibitor::LogindInhibitor(const std::string &busAddress, const std::strin
             m_locks = locks;
             break;
         }
+        failure = reply.errorName().isEmpty()
+                      ? QStringLiteral("no descriptor in logind's answer")
+                      : reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
         if (isFinal(reply)) {
             break;
         }
     }
     QDBusConnection::disconnectFromBus(kConnectionName);
     if (m_fd < 0) {
-        sayWithout(reply.errorName().isEmpty()
-                       ? QStringLiteral("no descriptor in logind's answer")
-                       : reply.errorName() + QStringLiteral(": ") + reply.errorMessage());
+        sayWithout(failure);
     } else if (m_locks != kAllLocks) {
         std::fprintf(stderr,
                      "cdrw-fwupdate: logind refused the key and lid locks; only shutdown, sleep "

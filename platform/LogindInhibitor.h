@@ -1,8 +1,9 @@
 // A logind block inhibitor for shutdown, sleep, idle and the power, suspend, hibernate and lid
 // keys, held for as long as the object lives (logind keeps it while the descriptor it returned is
 // open). Where the key locks are refused, shutdown, sleep and idle alone; where there is no bus or
-// no logind, none, said in one line on standard error. It never fails and never holds the caller
-// up for more than a short D-Bus time-out per request.
+// no logind, none, said in one line on standard error. It never fails, and the whole request
+// (connect, ask, fall back) holds the caller up for kLimitMilliseconds at most: a bus that does
+// not answer in that time counts as no bus.
 #pragma once
 
 #include <string>
@@ -11,8 +12,8 @@ namespace platform {
 
 class LogindInhibitor {
   public:
-    // `busAddress`: the bus logind is on; empty: the system bus. `why` is shown to the user by
-    // the desktop ("Updating the firmware of ...").
+    // `busAddress`: the bus logind is on; empty: the system bus ($DBUS_SYSTEM_BUS_ADDRESS or its
+    // usual socket). `why` is shown to the user by the desktop ("Updating the firmware of ...").
     LogindInhibitor(const std::string &busAddress, const std::string &why);
     ~LogindInhibitor();
     LogindInhibitor(const LogindInhibitor &) = delete;
@@ -26,7 +27,7 @@ class LogindInhibitor {
         "handle-lid-switch";
     static constexpr const char *kBasicLocks = "shutdown:sleep:idle";
     static constexpr const char *kWho = "CD-R/RW Firmware Update";
-    static constexpr int kTimeoutMilliseconds = 1000;
+    static constexpr int kLimitMilliseconds = 2000;
 
   private:
     int m_fd = -1;

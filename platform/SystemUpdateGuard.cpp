@@ -16,17 +16,19 @@ class SystemUpdateGuard : public UpdateGuard {
     SystemUpdateGuard(std::unique_ptr<UpdateLock> lock, const UpdateGuardSettings &settings,
                       const std::string &why)
         : m_lock(std::move(lock)), m_onHeldSignal(settings.onHeldSignal) {
+        // The inhibitor first: its request may take a while on a slow bus, and meanwhile a
+        // termination signal must still end the program, as nothing has been sent yet.
+        m_inhibitor.emplace(settings.busAddress, why);
         m_signals.emplace();
         m_closeRefusal.emplace();
-        m_inhibitor.emplace(settings.busAddress, why);
     }
 
     ~SystemUpdateGuard() override {
         // In reverse order of taking; a held signal is acted on once all is let go.
-        m_inhibitor.reset();
         m_closeRefusal.reset();
         const int signal = m_signals->release();
         m_signals.reset();
+        m_inhibitor.reset();
         m_lock.reset();
         if (signal != 0 && m_onHeldSignal) {
             m_onHeldSignal(signal);

@@ -1,5 +1,5 @@
-// The program's update guard: the machine-wide update lock, the held termination signals, the
-// refusal of close requests and the logind inhibitor, taken in that order and let go together.
+// The program's update guard: the machine-wide update lock, the logind inhibitor, the held
+// termination signals and the refusal of close requests, taken in that order and let go together.
 #pragma once
 
 #include <memory>

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,15 +18,16 @@ namespace {
 
 // Opens the lock file read-only (enough for flock), creating it when it is missing. An existing
 // file is opened without O_CREAT: in a sticky world-writable folder such as /run/lock, the kernel
-// refuses O_CREAT on another user's file.
+// refuses O_CREAT on another user's file. Never blocks and never follows a link: anyone may put a
+// named pipe or a link there, whose open would wait for a writer or reach another file.
 int openLockFile(const std::string &path) {
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        const int fd = ::open(path.c_str(), kFlags);
         if (fd >= 0 || errno != ENOENT) {
             return fd;
         }
-        const int created =
-            ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        const int created = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
         if (created >= 0 || errno != EEXIST) {
             return created;
         }
@@ -50,6 +52,17 @@ UpdateLock::UpdateLock(const std::string &path) {
         std::fprintf(stderr,
                      "cdrw-fwupdate: cannot open the update lock %s (%s); going on without\n",
                      path.c_str(), std::strerror(errno));
+        return;
+    }
+    struct stat status {};
+    if (::fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        // A pipe, a folder or a device put there holds nothing and must not be locked.
+        std::fprintf(stderr,
+                     "cdrw-fwupdate: the update lock %s is not a regular file; going on "
+                     "without\n",
+                     path.c_str());
+        ::close(m_fd);
+        m_fd = -1;
         return;
     }
     if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {

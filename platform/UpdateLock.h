@@ -9,8 +9,9 @@ namespace platform {
 
 class UpdateLock {
   public:
-    // Tries once and never waits. A lock file that cannot be opened or locked for another reason
-    // than another holder is reported in one line on standard error; the update goes on without.
+    // Tries once and never waits. A lock file that cannot be opened, is not a regular file, or
+    // cannot be locked for another reason than another holder is reported in one line on
+    // standard error; the update goes on without.
     explicit UpdateLock(const std::string &path);
     ~UpdateLock();
     UpdateLock(const UpdateLock &) = delete;

@@ -3,13 +3,17 @@
 // the first unit with the firmware file named, and prints what happens, one line each:
 //
 //   UNITS <count>              the unit list after start-up
+//   GUARD                      the update is about to take its guard
 //   BOX <text>                 a message box, answered No (or OK)
 //   SLEEP <milliseconds>       the update's wait, slept for WAIT-MS instead
 //   OUTCOME <number>           update::UpdateOutcome, when the update returns
+//   ASKED <bus id>             with --ask: Qt D-Bus reached that bus after the update
 //   IDLE                       with --stay: the update is over and the message loop runs
 //
-// usage: cdrw-update-driver LOCK-FILE BUS-ADDRESS WAIT-MS FILE [--stay]
+// usage: cdrw-update-driver LOCK-FILE BUS-ADDRESS WAIT-MS FILE [--ask ADDRESS] [--stay]
 // The update guard is the program's own, with the lock file and bus given.
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QThread>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +36,10 @@ class DriverHost : public platform::QtHost {
         return request.buttons == platform::Buttons::YesNo ? platform::Answer::No
                                                            : platform::Answer::Ok;
     }
+    std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(const std::string &why) override {
+        std::printf("GUARD\n");
+        return QtHost::takeUpdateGuard(why);
+    }
     void sleepMilliseconds(unsigned milliseconds) override {
         std::printf("SLEEP %u\n", milliseconds);
         QThread::msleep(m_waitMilliseconds);
@@ -41,13 +49,26 @@ class DriverHost : public platform::QtHost {
     unsigned m_waitMilliseconds;
 };
 
+// Whatever the update's guard met on its bus, Qt D-Bus (which the accessibility bridge shares)
+// must still reach another bus.
+void askBus(const QString &address) {
+    QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("asked"));
+    const QDBusMessage reply = bus.call(
+        QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")),
+        QDBus::Block, 5000);
+    std::printf("ASKED %s\n", reply.arguments().value(0).toString().toUtf8().constData());
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc < 5) {
         std::fprintf(stderr,
-                     "usage: cdrw-update-driver LOCK-FILE BUS-ADDRESS WAIT-MS FILE [--stay]\n");
+                     "usage: cdrw-update-driver LOCK-FILE BUS-ADDRESS WAIT-MS FILE "
+                     "[--ask ADDRESS] [--stay]\n");
         return 2;
     }
     TApplication application(argc, argv);
@@ -68,7 +89,12 @@ int main(int argc, char **argv) {
     const update::UpdateOutcome outcome =
         update::UpdateClick(program.MainForm.state, program.MainForm);
     std::printf("OUTCOME %d\n", static_cast<int>(outcome));
-    if (argc > 5 && std::string(argv[5]) == "--stay") {
+    int next = 5;
+    if (argc > next + 1 && std::string(argv[next]) == "--ask") {
+        askBus(QString::fromLocal8Bit(argv[next + 1]));
+        next += 2;
+    }
+    if (argc > next && std::string(argv[next]) == "--stay") {
         std::printf("IDLE\n");
         return TApplication::exec();
     }

@@ -3,9 +3,14 @@
 // machine-wide update lock.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <filesystem>
 #include <functional>
@@ -125,13 +130,24 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
     }
 }
 
+// How a copy of the program is started.
+struct CopyOptions {
+    // How long the update's wait lasts in this copy.
+    int waitMilliseconds = 300;
+    // The bus its guard asks logind on; empty: a socket path where there is nothing.
+    std::string busAddress;
+    // After the firmware file name on the driver's command line.
+    QStringList extra;
+    // Started with SIGHUP ignored, as nohup starts a program.
+    bool hangupIgnored = false;
+};
+
 // One copy of the program's code in a process of its own, on its own simulated bus, log and
 // images, sharing the bench's lock file and firmware file.
 class Copy {
   public:
-    // `waitMilliseconds`: how long the update's wait lasts in this copy.
     Copy(const std::filesystem::path &bench, const std::string &name, const char *busText,
-         int waitMilliseconds = 300, const QStringList &extra = {})
+         const CopyOptions &options = {})
         : m_dir(bench / name) {
         std::filesystem::create_directories(m_dir / "images");
         std::ofstream(m_dir / "bus.txt") << busText;
@@ -141,11 +157,16 @@ class Copy {
         environment.insert(QStringLiteral("CDRW_SIM_IMAGES"), path("images"));
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(QString::fromStdString(bench.string()));
-        process.start(QStringLiteral(CDRW_UPDATE_DRIVER),
-                      QStringList{QString::fromStdString((bench / "update.lock").string()),
-                                  QStringLiteral("unix:path=") + path("no-bus"),
-                                  QString::number(waitMilliseconds), QStringLiteral("lix1.hex")} +
-                          extra);
+        if (options.hangupIgnored) {
+            process.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
+        }
+        process.start(
+            QStringLiteral(CDRW_UPDATE_DRIVER),
+            QStringList{QString::fromStdString((bench / "update.lock").string()),
+                        options.busAddress.empty() ? QStringLiteral("unix:path=") + path("no-bus")
+                                                   : QString::fromStdString(options.busAddress),
+                        QString::number(options.waitMilliseconds), QStringLiteral("lix1.hex")} +
+                options.extra);
     }
     ~Copy() {
         process.kill();
@@ -160,6 +181,15 @@ class Copy {
             count += line.find("cdb=3b") != std::string::npos;
         }
         return count;
+    }
+    // It printed `word` within `milliseconds`; the output stays to be read.
+    bool hasPrinted(const char *word, int milliseconds = 30000) {
+        return waitUntil(
+            [&] {
+                process.waitForReadyRead(50);
+                return process.peek(1 << 16).contains(word);
+            },
+            milliseconds);
     }
     // Everything it printed, once it has ended.
     QString finish(int milliseconds = 60000) {
@@ -180,29 +210,45 @@ QString outcomeLine(UpdateOutcome outcome) {
 }
 
 TEST_F(UpdateGuard, TerminationSignalBetweenBlocksIsActedOnWhenTheWaitIsOver) {
+    const struct {
+        const char *name;
+        bool hangupIgnored;
+        std::vector<int> sent;
+        int exitCode;  // 0: not acted on; the update goes on to its final question
+    } rows[] = {
+        {"the first of two counts", false, {SIGTERM, SIGINT}, 128 + SIGTERM},
+        {"ignored when the program started", true, {SIGHUP}, 0},
+    };
     pickFile("lix1.hex", kDataLength);
-    Copy copy(bench.dir(), "copy", kSlowBus);
-    ASSERT_TRUE(waitUntil([&] { return copy.blocksSent() >= 1; })) << copy.finish(0).toStdString();
-    ASSERT_LT(copy.blocksSent(), 3u) << "the signal comes between two blocks";
-    ::kill(static_cast<pid_t>(copy.process.processId()), SIGTERM);
-    QThread::msleep(50);
-    ::kill(static_cast<pid_t>(copy.process.processId()), SIGINT);
-    const QString printed = copy.finish();
-    EXPECT_EQ(copy.process.exitStatus(), QProcess::NormalExit) << "not ended by the signal";
-    EXPECT_EQ(copy.process.exitCode(), 128 + SIGTERM) << "the first signal counts";
-    EXPECT_EQ(copy.blocksSent(), 3u);
-    EXPECT_TRUE(printed.contains(QStringLiteral("SLEEP 70000"))) << printed.toStdString();
-    EXPECT_FALSE(printed.contains(QStringLiteral("BOX"))) << "no final question";
-    EXPECT_FALSE(printed.contains(QStringLiteral("OUTCOME")));
+    int index = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        CopyOptions options;
+        options.hangupIgnored = row.hangupIgnored;
+        Copy copy(bench.dir(), "copy" + std::to_string(index++), kSlowBus, options);
+        ASSERT_TRUE(waitUntil([&] { return copy.blocksSent() >= 1; }))
+            << copy.finish(0).toStdString();
+        ASSERT_LT(copy.blocksSent(), 3u) << "the signal comes between two blocks";
+        for (const int signal : row.sent) {
+            ::kill(static_cast<pid_t>(copy.process.processId()), signal);
+            QThread::msleep(50);
+        }
+        const QString printed = copy.finish();
+        EXPECT_EQ(copy.process.exitStatus(), QProcess::NormalExit) << "not ended by the signal";
+        EXPECT_EQ(copy.process.exitCode(), row.exitCode);
+        EXPECT_EQ(copy.blocksSent(), 3u);
+        EXPECT_TRUE(printed.contains(QStringLiteral("SLEEP 70000"))) << printed.toStdString();
+        EXPECT_EQ(printed.contains(QStringLiteral("BOX")), row.exitCode == 0) << "final question";
+        EXPECT_EQ(printed.contains(outcomeLine(UpdateOutcome::Declined)), row.exitCode == 0);
+    }
 }
 
 TEST_F(UpdateGuard, TerminationSignalOutsideAnUpdateEndsTheProgramAtOnce) {
     pickFile("lix1.hex", 100);
-    Copy copy(bench.dir(), "copy", kBus, 300, {QStringLiteral("--stay")});
-    ASSERT_TRUE(waitUntil([&] {
-        copy.process.waitForReadyRead(50);
-        return copy.process.peek(4096).contains("IDLE");
-    }));
+    CopyOptions options;
+    options.extra = {QStringLiteral("--stay")};
+    Copy copy(bench.dir(), "copy", kBus, options);
+    ASSERT_TRUE(copy.hasPrinted("IDLE"));
     ::kill(static_cast<pid_t>(copy.process.processId()), SIGTERM);
     EXPECT_TRUE(copy.process.waitForFinished(2000));
     EXPECT_EQ(copy.process.exitStatus(), QProcess::CrashExit) << "ended by the signal";
@@ -211,7 +257,9 @@ TEST_F(UpdateGuard, TerminationSignalOutsideAnUpdateEndsTheProgramAtOnce) {
 TEST_F(UpdateGuard, SecondCopyIsRefusedWhileTheFirstUpdatesThenUpdates) {
     pickFile("lix1.hex", kDataLength);
     // The first copy holds the machine for its blocks and a wait long enough for the second.
-    Copy first(bench.dir(), "first", kSlowBus, 8000);
+    CopyOptions slowWait;
+    slowWait.waitMilliseconds = 8000;
+    Copy first(bench.dir(), "first", kSlowBus, slowWait);
     ASSERT_TRUE(waitUntil([&] { return first.blocksSent() >= 1; }))
         << first.finish(0).toStdString();
     {
@@ -228,4 +276,73 @@ TEST_F(UpdateGuard, SecondCopyIsRefusedWhileTheFirstUpdatesThenUpdates) {
     Copy again(bench.dir(), "again", kBus);
     EXPECT_TRUE(again.finish().contains(outcomeLine(UpdateOutcome::Declined)));
     EXPECT_EQ(again.blocksSent(), 3u);
+}
+
+// A socket that takes connections and never answers them, as a hung bus daemon's does.
+class SilentBus {
+  public:
+    explicit SilentBus(const std::filesystem::path &path) : m_path(path.string()) {
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        m_path.copy(address.sun_path, sizeof address.sun_path - 1);
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+            ::listen(m_fd, 16) != 0) {
+            ADD_FAILURE() << "no silent bus at " << m_path;
+        }
+    }
+    ~SilentBus() { ::close(m_fd); }
+    SilentBus(const SilentBus &) = delete;
+    SilentBus &operator=(const SilentBus &) = delete;
+
+    std::string address() const { return "unix:path=" + m_path; }
+
+  private:
+    std::string m_path;
+    int m_fd = -1;
+};
+
+TEST_F(UpdateGuard, NothingTheGuardMeetsHoldsTheUpdateUp) {
+    const struct {
+        const char *name;
+        bool silentBus;   // the guard's bus takes the connection and never answers
+        bool pipeAtLock;  // another user made a named pipe at the lock path
+        const char *said;
+    } rows[] = {
+        {"a bus that never answers", true, false, "cdrw-fwupdate: no logind inhibitor"},
+        {"a named pipe at the lock path", false, true, "is not a regular file; going on without"},
+    };
+    // A slow guard still lets the first block go within three seconds; a hung one never does.
+    constexpr int kHeldUpMilliseconds = 3000;
+    constexpr int kHungMilliseconds = 10000;
+    pickFile("lix1.hex", kDataLength);
+    SilentBus silent(bench.dir() / "silent-bus");
+    // Qt D-Bus must still reach another bus after the guard's attempt, in the same process.
+    testing_support::TestBus other;
+    ASSERT_FALSE(other.address().empty()) << "no test bus";
+    int index = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove(bench.dir() / "update.lock");
+        if (row.pipeAtLock) {
+            ASSERT_EQ(::mkfifo((bench.dir() / "update.lock").c_str(), 0666), 0);
+        }
+        CopyOptions options;
+        options.busAddress = row.silentBus ? silent.address() : std::string();
+        options.extra = {QStringLiteral("--ask"), QString::fromStdString(other.address())};
+        Copy copy(bench.dir(), "copy" + std::to_string(index++), kBus, options);
+        ASSERT_TRUE(copy.hasPrinted("GUARD")) << copy.finish(0).toStdString();
+        QElapsedTimer timer;
+        timer.start();
+        ASSERT_TRUE(waitUntil([&] { return copy.blocksSent() >= 1; }, kHungMilliseconds))
+            << "the guard hung";
+        EXPECT_LT(timer.elapsed(), kHeldUpMilliseconds);
+        const QString printed = copy.finish(kHungMilliseconds);
+        EXPECT_TRUE(printed.contains(outcomeLine(UpdateOutcome::Declined)))
+            << printed.toStdString();
+        EXPECT_EQ(copy.blocksSent(), 3u);
+        EXPECT_TRUE(printed.contains(QRegularExpression(QStringLiteral("ASKED [0-9a-f]{32}"))))
+            << "Qt D-Bus still answers";
+        EXPECT_TRUE(copy.process.readAllStandardError().contains(row.said));
+    }
 }
