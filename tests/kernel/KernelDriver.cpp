@@ -153,8 +153,9 @@ class PrintingHost : public platform::Host {
         std::fflush(stdout);
         std::_Exit(status);
     }
-    std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(const std::string &) override {
-        return std::make_unique<platform::UpdateGuard>();
+    std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(
+        const std::string &, std::unique_ptr<platform::UnitHold> unitHold) override {
+        return std::make_unique<platform::UpdateGuard>(std::move(unitHold));
     }
 };
 
@@ -267,6 +268,8 @@ const char *outcomeName(update::UpdateOutcome outcome) {
             return "not-eligible";
         case update::UpdateOutcome::AnotherUpdateRunning:
             return "another-update-running";
+        case update::UpdateOutcome::UnitInUse:
+            return "unit-in-use";
         case update::UpdateOutcome::Stopped:
             return "stopped";
         case update::UpdateOutcome::Declined:
