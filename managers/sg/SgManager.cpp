@@ -85,18 +85,10 @@ std::uint8_t SgManager::hostAdapterInquiry(aspi::SRB_HAInquiry &record) {
 }
 
 std::uint8_t SgManager::deviceType(aspi::SRB_GDEVBlock &record) {
-    // A scan asks for the type first: a unit that another process holds for its update hears no
-    // scan command from here, and is not listed.
-    std::uint8_t status = aspi::SS_COMP;
-    const ScsiDevice *unit = unitAt(record.SRB_HaId, record.SRB_Target, record.SRB_Lun, status);
-    if (unit != nullptr && m_held.count(unit->name) == 0 &&
-        heldElsewhere(m_passThrough, m_config.devRoot, *unit)) {
-        reportLine("wnaspi32.DLL: " + (m_config.devRoot / unit->name).string() + " (unit " +
-                   addressText(*unit) + ") is being updated by another program; left out");
-        return aspi::SS_NO_DEVICE;
-    }
+    const ScsiDevice *unit = nullptr;
     int handle = -1;
-    status = reachUnit(record.SRB_HaId, record.SRB_Target, record.SRB_Lun, unit, handle);
+    const std::uint8_t status =
+        reachUnit(record.SRB_HaId, record.SRB_Target, record.SRB_Lun, unit, handle);
     if (status == aspi::SS_COMP) {
         record.SRB_DeviceType = static_cast<std::uint8_t>(unit->type);
     }
@@ -165,6 +157,14 @@ std::uint8_t SgManager::reachUnit(std::uint8_t adapter, std::uint8_t target, std
                                   const ScsiDevice *&unit, int &handle) {
     std::uint8_t status = aspi::SS_COMP;
     unit = unitAt(adapter, target, lun, status);
+    // A unit that another process holds for its update hears nothing from here, not even a
+    // scan's INQUIRY, and is not listed.
+    if (unit != nullptr && m_held.count(unit->name) == 0 &&
+        heldElsewhere(m_passThrough, m_config.devRoot, *unit)) {
+        reportLine("wnaspi32.DLL: " + (m_config.devRoot / unit->name).string() + " (unit " +
+                   addressText(*unit) + ") is being updated by another program; left out");
+        return aspi::SS_NO_DEVICE;
+    }
     handle = unit != nullptr ? openUnit(*unit) : -1;
     return unit == nullptr ? status : handle >= 0 ? aspi::SS_COMP : aspi::SS_NO_DEVICE;
 }

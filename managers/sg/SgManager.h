@@ -63,8 +63,8 @@ class SgManager {
     std::uint8_t executeCommand(aspi::SRB_ExecSCSICmd &record);
 
     // Finds and opens the unit at (adapter, target, LUN). Returns 0x01 with the unit and its
-    // handle set, 0x81 when there is no such adapter, 0x82 when no unit is there or it cannot
-    // be opened.
+    // handle set, 0x81 when there is no such adapter, 0x82 when no unit is there, it cannot be
+    // opened, or another process holds it for an update (said on standard error).
     std::uint8_t reachUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
                            const ScsiDevice *&unit, int &handle);
 

@@ -150,19 +150,21 @@ TEST_F(SgHold, AnotherHolderMakesTheUnitBusy) {
     }
 }
 
-// A scan asks for the device type first: the unit another process holds gets no command, is
+// A scan's requests (INQUIRY, device type): the unit another process holds gets no command, is
 // named on standard error, and answers as absent; the holder itself still reaches its unit.
 TEST_F(SgHold, UnitHeldByAnotherProcessIsNotScanned) {
     {
         OtherHolder other(dev() / "sg0");
         ASSERT_TRUE(other.lock());
+        auto inquiry = sg_testing::inquiryRecord(0, 0);
+        EXPECT_EQ(manager.send(&inquiry), aspi::SS_NO_DEVICE);
         auto held = aspi::deviceTypeRecord(0, 0, 0);
         EXPECT_EQ(manager.send(&held), aspi::SS_NO_DEVICE);
         auto free = aspi::deviceTypeRecord(1, 0, 0);
         EXPECT_EQ(manager.send(&free), aspi::SS_COMP);
         EXPECT_EQ(kernel.opened, std::vector<std::string>{node("sg1")}) << "sg0 not opened";
         EXPECT_EQ(kernel.runs, 0);
-        ASSERT_EQ(reports.size(), 1u);
+        ASSERT_EQ(reports.size(), 2u);
         EXPECT_NE(
             reports[0].find(node("sg0") + " (unit 0:0:0:0) is being updated by another program"),
             std::string::npos)
@@ -174,5 +176,5 @@ TEST_F(SgHold, UnitHeldByAnotherProcessIsNotScanned) {
     ASSERT_EQ(manager.holdUnit(0, 0, 0), aspi::SS_COMP);
     auto own = aspi::deviceTypeRecord(0, 0, 0);
     EXPECT_EQ(manager.send(&own), aspi::SS_COMP) << "its own hold does not hide it";
-    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports.size(), 2u);
 }

@@ -126,6 +126,23 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
     }
 }
 
+// With a manager that holds the unit, the unit's hold keeps other updates of it out: the
+// machine-wide lock file is neither made nor taken, so no other user can block updates with it.
+TEST_F(UpdateGuard, WithTheUnitHeldTheMachineLockFileIsNotUsed) {
+    bind();
+    pickFile("lix1.hex", kDataLength);
+    const std::string address = "unix:path=" + (bench.dir() / "no-bus").string();
+    host.makeGuard = [this, address](const std::string &why,
+                                     std::unique_ptr<platform::UnitHold> unitHold) {
+        EXPECT_NE(unitHold, nullptr);
+        return platform::takeSystemUpdateGuard(settings(address), why, std::move(unitHold));
+    };
+    host.answers = {platform::Answer::No};
+    EXPECT_EQ(run(), UpdateOutcome::Declined);
+    EXPECT_EQ(sentBlocks(bench).size(), 3u);
+    EXPECT_FALSE(std::filesystem::exists(bench.dir() / "update.lock"));
+}
+
 // One copy of the program's code in a process of its own, on its own simulated bus, log and
 // images, sharing the bench's lock file and firmware file.
 class Copy {
