@@ -69,17 +69,17 @@ SimUnit *SimBus::findUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_
 
 SimUnit *SimBus::unitAt(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
                         std::uint8_t &status) {
-    SimUnit *unit = adapter < m_adapters.size() ? findUnit(adapter, target, lun) : nullptr;
+    SimUnit *found = adapter < m_adapters.size() ? findUnit(adapter, target, lun) : nullptr;
     status = adapter >= m_adapters.size() ? aspi::SS_INVALID_HA
-             : unit == nullptr            ? aspi::SS_NO_DEVICE
+             : found == nullptr           ? aspi::SS_NO_DEVICE
                                           : aspi::SS_COMP;
-    return unit;
+    return found;
 }
 
 std::uint32_t SimBus::holdUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
     std::uint8_t status = aspi::SS_COMP;
-    const SimUnit *unit = unitAt(adapter, target, lun, status);
-    if (unit != nullptr && unit->description().heldElsewhere) {
+    const SimUnit *found = unitAt(adapter, target, lun, status);
+    if (found != nullptr && found->description().heldElsewhere) {
         status = aspi::SS_ASPI_IS_BUSY;
     }
     log("HOLD" + address(adapter, target, lun) + " -> status=" + hex2(status));
@@ -137,8 +137,8 @@ void SimBus::answerAdapterInquiry(aspi::SRB_HAInquiry &srb) {
 
 void SimBus::answerDeviceType(aspi::SRB_GDEVBlock &srb) {
     std::uint8_t status = aspi::SS_COMP;
-    if (const SimUnit *unit = unitAt(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun, status)) {
-        srb.SRB_DeviceType = unit->description().deviceType;
+    if (const SimUnit *found = unitAt(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun, status)) {
+        srb.SRB_DeviceType = found->description().deviceType;
     } else if (status == aspi::SS_NO_DEVICE) {
         srb.SRB_DeviceType = 0;
     }
