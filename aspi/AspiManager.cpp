@@ -27,7 +27,7 @@ std::uint8_t waitForCompletion(std::uint8_t &status) {
 
 }  // namespace
 
-void AspiManager::LoadAspiManager() {
+void AspiManager::LoadAspiManager(bool useUnitHold) {
     // The library stays loaded until the process ends; the handle is never closed.
     m_handle = dlopen(kManagerLibraryName, RTLD_NOW);
     if (m_handle == nullptr) {
@@ -46,6 +46,26 @@ void AspiManager::LoadAspiManager() {
     if (m_send == nullptr) {
         fail(kNoSendCommandText, std::nullopt, platform::Icon::Error);
     }
+    if (!useUnitHold) {
+        return;
+    }
+    // Both or neither: a hold that could not be let go would stay until the process ends.
+    const auto hold = reinterpret_cast<UnitHoldFn>(dlsym(m_handle, "HoldUnitForUpdate"));
+    const auto release = reinterpret_cast<UnitHoldFn>(dlsym(m_handle, "ReleaseUnitForUpdate"));
+    if (hold != nullptr && release != nullptr) {
+        m_holdUnit = hold;
+        m_releaseUnit = release;
+    }
+}
+
+std::uint32_t AspiManager::HoldUnitForUpdate(std::uint8_t adapter, std::uint8_t target,
+                                             std::uint8_t lun) const {
+    return m_holdUnit(adapter, target, lun);
+}
+
+std::uint32_t AspiManager::ReleaseUnitForUpdate(std::uint8_t adapter, std::uint8_t target,
+                                                std::uint8_t lun) const {
+    return m_releaseUnit(adapter, target, lun);
 }
 
 std::uint8_t AspiManager::SendHostAdapterInquiry(SRB_HAInquiry &srb) const {

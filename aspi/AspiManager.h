@@ -33,12 +33,25 @@ class AspiManager {
     // Loads the manager, binds both entry points, checks the status byte of the support word and
     // keeps its low 16 bits. Returns only on success; every failure shows its message box and
     // ends the process through platform::exitProcess.
-    void LoadAspiManager();
+    // The unit hold's entry points are bound too when the manager has both; a manager without
+    // them works as before. `useUnitHold` false leaves them unbound (the kernel test shows with it
+    // what reaches a unit without the hold).
+    void LoadAspiManager(bool useUnitHold = true);
 
     bool bound() const { return m_send != nullptr; }
 
     // Low 16 bits of the support word: high byte the manager's status, low byte adapter count.
     std::uint16_t AspiSupport() const { return m_support; }
+
+    // The manager has the unit hold's entry points (aspi/UnitHold.h).
+    bool canHoldUnits() const { return m_holdUnit != nullptr; }
+
+    // Ask the manager to hold, or let go of, a unit for an update. Return the manager's status
+    // (SS_COMP, SS_ASPI_IS_BUSY, SS_INVALID_HA, SS_NO_DEVICE); only when canHoldUnits().
+    std::uint32_t HoldUnitForUpdate(std::uint8_t adapter, std::uint8_t target,
+                                    std::uint8_t lun) const;
+    std::uint32_t ReleaseUnitForUpdate(std::uint8_t adapter, std::uint8_t target,
+                                       std::uint8_t lun) const;
 
     // Hands a host adapter inquiry over and returns SRB_Status as read once right after the call.
     std::uint8_t SendHostAdapterInquiry(SRB_HAInquiry &srb) const;
@@ -56,6 +69,8 @@ class AspiManager {
     void *m_handle = nullptr;
     GetASPI32SupportInfoFn m_supportInfo = nullptr;
     SendASPI32CommandFn m_send = nullptr;
+    UnitHoldFn m_holdUnit = nullptr;
+    UnitHoldFn m_releaseUnit = nullptr;
     std::uint16_t m_support = 0;
 };
 

@@ -27,6 +27,7 @@ inline constexpr std::uint8_t SS_ERR = 0x04;
 inline constexpr std::uint8_t SS_INVALID_HA = 0x81;
 inline constexpr std::uint8_t SS_NO_DEVICE = 0x82;
 inline constexpr std::uint8_t SS_INVALID_SRB = 0xE0;
+inline constexpr std::uint8_t SS_ASPI_IS_BUSY = 0xE5;  // the unit hold: another program holds it
 
 // Data direction (SRB_Flags).
 inline constexpr std::uint8_t SRB_DIR_IN = 0x08;
@@ -167,5 +168,8 @@ inline void *bufferAddress(std::uint32_t field) {
 
 using GetASPI32SupportInfoFn = std::uint32_t (*)();
 using SendASPI32CommandFn = std::uint32_t (*)(void *);
+// The unit hold's two entry points (HoldUnitForUpdate, ReleaseUnitForUpdate), which a manager may
+// leave out: (adapter, target, LUN) -> SS_COMP, SS_ASPI_IS_BUSY, SS_INVALID_HA or SS_NO_DEVICE.
+using UnitHoldFn = std::uint32_t (*)(std::uint8_t, std::uint8_t, std::uint8_t);
 
 }  // namespace aspi

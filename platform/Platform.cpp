@@ -50,8 +50,9 @@ void StderrHost::exitProcess(int status) {
     std::_Exit(status);
 }
 
-std::unique_ptr<UpdateGuard> StderrHost::takeUpdateGuard(const std::string &) {
-    return std::make_unique<UpdateGuard>();
+std::unique_ptr<UpdateGuard> StderrHost::takeUpdateGuard(const std::string &,
+                                                         std::unique_ptr<UnitHold> unitHold) {
+    return std::make_unique<UpdateGuard>(std::move(unitHold));
 }
 
 }  // namespace platform

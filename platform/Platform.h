@@ -35,9 +35,12 @@ class Host {
     // instead; platform::exitProcess guards the caller against a return.
     virtual void exitProcess(int status) = 0;
     // Takes the update guard (platform/UpdateGuard.h) for an update described by `why`
-    // ("Updating the firmware of <vendor> <product>"). Returns null when another update holds
-    // the machine's update lock; nothing is held then.
-    virtual std::unique_ptr<UpdateGuard> takeUpdateGuard(const std::string &why) = 0;
+    // ("Updating the firmware of <vendor> <product>"); the guard owns `unitHold`, the hold the
+    // manager already took of the unit (null: the manager cannot hold units). Returns null when
+    // another update holds the machine's update lock, which is taken only without a unit hold;
+    // nothing is held then (the unit hold is let go).
+    virtual std::unique_ptr<UpdateGuard> takeUpdateGuard(const std::string &why,
+                                                         std::unique_ptr<UnitHold> unitHold) = 0;
 };
 
 // The host in force. Before any host is installed this is a host that writes message boxes to
@@ -58,8 +61,9 @@ class StderrHost : public Host {
     Answer messageBox(const MessageBoxRequest &request) override;
     void sleepMilliseconds(unsigned milliseconds) override;
     void exitProcess(int status) override;
-    // Such programs send no firmware: a guard that holds nothing.
-    std::unique_ptr<UpdateGuard> takeUpdateGuard(const std::string &why) override;
+    // Such programs send no firmware: a guard that holds nothing but the unit hold.
+    std::unique_ptr<UpdateGuard> takeUpdateGuard(const std::string &why,
+                                                 std::unique_ptr<UnitHold> unitHold) override;
 };
 
 }  // namespace platform

@@ -59,8 +59,9 @@ void QtHost::exitProcess(int status) {
     std::_Exit(status);
 }
 
-std::unique_ptr<UpdateGuard> QtHost::takeUpdateGuard(const std::string &why) {
-    return takeSystemUpdateGuard(m_guardSettings, why);
+std::unique_ptr<UpdateGuard> QtHost::takeUpdateGuard(const std::string &why,
+                                                     std::unique_ptr<UnitHold> unitHold) {
+    return takeSystemUpdateGuard(m_guardSettings, why, std::move(unitHold));
 }
 
 }  // namespace platform

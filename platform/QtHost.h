@@ -21,7 +21,8 @@ class QtHost : public Host {
     Answer messageBox(const MessageBoxRequest &request) override;
     void sleepMilliseconds(unsigned milliseconds) override;
     void exitProcess(int status) override;
-    std::unique_ptr<UpdateGuard> takeUpdateGuard(const std::string &why) override;
+    std::unique_ptr<UpdateGuard> takeUpdateGuard(const std::string &why,
+                                                 std::unique_ptr<UnitHold> unitHold) override;
 
   private:
     UpdateGuardSettings m_guardSettings;

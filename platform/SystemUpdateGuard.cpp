@@ -13,9 +13,11 @@ namespace {
 
 class SystemUpdateGuard : public UpdateGuard {
   public:
-    SystemUpdateGuard(std::unique_ptr<UpdateLock> lock, const UpdateGuardSettings &settings,
-                      const std::string &why)
-        : m_lock(std::move(lock)), m_onHeldSignal(settings.onHeldSignal) {
+    SystemUpdateGuard(std::unique_ptr<UnitHold> unitHold, std::unique_ptr<UpdateLock> lock,
+                      const UpdateGuardSettings &settings, const std::string &why)
+        : UpdateGuard(std::move(unitHold)),
+          m_lock(std::move(lock)),
+          m_onHeldSignal(settings.onHeldSignal) {
         // The inhibitor first: its request may take a while on a slow bus, and meanwhile a
         // termination signal must still end the program, as nothing has been sent yet.
         m_inhibitor.emplace(settings.busAddress, why);
@@ -30,6 +32,7 @@ class SystemUpdateGuard : public UpdateGuard {
         m_signals.reset();
         m_inhibitor.reset();
         m_lock.reset();
+        releaseUnit();
         if (signal != 0 && m_onHeldSignal) {
             m_onHeldSignal(signal);
         }
@@ -46,12 +49,17 @@ class SystemUpdateGuard : public UpdateGuard {
 }  // namespace
 
 std::unique_ptr<UpdateGuard> takeSystemUpdateGuard(const UpdateGuardSettings &settings,
-                                                   const std::string &why) {
-    auto lock = std::make_unique<UpdateLock>(settings.lockPath);
-    if (lock->heldElsewhere()) {
-        return nullptr;
+                                                   const std::string &why,
+                                                   std::unique_ptr<UnitHold> unitHold) {
+    // The unit's own hold keeps other updates of it out; the lock file is for managers without.
+    std::unique_ptr<UpdateLock> lock;
+    if (!unitHold) {
+        lock = std::make_unique<UpdateLock>(settings.lockPath);
+        if (lock->heldElsewhere()) {
+            return nullptr;
+        }
     }
-    return std::make_unique<SystemUpdateGuard>(std::move(lock), settings, why);
+    return std::make_unique<SystemUpdateGuard>(std::move(unitHold), std::move(lock), settings, why);
 }
 
 }  // namespace platform

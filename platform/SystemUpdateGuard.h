@@ -1,5 +1,6 @@
-// The program's update guard: the machine-wide update lock, the logind inhibitor, the held
-// termination signals and the refusal of close requests, taken in that order and let go together.
+// The program's update guard: the unit's hold or, without one, the machine-wide update lock, the
+// logind inhibitor, the held termination signals and the refusal of close requests, taken in that
+// order and let go together.
 #pragma once
 
 #include <memory>
@@ -9,10 +10,12 @@
 
 namespace platform {
 
-// Takes the guard for an update described by `why`. Returns null when another update holds the
-// update lock; nothing is held then. On letting go, a termination signal that arrived meanwhile
-// is handed to settings.onHeldSignal, after everything else is let go.
+// Takes the guard for an update described by `why`, owning `unitHold`. Only without a unit hold
+// is the machine-wide update lock taken; returns null when another update holds it, and nothing
+// is held then. On letting go, a termination signal that arrived meanwhile is handed to
+// settings.onHeldSignal, after everything else is let go.
 std::unique_ptr<UpdateGuard> takeSystemUpdateGuard(const UpdateGuardSettings &settings,
-                                                   const std::string &why);
+                                                   const std::string &why,
+                                                   std::unique_ptr<UnitHold> unitHold = nullptr);
 
 }  // namespace platform

@@ -5,18 +5,38 @@
 // are refused, and no second update runs on the machine.
 //
 // The guard is one object whose lifetime is that section: taking it takes everything, destroying
-// it lets go of everything, whichever way the update ends.
+// it lets go of everything, whichever way the update ends. With a manager that can hold the unit
+// (platform/UnitHold.h), the guard owns that hold too, and the unit's hold takes the place of the
+// machine-wide lock.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+
+#include "platform/UnitHold.h"
 
 namespace platform {
 
 class UpdateGuard {
   public:
+    // Keeps `unitHold` (null: no hold) until the guard ends.
+    explicit UpdateGuard(std::unique_ptr<UnitHold> unitHold = nullptr)
+        : m_unitHold(std::move(unitHold)) {}
     virtual ~UpdateGuard() = default;
+    UpdateGuard(const UpdateGuard &) = delete;
+    UpdateGuard &operator=(const UpdateGuard &) = delete;
+
+    // The unit's hold, or null when the manager has none.
+    const UnitHold *unitHold() const { return m_unitHold.get(); }
+
+  protected:
+    // Lets go of the unit now rather than when the object ends.
+    void releaseUnit() { m_unitHold.reset(); }
+
+  private:
+    std::unique_ptr<UnitHold> m_unitHold;
 };
 
 // Where the real guard finds what it holds. The program uses the defaults; a test that builds a

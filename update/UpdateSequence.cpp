@@ -5,6 +5,7 @@
 #include "app/FirmwareVariants.h"
 #include "app/UnitLine.h"
 #include "aspi/DriveCommands.h"
+#include "aspi/UnitHold.h"
 #include "errors/CommandError.h"
 #include "image/PrepareDownloadImage.h"
 #include "platform/InputlessWait.h"
@@ -151,9 +152,23 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
 
     const bool withEdc = windows.createEdc();
     {
+        // The unit first: when another program has it, nothing else is taken. A manager that
+        // cannot hold it for another reason (the unit is gone) leaves the update as without a
+        // hold, and the first block tells what is wrong.
+        std::unique_ptr<platform::UnitHold> unitHold;
+        if (state.aspi.canHoldUnits()) {
+            std::uint32_t status = aspi::SS_COMP;
+            unitHold = aspi::ManagerUnitHold::take(state.aspi, state.SelectedAdapter,
+                                                   state.SelectedTarget, status);
+            if (status == aspi::SS_ASPI_IS_BUSY) {
+                platform::messageBox(kUnitInUseText, std::nullopt, platform::Icon::Warning);
+                return UpdateOutcome::UnitInUse;
+            }
+        }
         // Held from here to the end of the wait, whichever way this block is left.
         const std::unique_ptr<platform::UpdateGuard> guard = platform::host().takeUpdateGuard(
-            guardReason(state.units, state.SelectedAdapter, state.SelectedTarget));
+            guardReason(state.units, state.SelectedAdapter, state.SelectedTarget),
+            std::move(unitHold));
         if (!guard) {
             platform::messageBox(kAnotherUpdateText, std::nullopt, platform::Icon::Warning);
             return UpdateOutcome::AnotherUpdateRunning;

@@ -4,7 +4,9 @@
 // failed block, wait 70 seconds, then ask whether to end the program.
 //
 // From right before the first block until the wait ends (or Stop) the update holds the host's
-// update guard (platform/UpdateGuard.h); when another update holds the machine, nothing is sent.
+// update guard (platform/UpdateGuard.h) and, with a manager that can, the unit itself
+// (aspi/UnitHold.h); when another program holds the unit, or another update the machine, nothing
+// is sent.
 //
 // The sequence reaches the windows only through UpdateWindows and the host only through
 // platform::host(), so it runs in tests with scripted answers and a recording sleep.
@@ -30,6 +32,9 @@ inline constexpr const char *kCompletedText = "Update completed. Shutdown PC.";
 inline constexpr const char *kConfirmCaption = "Confirm";
 inline constexpr const char *kAnotherUpdateText =
     "Another firmware update is running on this computer. Try again when it has finished.";
+inline constexpr const char *kUnitInUseText =
+    "The unit is in use by another program (a mounted disc or a recording program). Close that "
+    "program or eject the disc, then try again.";
 
 // What the update needs of the main window and its dialogs.
 class UpdateWindows {
@@ -65,6 +70,7 @@ enum class UpdateOutcome {
     FileProblem,  // a file could not be opened, read or written, or the HEX file was refused
     NotEligible,  // the side files were written; nothing was sent
     AnotherUpdateRunning,  // the side files were written; another update holds the machine
+    UnitInUse,             // the side files were written; another program holds the unit
     Stopped,               // Stop in the command error dialog
     Declined,              // No at the final question
 };

@@ -1,4 +1,4 @@
-// The one manager that the module's two entry points serve. The module defines it over the
+// The one manager that the module's entry points serve. The module defines it over the
 // kernel's pass-through (SgExports.cpp); a test module defines it over a seam of its own and
 // shares the entry points unchanged.
 #pragma once
@@ -7,8 +7,8 @@
 
 namespace sg {
 
-// The manager behind GetASPI32SupportInfo and SendASPI32Command. Called with the entry points'
-// lock held; the manager is never unloaded.
+// The manager behind the module's entry points. Called with the entry points' lock held; the
+// manager is never unloaded.
 SgManager &moduleManager();
 
 }  // namespace sg

@@ -53,6 +53,10 @@ class PassThrough {
     // Closes a handle that open() returned.
     virtual void close(int handle) = 0;
 
+    // Opens any device node with the given open(2) flags, for holding it rather than for
+    // commands: a plain descriptor, closed with close(2). Returns it or a negated errno.
+    virtual int openNode(const std::string &path, int flags) = 0;
+
     // Runs one command on an open handle and waits for it to end (completed, failed or timed
     // out). Never throws.
     virtual PassThroughResult run(int handle, const PassThroughCommand &command) = 0;

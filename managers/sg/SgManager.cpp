@@ -31,6 +31,9 @@ SgManager::SgManager(SgConfig config, PassThrough &passThrough)
 
 SgManager::~SgManager() {
     closeUnits();
+    for (auto &[name, held] : m_held) {
+        sg::releaseUnit(held);
+    }
 }
 
 std::uint32_t SgManager::supportInfo() {
@@ -107,14 +110,63 @@ std::uint8_t SgManager::executeCommand(aspi::SRB_ExecSCSICmd &record) {
     return applyResult(m_passThrough.run(handle, command), command.direction, record);
 }
 
+std::uint32_t SgManager::holdUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
+    std::uint8_t status = aspi::SS_COMP;
+    const ScsiDevice *unit = unitAt(adapter, target, lun, status);
+    if (unit == nullptr || m_held.count(unit->name) != 0) {
+        return status;
+    }
+    HeldUnit held;
+    status = sg::holdUnit(
+        m_passThrough, m_config.devRoot, *unit,
+        [this](const std::string &line) { reportLine(line); }, held);
+    if (status == aspi::SS_COMP) {
+        m_held.emplace(unit->name, held);
+    }
+    return status;
+}
+
+std::uint32_t SgManager::releaseUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
+    std::uint8_t status = aspi::SS_COMP;
+    const ScsiDevice *unit = unitAt(adapter, target, lun, status);
+    if (unit == nullptr) {
+        return status;
+    }
+    if (const auto held = m_held.find(unit->name); held != m_held.end()) {
+        sg::releaseUnit(held->second);
+        m_held.erase(held);
+    }
+    return aspi::SS_COMP;
+}
+
+const ScsiDevice *SgManager::unitAt(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                                    std::uint8_t &status) {
+    if (!m_enumerated) {
+        supportInfo();
+    }
+    if (adapter >= m_adapters.size()) {
+        status = aspi::SS_INVALID_HA;
+        return nullptr;
+    }
+    const ScsiDevice *unit = findUnit(m_adapters[adapter], target, lun);
+    status = unit != nullptr ? aspi::SS_COMP : aspi::SS_NO_DEVICE;
+    return unit;
+}
+
 std::uint8_t SgManager::reachUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
                                   const ScsiDevice *&unit, int &handle) {
-    if (adapter >= m_adapters.size()) {
-        return aspi::SS_INVALID_HA;
+    std::uint8_t status = aspi::SS_COMP;
+    unit = unitAt(adapter, target, lun, status);
+    // A unit that another process holds for its update hears nothing from here, not even a
+    // scan's INQUIRY, and is not listed.
+    if (unit != nullptr && m_held.count(unit->name) == 0 &&
+        heldElsewhere(m_passThrough, m_config.devRoot, *unit)) {
+        reportLine("wnaspi32.DLL: " + (m_config.devRoot / unit->name).string() + " (unit " +
+                   addressText(*unit) + ") is being updated by another program; left out");
+        return aspi::SS_NO_DEVICE;
     }
-    unit = findUnit(m_adapters[adapter], target, lun);
     handle = unit != nullptr ? openUnit(*unit) : -1;
-    return handle >= 0 ? aspi::SS_COMP : aspi::SS_NO_DEVICE;
+    return unit == nullptr ? status : handle >= 0 ? aspi::SS_COMP : aspi::SS_NO_DEVICE;
 }
 
 int SgManager::openUnit(const ScsiDevice &unit) {

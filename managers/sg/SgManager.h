@@ -1,6 +1,6 @@
-// The manager behind the two entry points: finds the adapters and units in sysfs, answers host
-// adapter inquiries and device-type requests from what it found, and runs SCSI commands through
-// the kernel seam on the unit's generic device.
+// The manager behind the entry points: finds the adapters and units in sysfs, answers host
+// adapter inquiries and device-type requests from what it found, runs SCSI commands through the
+// kernel seam on the unit's generic device, and holds units for updates (HeldUnit.h).
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 
 #include "aspi/AspiRecords.h"
 #include "managers/sg/AdapterMap.h"
+#include "managers/sg/HeldUnit.h"
 #include "managers/sg/PassThrough.h"
 
 namespace sg {
@@ -46,14 +47,24 @@ class SgManager {
     // supportInfo() was never called. A null record returns 0xE0 and writes nothing.
     std::uint32_t send(void *record);
 
+    // Holds the unit at (adapter, target, LUN) for an update (HeldUnit.h). Returns SS_COMP when
+    // it is held (also when this manager held it already), SS_ASPI_IS_BUSY when another process
+    // holds it, SS_INVALID_HA or SS_NO_DEVICE as a request to that address would get. Holds are
+    // per unit and stay across enumerations until released.
+    std::uint32_t holdUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
+
+    // Lets go of the unit's hold: closes what holdUnit opened. SS_COMP also when it was not held;
+    // SS_INVALID_HA or SS_NO_DEVICE for an address without a unit.
+    std::uint32_t releaseUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
+
   private:
     std::uint8_t hostAdapterInquiry(aspi::SRB_HAInquiry &record);
     std::uint8_t deviceType(aspi::SRB_GDEVBlock &record);
     std::uint8_t executeCommand(aspi::SRB_ExecSCSICmd &record);
 
     // Finds and opens the unit at (adapter, target, LUN). Returns 0x01 with the unit and its
-    // handle set, 0x81 when there is no such adapter, 0x82 when no unit is there or it cannot
-    // be opened.
+    // handle set, 0x81 when there is no such adapter, 0x82 when no unit is there, it cannot be
+    // opened, or another process holds it for an update (said on standard error).
     std::uint8_t reachUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
                            const ScsiDevice *&unit, int &handle);
 
@@ -62,15 +73,18 @@ class SgManager {
     // per process.
     int openUnit(const ScsiDevice &unit);
     void closeUnits();
+    const ScsiDevice *unitAt(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                             std::uint8_t &status);
     void reportLine(const std::string &line) const;
 
     SgConfig m_config;
     PassThrough &m_passThrough;
     bool m_enumerated = false;
     std::vector<Adapter> m_adapters;
-    std::vector<std::string> m_hostNames;  // driver name per adapter
-    std::map<std::string, int> m_handles;  // open handle per device name
-    std::set<std::string> m_denied;        // devices refused for lack of permission
+    std::vector<std::string> m_hostNames;    // driver name per adapter
+    std::map<std::string, int> m_handles;    // open handle per device name
+    std::set<std::string> m_denied;          // devices refused for lack of permission
+    std::map<std::string, HeldUnit> m_held;  // units this manager holds, by device name
 };
 
 }  // namespace sg

@@ -28,6 +28,11 @@ void SgUtilsPassThrough::close(int handle) {
     scsi_pt_close_device(handle);
 }
 
+int SgUtilsPassThrough::openNode(const std::string &path, int flags) {
+    const int descriptor = ::open(path.c_str(), flags);
+    return descriptor >= 0 ? descriptor : -errno;
+}
+
 PassThroughResult SgUtilsPassThrough::run(int handle, const PassThroughCommand &command) {
     PassThroughResult result;
     if (command.length > INT_MAX || command.cdb.size() > 16) {

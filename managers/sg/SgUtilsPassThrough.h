@@ -13,6 +13,7 @@ class SgUtilsPassThrough final : public PassThrough {
     // kernel pass WRITE BUFFER for a member of the device's group.
     int open(const std::string &path) override;
     void close(int handle) override;
+    int openNode(const std::string &path, int flags) override;
     PassThroughResult run(int handle, const PassThroughCommand &command) override;
 };
 

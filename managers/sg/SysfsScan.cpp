@@ -80,6 +80,17 @@ int entryNumber(const std::string &name) {
     return parseNumber(std::string_view(name).substr(2)).value_or(INT_MAX);
 }
 
+// The name of the block device a SCSI device's driver made for it: the one entry of its block
+// folder ("sr0"); empty without a block driver.
+std::string blockDeviceName(const fs::path &device) {
+    std::error_code error;
+    fs::directory_iterator entries(device / "block", error);
+    if (error || entries == fs::directory_iterator()) {
+        return {};
+    }
+    return entries->path().filename().string();
+}
+
 }  // namespace
 
 std::optional<ScsiDevice> deviceFromTexts(std::string name, std::string_view address,
@@ -121,6 +132,7 @@ std::vector<ScsiDevice> scanScsiGeneric(const fs::path &sysfsRoot) {
         const std::optional<std::string> type = readAttribute(target / "type");
         if (auto device = deviceFromTexts(entry.path().filename().string(),
                                           target.filename().string(), type)) {
+            device->blockName = blockDeviceName(target);
             devices.push_back(std::move(*device));
         }
     }

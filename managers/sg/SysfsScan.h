@@ -21,11 +21,13 @@ struct ScsiDevice {
     int id = 0;
     int lun = 0;
     int type = kTypeUnknown;  // peripheral device type; 5 is a CD/DVD unit
+    std::string blockName;    // "sr0": its block device node, empty when it has none
 };
 
 // Lists <sysfsRoot>/class/scsi_generic. Each entry's address comes from the name of the folder
 // its "device" link points at ("H:C:I:L"), its type from device/type (kTypeUnknown when that is
-// missing or unreadable). Entries whose address cannot be read are left out. Returns an empty
+// missing or unreadable), its block device from the one entry of device/block (the sr driver's
+// srN; none without). Entries whose address cannot be read are left out. Returns an empty
 // list when the folder does not exist, that is when the generic driver is not loaded. The order
 // is the order of the entries' numbers (sg0, sg1, ..., sg10).
 std::vector<ScsiDevice> scanScsiGeneric(const std::filesystem::path &sysfsRoot);

@@ -240,6 +240,8 @@ void parseUnit(Cursor &cursor, BusDescription &bus) {
             unit.revision = cursor.text<kRevisionLength>("revision");
         } else if (key == "blocktime") {
             unit.blockMilliseconds = cursor.number("blocktime", kMaxBlockMilliseconds);
+        } else if (key == "held") {
+            unit.heldElsewhere = true;
         } else {
             throw LineError("unknown unit keyword \"" + key + "\"");
         }

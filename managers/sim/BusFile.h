@@ -10,10 +10,12 @@
 //       host adapter inquiry of it ends with status 0x04. "answers <count>": only its first
 //       <count> inquiries are answered, later ones fail.
 //   unit <adapter> <target> [type <n>] [vendor "<8 bytes>"] [product "<16>"] [revision "<4>"]
-//        [blocktime <milliseconds>]
+//        [blocktime <milliseconds>] [held]
 //       A unit at LUN 0 of a declared adapter. Peripheral device type n (default 5, CD). Each
 //       text fills its INQUIRY field from the start; bytes not given are NUL. "blocktime": each
 //       WRITE BUFFER takes that long (at most 60000) before it is answered, as a slow unit does.
+//       "held": another program uses the unit (a mounted disc, a recording program), so the
+//       unit hold for an update answers 0xE5.
 //   fail <adapter> <target> offset <n> [attempts <n>] [status <n>] [hastat <n>]
 //        [targstat <n>] [sense <18 hex bytes>]
 //       The unit's WRITE BUFFER at buffer offset n fails its next `attempts` times (default 1)
@@ -55,6 +57,7 @@ struct UnitDescription {
     std::array<std::uint8_t, kProductLength> product{};
     std::array<std::uint8_t, kRevisionLength> revision{};
     unsigned blockMilliseconds = 0;  // how long each WRITE BUFFER takes
+    bool heldElsewhere = false;      // in use by another program: the hold answers 0xE5
 };
 
 struct BlockFailure {

@@ -67,6 +67,32 @@ SimUnit *SimBus::findUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_
     return lun != 0 || found == m_units.end() ? nullptr : &found->second;
 }
 
+SimUnit *SimBus::unitAt(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                        std::uint8_t &status) {
+    SimUnit *found = adapter < m_adapters.size() ? findUnit(adapter, target, lun) : nullptr;
+    status = adapter >= m_adapters.size() ? aspi::SS_INVALID_HA
+             : found == nullptr           ? aspi::SS_NO_DEVICE
+                                          : aspi::SS_COMP;
+    return found;
+}
+
+std::uint32_t SimBus::holdUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
+    std::uint8_t status = aspi::SS_COMP;
+    const SimUnit *found = unitAt(adapter, target, lun, status);
+    if (found != nullptr && found->description().heldElsewhere) {
+        status = aspi::SS_ASPI_IS_BUSY;
+    }
+    log("HOLD" + address(adapter, target, lun) + " -> status=" + hex2(status));
+    return status;
+}
+
+std::uint32_t SimBus::releaseUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
+    std::uint8_t status = aspi::SS_COMP;
+    unitAt(adapter, target, lun, status);
+    log("RELEASE" + address(adapter, target, lun) + " -> status=" + hex2(status));
+    return status;
+}
+
 void SimBus::handle(void *record) {
     auto *header = static_cast<aspi::SRB_Header *>(record);
     switch (header->SRB_Cmd) {
@@ -110,11 +136,11 @@ void SimBus::answerAdapterInquiry(aspi::SRB_HAInquiry &srb) {
 }
 
 void SimBus::answerDeviceType(aspi::SRB_GDEVBlock &srb) {
-    std::uint8_t status = aspi::SS_INVALID_HA;
-    if (srb.SRB_HaId < m_adapters.size()) {
-        const SimUnit *unit = findUnit(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun);
-        status = unit == nullptr ? aspi::SS_NO_DEVICE : aspi::SS_COMP;
-        srb.SRB_DeviceType = unit == nullptr ? 0 : unit->description().deviceType;
+    std::uint8_t status = aspi::SS_COMP;
+    if (const SimUnit *found = unitAt(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun, status)) {
+        srb.SRB_DeviceType = found->description().deviceType;
+    } else if (status == aspi::SS_NO_DEVICE) {
+        srb.SRB_DeviceType = 0;
     }
     log("GET_DEV_TYPE" + address(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun) +
         " -> status=" + hex2(status) + " type=" + std::to_string(srb.SRB_DeviceType));

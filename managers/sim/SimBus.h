@@ -33,6 +33,12 @@ class SimBus {
 
     const SimUnit *unit(std::uint8_t adapter, std::uint8_t target) const;
 
+    // The unit hold (HoldUnitForUpdate, ReleaseUnitForUpdate), logged as HOLD and RELEASE lines.
+    // Hold: SS_COMP, SS_ASPI_IS_BUSY for a unit marked "held", SS_INVALID_HA or SS_NO_DEVICE for
+    // an address without a unit. Release: SS_COMP for any unit, held or not.
+    std::uint32_t holdUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
+    std::uint32_t releaseUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
+
   private:
     struct Adapter {
         AdapterDescription description;
@@ -43,6 +49,9 @@ class SimBus {
     void answerDeviceType(aspi::SRB_GDEVBlock &srb);
     void execute(aspi::SRB_ExecSCSICmd &srb);
     SimUnit *findUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
+    // SS_COMP with the unit at the address, else SS_INVALID_HA or SS_NO_DEVICE and null.
+    SimUnit *unitAt(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                    std::uint8_t &status);
     void log(const std::string &line) const;
     void writeImage(std::uint8_t adapter, std::uint8_t target, const SimUnit &unit) const;
 

@@ -5,6 +5,11 @@
 //                                         bus file cannot be used
 //   uint32_t SendASPI32Command(void *)   answers host adapter inquiries, device types and SCSI
 //                                         commands at once, storing SRB_Status last
+// and the unit hold's two (left out when built with SIM_WITHOUT_UNIT_HOLD, as a manager that
+// predates them):
+//   uint32_t HoldUnitForUpdate(uint8_t HaId, uint8_t Target, uint8_t Lun)
+//   uint32_t ReleaseUnitForUpdate(uint8_t HaId, uint8_t Target, uint8_t Lun)
+//                                         0x01; 0xE5 for a unit the bus file marks "held"
 //
 // Its own environment variables, read when the program binds it (every GetASPI32SupportInfo
 // call sets up a fresh bus; the program calls it once, a test process once per binding):
@@ -65,6 +70,14 @@ void setUpBus() {
         readBus(), sim::SimOptions{environment("CDRW_SIM_LOG"), environment("CDRW_SIM_IMAGES")});
 }
 
+// The bus, set up on first use when the support word was never asked for. Called under g_mutex.
+sim::SimBus &bus() {
+    if (!g_bus) {
+        setUpBus();
+    }
+    return *g_bus;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) std::uint32_t GetASPI32SupportInfo() {
@@ -75,9 +88,20 @@ extern "C" __attribute__((visibility("default"))) std::uint32_t GetASPI32Support
 
 extern "C" __attribute__((visibility("default"))) std::uint32_t SendASPI32Command(void *record) {
     const std::lock_guard<std::mutex> lock(g_mutex);
-    if (!g_bus) {
-        setUpBus();
-    }
-    g_bus->handle(record);
+    bus().handle(record);
     return aspi::loadStatus(static_cast<aspi::SRB_Header *>(record)->SRB_Status);
 }
+
+#ifndef SIM_WITHOUT_UNIT_HOLD
+extern "C" __attribute__((visibility("default"))) std::uint32_t HoldUnitForUpdate(
+    std::uint8_t HaId, std::uint8_t Target, std::uint8_t Lun) {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    return bus().holdUnit(HaId, Target, Lun);
+}
+
+extern "C" __attribute__((visibility("default"))) std::uint32_t ReleaseUnitForUpdate(
+    std::uint8_t HaId, std::uint8_t Target, std::uint8_t Lun) {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    return bus().releaseUnit(HaId, Target, Lun);
+}
+#endif

@@ -7,6 +7,7 @@
 //
 //   IDENTITY uid=1000 gid=1000 groups=24,1000
 //   SUPPORT word=0x0101
+//   UNIT-HOLD bound=yes                     (the manager's unit hold is bound)
 //   UNIT-LINE 0:7:0         VEK            CD-RW KT-1210        1.0K
 //   SCAN-END ms=130
 //   RUN 1 form=atapi answers=retry,stop line=1
@@ -15,27 +16,43 @@
 //   DIALOG 1 Host Adapter ID:0   Device ID:0
 //   DIALOG 1 Operate Code:3b                (... one line per text line, the empty one too)
 //   ANSWER 1 retry
+//   GUARD unit-hold=yes descriptors=2       (the update guard taken, with the unit's hold)
 //   SLEEP 70000
+//   GUARD-END                               (the guard and the unit's hold let go)
 //   BOX caption='Confirm' text='Update completed. Shutdown PC.' answer=no
 //   RUN-END 1 outcome=declined
 //   DRIVER-END
 //
-// usage: cdrw-kernel-driver [--run=FORM[:ANSWER,...][@LINE]]...
+// usage: cdrw-kernel-driver [--without-hold] [--wait-ms=N] [--blocks=N]
+//                           [--run=FORM[:ANSWER,...][@LINE]]...
+//        cdrw-kernel-driver --occupy=NODE
 //   FORM    scsi or atapi: the bus selection during that update
 //   ANSWER  retry, ignore or stop: the answers to the run's error dialogs in order; every
 //           failure past the list is answered with retry
 //   LINE    the line of the unit list selected for that update, from 1 (default 1)
+//   --without-hold  the manager's unit hold is not bound, as with a manager without it
+//   --wait-ms=N     the update's 70 s wait lasts N ms (default 0), standing for the store time
+//   --blocks=N      the firmware file makes an image of N blocks (default 3, at most 80)
+//   --occupy=NODE   instead of all else: opens the block device NODE read-write, exclusive and
+//                   non-blocking, as a recording program or a mount holds it, prints
+//                   OCCUPIED NODE (or OCCUPY-FAILED NODE <error>), creates /tmp/occupied and
+//                   waits until it is killed
 // Without --run the driver only scans.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "app/Discovery.h"
@@ -49,10 +66,15 @@
 
 namespace {
 
-// The firmware file: named for the default variant, its data long enough for two full blocks and
-// a short last one once the 46-byte header and the 4-byte EDC are added (37768 bytes).
+// The firmware file: named for the default variant, its data long enough for full blocks and a
+// short last one of 5000 bytes once the 46-byte header and the 4-byte EDC are added (three blocks,
+// 37768 bytes, unless --blocks says otherwise).
 constexpr const char *kFirmwareFileName = "lix1.hex";
-constexpr std::size_t kFirmwareDataLength = 2 * update::kBlockSize + 5000 - 50;
+constexpr unsigned kFirmwareBlocks = 3;
+constexpr unsigned kMaxFirmwareBlocks = 80;  // within the image's capacity
+std::size_t firmwareDataLength(unsigned blocks) {
+    return std::size_t{blocks - 1} * update::kBlockSize + 5000 - 50;
+}
 
 using Answer = errors::CommandAnswer;
 
@@ -120,23 +142,87 @@ Run parseRun(std::string_view text) {
     return run;
 }
 
-std::vector<Run> parseRuns(int argc, char **argv) {
+struct Options {
     std::vector<Run> runs;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument.substr(0, 6) != "--run=") {
-            usageError("unknown argument " + std::string(argument));
-        }
-        runs.push_back(parseRun(argument.substr(6)));
+    bool withoutHold = false;
+    unsigned waitMilliseconds = 0;
+    unsigned blocks = kFirmwareBlocks;
+    std::string occupy;
+};
+
+// The number after NAME= in `argument`, at most `limit`.
+unsigned numberOption(std::string_view argument, std::size_t nameLength, unsigned limit) {
+    const std::string value(argument.substr(nameLength));
+    if (value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != value.npos ||
+        std::stoul(value) > limit) {
+        usageError("bad " + std::string(argument));
     }
-    return runs;
+    return static_cast<unsigned>(std::stoul(value));
 }
 
+Options parseOptions(int argc, char **argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--without-hold") {
+            options.withoutHold = true;
+        } else if (argument.substr(0, 10) == "--wait-ms=") {
+            options.waitMilliseconds = numberOption(argument, 10, 70000);
+        } else if (argument.substr(0, 9) == "--blocks=") {
+            options.blocks = std::max(1u, numberOption(argument, 9, kMaxFirmwareBlocks));
+        } else if (argument.substr(0, 9) == "--occupy=") {
+            options.occupy = argument.substr(9);
+        } else if (argument.substr(0, 6) == "--run=") {
+            options.runs.push_back(parseRun(argument.substr(6)));
+        } else {
+            usageError("unknown argument " + std::string(argument));
+        }
+    }
+    return options;
+}
+
+// Another program holding the unit's block device as a mount or a recording program does, until
+// it is killed.
+[[noreturn]] void occupy(const std::string &node) {
+    const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_EXCL);
+    if (fd < 0) {
+        std::printf("OCCUPY-FAILED %s %s\n", node.c_str(), std::strerror(errno));
+        std::exit(1);
+    }
+    std::printf("OCCUPIED %s\n", node.c_str());
+    std::ofstream("/tmp/occupied") << node << "\n";
+    for (;;) {
+        ::pause();
+    }
+}
+
+// The update guard as the guest has it: nothing but the unit's hold (no logind, no second copy);
+// taking it and letting go are printed, the latter once the hold is let go. The moment right
+// before the hold is let go is marked in the kernel's log too (where the guest lets the driver
+// write it), so that the test can tell which commands reached the unit while it was held: closing
+// the block device makes the kernel poll it at once.
+class PrintingGuard : public platform::UpdateGuard {
+  public:
+    explicit PrintingGuard(std::unique_ptr<platform::UnitHold> hold)
+        : UpdateGuard(std::move(hold)) {
+        const platform::UnitHold *held = unitHold();
+        std::printf("GUARD unit-hold=%s descriptors=%zu\n", held != nullptr ? "yes" : "no",
+                    held != nullptr ? held->descriptors().size() : 0);
+    }
+    ~PrintingGuard() override {
+        std::ofstream("/dev/kmsg") << "cdrw-kernel-test: guard ends\n";
+        releaseUnit();
+        std::printf("GUARD-END\n");
+    }
+};
+
 // Message boxes are printed and answered with their first button, except the final question of
-// an update, which is answered No so the driver lives on; sleeps are printed, not slept. The
-// update guard holds nothing: the guest has neither logind nor a second copy.
+// an update, which is answered No so the driver lives on; sleeps are printed, and last the
+// driver's own wait instead.
 class PrintingHost : public platform::Host {
   public:
+    explicit PrintingHost(unsigned waitMilliseconds) : m_waitMilliseconds(waitMilliseconds) {}
+
     platform::Answer messageBox(const platform::MessageBoxRequest &request) override {
         const platform::Answer answer = request.buttons == platform::Buttons::YesNo
                                             ? platform::Answer::No
@@ -147,15 +233,20 @@ class PrintingHost : public platform::Host {
     }
     void sleepMilliseconds(unsigned milliseconds) override {
         std::printf("SLEEP %u\n", milliseconds);
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_waitMilliseconds));
     }
     void exitProcess(int status) override {
         std::printf("EXIT %d\n", status);
         std::fflush(stdout);
         std::_Exit(status);
     }
-    std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(const std::string &) override {
-        return std::make_unique<platform::UpdateGuard>();
+    std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(
+        const std::string &, std::unique_ptr<platform::UnitHold> unitHold) override {
+        return std::make_unique<PrintingGuard>(std::move(unitHold));
     }
+
+  private:
+    unsigned m_waitMilliseconds;
 };
 
 // Prints each record with the lines the error dialog shows and answers from the run's script,
@@ -244,9 +335,9 @@ class DriverWindows : public app::UnitListView, public update::UpdateWindows {
 };
 
 // The firmware file: a byte pattern contiguous from address 0.
-void writeFirmwareFile() {
+void writeFirmwareFile(unsigned blocks) {
     std::ofstream out(kFirmwareFileName, std::ios::binary);
-    out << hex_text::hexWithData(kFirmwareDataLength);
+    out << hex_text::hexWithData(firmwareDataLength(blocks));
     if (!out) {
         std::printf("FIRMWARE-FILE-FAILED\n");
         std::exit(2);
@@ -269,6 +360,8 @@ const char *outcomeName(update::UpdateOutcome outcome) {
             return "not-eligible";
         case update::UpdateOutcome::AnotherUpdateRunning:
             return "another-update-running";
+        case update::UpdateOutcome::UnitInUse:
+            return "unit-in-use";
         case update::UpdateOutcome::Stopped:
             return "stopped";
         case update::UpdateOutcome::Declined:
@@ -292,18 +385,23 @@ void printIdentity() {
 
 int main(int argc, char **argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const std::vector<Run> runs = parseRuns(argc, argv);
+    const Options options = parseOptions(argc, argv);
+    if (!options.occupy.empty()) {
+        occupy(options.occupy);
+    }
+    const std::vector<Run> &runs = options.runs;
     printIdentity();
 
-    PrintingHost host;
+    PrintingHost host(options.waitMilliseconds);
     platform::installHost(&host);
 
     // Start-up: buffers, binding (a failure shows its box and ends the process), the scan in
     // the SCSI form.
     app::MainState state;
     state.allocateBuffers();
-    state.aspi.LoadAspiManager();
+    state.aspi.LoadAspiManager(!options.withoutHold);
     std::printf("SUPPORT word=0x%04x\n", state.aspi.AspiSupport());
+    std::printf("UNIT-HOLD bound=%s\n", state.aspi.canHoldUnits() ? "yes" : "no");
     DriverWindows windows(state);
     windows.bus = aspi::kBusScsi;
     const auto scanStart = std::chrono::steady_clock::now();
@@ -317,7 +415,7 @@ int main(int argc, char **argv) {
     if (windows.lines.empty()) {
         std::printf(state.AdapterCount == 0 ? "NO-ADAPTER\n" : "NO-UNIT\n");
     } else {
-        writeFirmwareFile();
+        writeFirmwareFile(options.blocks);
         for (std::size_t i = 0; i < runs.size(); ++i) {
             const int number = static_cast<int>(i) + 1;
             std::string answers;

@@ -77,6 +77,18 @@ for class in /sys/class/scsi_generic/sg*; do
   node=$(stat -c '%A:%U:%G' "/dev/$name")
   say "SG $name hctl=$hctl type=$type vendor='$vendor' model='$model' rev='$rev' node=$node"
 done
+# The CD driver's block devices, where it is loaded: root:cdrom 0660, as Debian's udev makes them.
+for class in /sys/class/block/sr*; do
+  [ -e "$class" ] || continue
+  name=${class##*/}
+  chown root:cdrom "/dev/$name"
+  chmod 0660 "/dev/$name"
+  say "SR $name hctl=$(basename "$(readlink "$class/device")") node=$(stat -c '%A:%U:%G' "/dev/$name")"
+done
+
+# The driver marks the end of its update guard (right before it lets go of the unit) in the
+# kernel's log, among the commands.
+chmod 0666 /dev/kmsg
 
 # The kernel's own count of the commands each unit was sent and of those that ended in error,
 # so the test can hold the driver's view against the kernel's.
@@ -87,18 +99,50 @@ counts() {
   done
 }
 
+# Sets a target attribute; the target refuses some (delay, ndelay) while a command is under way,
+# such as the CD driver's media poll, so it is tried for up to 5 s.
+set_attribute() {
+  tries=0
+  until echo "$2" >"/sys/bus/pseudo/drivers/scsi_debug/$1" 2>/dev/null; do
+    tries=$((tries + 1))
+    [ $tries -lt 50 ] || return 1
+    usleep 100000
+  done
+}
+
+# Another program holding the first CD block device exclusively (as a mount or a recording
+# program does), as the cdrom-group user, until the pass is over. Waits (at most 10 s) until it
+# holds the device.
+occupant=
+start_occupant() {
+  rm -f /tmp/occupied
+  for node in /dev/sr*; do
+    break
+  done
+  su -s /bin/sh "$(cat /etc/cdrw/user)" -c \
+    "LD_LIBRARY_PATH=/opt/cdrw/lib exec /opt/cdrw/bin/cdrw-kernel-driver --occupy=$node" </dev/null &
+  occupant=$!
+  tries=0
+  while [ ! -e /tmp/occupied ] && [ $tries -lt 100 ]; do
+    usleep 100000
+    tries=$((tries + 1))
+  done
+}
+
 # One pass of the driver. Words NAME=VALUE set the target's driver attribute NAME (under
-# /sys/bus/pseudo/drivers/scsi_debug) first; words starting with -- are the driver's arguments.
-# The pass's lines are framed by GUEST PASS n and GUEST PASS-END n.
+# /sys/bus/pseudo/drivers/scsi_debug) first; words starting with -- are the driver's arguments;
+# the word occupy has another program hold the CD block device during the pass. The pass's lines
+# are framed by GUEST PASS n and GUEST PASS-END n.
 run_pass() {
   number=$1
   shift
   args=
+  occupy=0
   for word in "$@"; do
     case $word in
       --*) args="$args $word" ;;
-      *=*) echo "${word#*=}" >"/sys/bus/pseudo/drivers/scsi_debug/${word%%=*}" ||
-        say "SET-FAILED $word" ;;
+      *=*) set_attribute "${word%%=*}" "${word#*=}" || say "SET-FAILED $word" ;;
+      occupy) occupy=1 ;;
     esac
   done
   say "PASS $number $*"
@@ -110,21 +154,29 @@ run_pass() {
   if [ ! -d /sys/bus/pseudo/drivers/scsi_debug ]; then
     echo $(((7 << 9) | (7 << 12))) >/proc/sys/dev/scsi/logging_level
   fi
+  [ $occupy = 0 ] || start_occupant
   say "RUN driver as $(cat /etc/cdrw/user) with:$args"
   su -s /bin/sh "$(cat /etc/cdrw/user)" -c \
     "cd /tmp && LD_LIBRARY_PATH=/opt/cdrw/lib exec /opt/cdrw/bin/cdrw-kernel-driver$args" </dev/null
   say "DRIVER-EXIT $?"
+  if [ -n "$occupant" ]; then
+    kill "$occupant"
+    wait "$occupant" 2>/dev/null
+    occupant=
+  fi
   echo 0 >/proc/sys/dev/scsi/logging_level
   counts after
   # Every command a unit received (CDB bytes) and every sense it answered with, in order, by the
   # unit's H:C:T:L. The kernel's target logs the sense as key,asc,ascq:
   #   GUEST KCMD 0:0:0:0 3b 06 00 00 40 00 00 40 00 00
   #   GUEST KSENSE 0:0:0:0 0x6,0x29,0x2
+  # and the end of the driver's update guard as GUEST KMARK guard-ends.
   # The mid-layer logs each command twice (sent, done) and the sense in words:
   #   GUEST KSENSE-TEXT 0:0:3:0 Not Ready [current] | Medium not present
   dmesg | sed -n "/cdrw-kernel-test: pass $number starts/,\$p" | sed -n \
     -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): scsi_debug: tag=[^,]*, cmd \(.*[^ ]\) *$/GUEST KCMD \1 \2/p' \
     -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): scsi_debug: *\[sense_key,asc,ascq\]: \[\(.*\)\]$/GUEST KSENSE \1 \2/p' \
+    -e 's/^.*cdrw-kernel-test: guard ends$/GUEST KMARK guard-ends/p' \
     -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): \(tag#[0-9]*\) \(Send\):.*/SEND \1 \2/p' \
     -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): \(tag#[0-9]*\) CDB: [^0-9]*\([0-9a-f][0-9a-f]\( [0-9a-f][0-9a-f]\)*\) *$/CDB \1 \2 \3/p' \
     -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): tag#[0-9]* Sense Key : \(.*[^ ]\) *$/KEY \1 \2/p' \

@@ -15,9 +15,10 @@
 set -euo pipefail
 
 readonly kSkip=77
-# The kernel's own SCSI target; the generic driver; the host drivers of QEMU's virtio-scsi
-# controller, of the IDE controller (through libata) and of USB mass storage behind xHCI.
-readonly kWanted=(scsi_debug sg virtio_pci virtio_scsi ata_piix xhci-pci usb-storage)
+# The kernel's own SCSI target; the generic driver; the CD driver (its media polling); the host
+# drivers of QEMU's virtio-scsi controller, of the IDE controller (through libata) and of USB mass
+# storage behind xHCI.
+readonly kWanted=(scsi_debug sg sr_mod virtio_pci virtio_scsi ata_piix xhci-pci usb-storage)
 
 cache=${1:?usage: prepare.sh CACHE_DIR}
 complete=1

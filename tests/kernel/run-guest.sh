@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # The kernel test: boots a guest under QEMU's software emulation with CD units, the SCSI generic
 # driver, the manager and the driver program, keeps the guest's serial output and checks it with
-# check-serial.sh. Two guest configurations:
+# check-serial.sh (check-hold.sh for hold). Three guest configurations:
 #   scsi_debug  the kernel's own SCSI target presenting a CD unit, with its fault injection
 #   buses       QEMU's own CD units behind virtio-scsi, behind the IDE controller (libata ATAPI)
 #               and behind a USB mass-storage bridge on xHCI
+#   hold        the kernel's target again, with the CD driver polling it for media events every
+#               2 s as Debian's desktops set it: what reaches the unit during an update with and
+#               without the unit hold, and the hold refused while another program holds the unit
 #
 # usage: run-guest.sh CONFIG CACHE_DIR DRIVER MANAGER_DIR WORK_DIR [check-serial.sh options...]
-#   CONFIG       scsi_debug or buses
+#   CONFIG       scsi_debug, buses or hold
 #   CACHE_DIR    the kernel cache (prepared here by prepare.sh when missing)
 #   WORK_DIR     receives initramfs.cpio.gz, serial.log and, for buses, units.log (QEMU's own
 #                record of the commands its units received)
@@ -37,6 +40,18 @@ readonly kDebugPasses=(
   'dsense=1 statistics=1 every_nth=3 opts=0x11 --run=atapi'
   'dsense=0 statistics=1 every_nth=1 opts=0x5'
 )
+
+# The hold guest's passes. Each command takes the target 0.4 s, so that the 10-block download
+# lasts about 4 s, and the update's wait (the store time) lasts 5 s: without the hold, then with
+# it, then with another program holding the block device exclusively.
+readonly kHoldBlocks=10
+readonly kHoldPasses=(
+  "ndelay=400000000 --without-hold --wait-ms=5000 --blocks=$kHoldBlocks --run=scsi"
+  "ndelay=400000000 --wait-ms=5000 --blocks=$kHoldBlocks --run=scsi"
+  "occupy --run=scsi"
+)
+# The desktop's media polling interval (Debian's udev rules set it for removable media).
+readonly kHoldKernelArguments='block.events_dfl_poll_msecs=2000'
 
 # The buses guest: QEMU's units. Vendor and product as the test gives them; the revision is
 # given too, so that it does not follow QEMU's version. The ATAPI unit's texts are QEMU's own.
@@ -71,7 +86,7 @@ fi
 config=$1 cache=$2 driver=$3 manager_dir=$4 work=$5
 shift 5
 case $config in
-  scsi_debug | buses) ;;
+  scsi_debug | buses | hold) ;;
   *) echo "run-guest.sh: unknown configuration $config" >&2; exit 2 ;;
 esac
 here=$(cd "$(dirname "$0")" && pwd)
@@ -104,7 +119,14 @@ echo "guest kernel: $(cat "$cache/version")"
 mkdir -p "$work"
 rm -f "$work/serial.log" "$work/units.log"
 qemu_extra=()
-if [ "$config" = scsi_debug ]; then
+kernel_arguments='console=ttyS0 panic=-1 quiet'
+if [ "$config" = hold ]; then
+  "$here/make-initramfs.sh" "$cache" "$driver" "$manager_dir" "$work/initramfs.cpio.gz" \
+    scsi_debug,sg,sr_mod 1 \
+    ptype=5 "inq_vendor=$kVendor" "inq_product=$kProduct" "inq_rev=$kRevision" dev_size_mb=4 \
+    opts=1 -- "${kHoldPasses[@]}"
+  kernel_arguments+=" $kHoldKernelArguments"
+elif [ "$config" = scsi_debug ]; then
   # opts=1 makes the target log every command it receives and every sense it answers with.
   "$here/make-initramfs.sh" "$cache" "$driver" "$manager_dir" "$work/initramfs.cpio.gz" \
     scsi_debug,sg 1 \
@@ -124,7 +146,7 @@ boot_status=0
 timeout --kill-after=10 "$kBootSeconds" qemu-system-x86_64 \
   -machine accel=tcg -m "$kMemory" -nographic -no-reboot -nic none \
   -kernel "$cache/vmlinuz" -initrd "$work/initramfs.cpio.gz" \
-  -append 'console=ttyS0 panic=-1 quiet' "${qemu_extra[@]}" </dev/null |
+  -append "$kernel_arguments" "${qemu_extra[@]}" </dev/null |
   sed -E 's/\r//g; s/\x1b(\[[0-9;?]*[A-Za-z]|c)//g' >"$work/serial.log" ||
   boot_status=$?
 echo "guest ran $((SECONDS - started)) s (QEMU status $boot_status); serial output in $work/serial.log"
@@ -132,7 +154,9 @@ if [ "$boot_status" = 124 ]; then
   echo "FAILED: the guest did not power off within $kBootSeconds s"
 fi
 
-if [ "$config" = scsi_debug ]; then
+if [ "$config" = hold ]; then
+  "$here/check-hold.sh" "$work/serial.log" "$kHoldBlocks"
+elif [ "$config" = scsi_debug ]; then
   "$here/check-serial.sh" "$work/serial.log" "$kVendor" "$kProduct" "$kRevision" "$@"
 else
   "$here/check-serial.sh" "$work/serial.log" --buses="$work/units.log" "$@"

@@ -42,6 +42,13 @@ TEST(SgLibrary, LoadsByNameAndAnswersOnThisMachine) {
     auto command = sg_testing::inquiryRecord(count);
     EXPECT_EQ(send(&command), aspi::SS_INVALID_HA);
     EXPECT_EQ(command.SRB_Status, aspi::SS_INVALID_HA);
+
+    // The unit hold's entry points, exported with C linkage beside the two.
+    for (const char *name : {"HoldUnitForUpdate", "ReleaseUnitForUpdate"}) {
+        auto entry = reinterpret_cast<aspi::UnitHoldFn>(dlsym(handle, name));
+        ASSERT_NE(entry, nullptr) << name;
+        EXPECT_EQ(entry(count, 0, 0), aspi::SS_INVALID_HA) << name;
+    }
 }
 
 // The whole path down to the real seam, on a device node that is a plain file: the open works,

@@ -2,13 +2,16 @@
 // and a fake kernel seam that answers every command with a scripted result.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "aspi/DriveCommands.h"
@@ -21,7 +24,8 @@ namespace sg_testing {
 namespace fs = std::filesystem;
 
 // A sysfs tree laid out as the kernel lays it out: class/scsi_generic/sgN/device is a link to the
-// device's folder, which is named H:C:I:L and holds the type attribute.
+// device's folder, which is named H:C:I:L and holds the type attribute and, under block/, the
+// block device a driver made for it.
 class FakeSysfs {
   public:
     const fs::path &root() const { return m_dir.path(); }
@@ -29,11 +33,16 @@ class FakeSysfs {
     // The generic driver's class folder, present once the driver is loaded.
     void loadDriver() { fs::create_directories(root() / "class" / "scsi_generic"); }
 
-    // Adds sg<number> for the device at the given address; a negative type writes no attribute.
-    void addDevice(int number, const std::string &address, int type) {
+    // Adds sg<number> for the device at the given address; a negative type writes no attribute;
+    // `block` names its block device ("sr0"), none when empty.
+    void addDevice(int number, const std::string &address, int type,
+                   const std::string &block = "") {
         loadDriver();
         const fs::path device = root() / "devices" / "platform" / ("target" + address) / address;
         fs::create_directories(device);
+        if (!block.empty()) {
+            fs::create_directories(device / "block" / block);
+        }
         if (type >= 0) {
             std::ofstream(device / "type") << type << "\n";
         }
@@ -53,7 +62,9 @@ class FakeSysfs {
 };
 
 // The kernel seam, scripted: open() answers per path (a new handle unless told otherwise), run()
-// answers with `result` and keeps what it was asked.
+// answers with `result` and keeps what it was asked. openNode() keeps each path and its flags and
+// answers from nodeAnswers, else, with realNodes, opens the path for real (a test's fake dev tree
+// holds plain files, on which flock works as on device nodes), else as a missing node.
 class FakePassThrough final : public sg::PassThrough {
   public:
     int open(const std::string &path) override {
@@ -66,6 +77,21 @@ class FakePassThrough final : public sg::PassThrough {
         return nextHandle++;
     }
     void close(int handle) override { closed.push_back(handle); }
+    int openNode(const std::string &path, int flags) override {
+        nodeOpens.emplace_back(path, flags);
+        if (const auto answer = nodeAnswers.find(path); answer != nodeAnswers.end()) {
+            return answer->second;
+        }
+        if (!realNodes) {
+            return -ENOENT;
+        }
+        const int descriptor = ::open(path.c_str(), flags);
+        if (descriptor < 0) {
+            return -errno;
+        }
+        nodeDescriptors.push_back(descriptor);
+        return descriptor;
+    }
     sg::PassThroughResult run(int handle, const sg::PassThroughCommand &command) override {
         lastHandle = handle;
         lastCommand = command;
@@ -78,6 +104,10 @@ class FakePassThrough final : public sg::PassThrough {
     std::map<std::string, int> handles;      // path -> handle handed out
     std::vector<std::string> opened;
     std::vector<int> closed;
+    std::map<std::string, int> nodeAnswers;  // path -> negated errno
+    bool realNodes = false;
+    std::vector<std::pair<std::string, int>> nodeOpens;  // path, flags
+    std::vector<int> nodeDescriptors;                    // opened for real, in order
     int nextHandle = 3;
     sg::PassThroughResult result;
     sg::PassThroughCommand lastCommand;

@@ -27,7 +27,8 @@ TEST_F(SimLibrary, TheBusIsReadAtBindingNotAtLoading) {
     aspi::AspiManager second;
     second.LoadAspiManager();
     EXPECT_EQ(second.AspiSupport(), 0x0101) << "each binding reads the bus afresh";
-    EXPECT_EQ(dlsym(handle, "parseBusFile"), nullptr) << "only the two entry points are exported";
+    EXPECT_EQ(dlsym(handle, "parseBusFile"), nullptr) << "only the entry points are exported";
+    EXPECT_TRUE(manager.canHoldUnits()) << "the unit hold's entry points are bound";
 }
 
 TEST_F(SimLibrary, ABadBusFileIsNamedOnStandardErrorAndLeavesNoAdapter) {

@@ -95,7 +95,7 @@ TEST(BusFile, TextsKeepEveryByteAndShortTextsEndInNuls) {
         "adapter 1 id 7 fails\n"
         "unit 0 6 type 0 vendor \"V\\0K \\x7f\\xE9\\\\\\\"\" product \"# not a comment\" "
         "revision \"\"\r\n"
-        "unit 1 0 blocktime 250\n");
+        "unit 1 0 blocktime 250 held\n");
     ASSERT_TRUE(parsed.bus) << parsed.error << " at line " << parsed.errorLine;
     const sim::BusDescription &bus = *parsed.bus;
     EXPECT_EQ(bus.adapters[0].ownId, 12);
@@ -109,6 +109,8 @@ TEST(BusFile, TextsKeepEveryByteAndShortTextsEndInNuls) {
     EXPECT_EQ(bus.units[1].deviceType, 5);
     EXPECT_EQ(bus.units[0].blockMilliseconds, 0u);
     EXPECT_EQ(bus.units[1].blockMilliseconds, 250u);
+    EXPECT_FALSE(bus.units[0].heldElsewhere);
+    EXPECT_TRUE(bus.units[1].heldElsewhere);
 }
 
 TEST(BusFile, FaultsNameTheirLine) {
@@ -303,7 +305,8 @@ TEST(SimBus, AnswersRecordsAndLogsEveryRequest) {
     ASSERT_TRUE(aspi::allocateLowBuffers(low));
     const auto parsed = parseBusFile(
         "adapter 0 id 7\nadapter 1 id 3 answers 1\n"
-        "unit 1 4 type 5 vendor \"ZAV     \" product \"R\" revision \"9\"\n");
+        "unit 1 4 type 5 vendor \"ZAV     \" product \"R\" revision \"9\"\n"
+        "unit 1 6 held\n");
     ASSERT_TRUE(parsed.bus);
     sim::SimBus bus(*parsed.bus,
                     {(bench.dir() / "requests.log").string(), (bench.dir() / "images").string()});
@@ -345,6 +348,26 @@ TEST(SimBus, AnswersRecordsAndLogsEveryRequest) {
         EXPECT_EQ(bench.log().at(i), requests[i].log);
     }
     EXPECT_EQ(bench.log().size(), std::size(requests));
+
+    // The unit hold, logged among the requests.
+    const struct {
+        bool hold;
+        std::uint8_t adapter, target;
+        std::uint32_t status;
+        const char *log;
+    } holds[] = {
+        {true, 1, 4, aspi::SS_COMP, "HOLD ha=1 target=4 lun=0 -> status=0x01"},
+        {true, 1, 6, aspi::SS_ASPI_IS_BUSY, "HOLD ha=1 target=6 lun=0 -> status=0xe5"},
+        {true, 1, 3, aspi::SS_NO_DEVICE, "HOLD ha=1 target=3 lun=0 -> status=0x82"},
+        {true, 2, 0, aspi::SS_INVALID_HA, "HOLD ha=2 target=0 lun=0 -> status=0x81"},
+        {false, 1, 4, aspi::SS_COMP, "RELEASE ha=1 target=4 lun=0 -> status=0x01"},
+    };
+    for (const auto &h : holds) {
+        EXPECT_EQ(
+            h.hold ? bus.holdUnit(h.adapter, h.target, 0) : bus.releaseUnit(h.adapter, h.target, 0),
+            h.status);
+        EXPECT_EQ(bench.log().back(), h.log);
+    }
     EXPECT_EQ(adapter1.HA_SCSI_ID, 3);
     EXPECT_EQ(adapter1.HA_Count, 2);
     EXPECT_EQ(unitType.SRB_DeviceType, 5);

@@ -53,12 +53,14 @@ class TestHost : public platform::Host {
     }
 
     // Null when `anotherUpdateRunning`.
-    std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(const std::string &why) override {
+    std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(
+        const std::string &why, std::unique_ptr<platform::UnitHold> unitHold) override {
         if (anotherUpdateRunning) {
             return nullptr;
         }
         std::unique_ptr<platform::UpdateGuard> held =
-            makeGuard ? makeGuard(why) : std::make_unique<platform::UpdateGuard>();
+            makeGuard ? makeGuard(why, std::move(unitHold))
+                      : std::make_unique<platform::UpdateGuard>(std::move(unitHold));
         if (!held) {
             return nullptr;
         }
@@ -72,7 +74,9 @@ class TestHost : public platform::Host {
     std::function<void(const platform::MessageBoxRequest &)> onMessageBox;
     std::function<void(unsigned)> onSleep;
     bool anotherUpdateRunning = false;
-    std::function<std::unique_ptr<platform::UpdateGuard>(const std::string &)> makeGuard;
+    std::function<std::unique_ptr<platform::UpdateGuard>(const std::string &,
+                                                         std::unique_ptr<platform::UnitHold>)>
+        makeGuard;
     // "taken: <why>" and "released", in order; onGuard sees each as it is added.
     std::vector<std::string> guardEvents;
     std::function<void(const std::string &)> onGuard;

@@ -36,9 +36,10 @@ class DriverHost : public platform::QtHost {
         return request.buttons == platform::Buttons::YesNo ? platform::Answer::No
                                                            : platform::Answer::Ok;
     }
-    std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(const std::string &why) override {
+    std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(
+        const std::string &why, std::unique_ptr<platform::UnitHold> unitHold) override {
         std::printf("GUARD\n");
-        return QtHost::takeUpdateGuard(why);
+        return QtHost::takeUpdateGuard(why, std::move(unitHold));
     }
     void sleepMilliseconds(unsigned milliseconds) override {
         std::printf("SLEEP %u\n", milliseconds);

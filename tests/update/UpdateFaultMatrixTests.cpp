@@ -205,8 +205,12 @@ TEST_P(FaultMatrix, SendsHoldsAndReportsExactly) {
         }
     }
     EXPECT_EQ(loggedCommands(bench), expected);
-    // The update sends nothing but its blocks, and nothing at all after Stop.
-    EXPECT_EQ(bench.log().size(), scanLines + expected.size());
+    // The update sends nothing but its blocks, inside the unit's hold, and nothing at all after
+    // Stop: the hold is let go however the update ends.
+    const std::vector<std::string> log = bench.log();
+    ASSERT_EQ(log.size(), scanLines + expected.size() + 2);
+    EXPECT_EQ(log[scanLines], "HOLD ha=0 target=3 lun=0 -> status=0x01");
+    EXPECT_EQ(log.back(), "RELEASE ha=0 target=3 lun=0 -> status=0x01");
 
     // What the unit holds: every block it took, at its offset. An ignored block's bytes were
     // never taken: zeros inside the image, or an image that ends before it.

@@ -93,8 +93,9 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
         }
         const std::string address =
             bus ? bus->address() : "unix:path=" + (bench.dir() / "no-bus").string();
-        host.makeGuard = [this, address](const std::string &why) {
-            return platform::takeSystemUpdateGuard(settings(address), why);
+        host.makeGuard = [this, address](const std::string &why,
+                                         std::unique_ptr<platform::UnitHold> unitHold) {
+            return platform::takeSystemUpdateGuard(settings(address), why, std::move(unitHold));
         };
         const std::size_t before = sentBlocks(bench).size();
         host.sleeps.clear();
@@ -130,6 +131,23 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
     }
 }
 
+// With a manager that holds the unit, the unit's hold keeps other updates of it out: the
+// machine-wide lock file is neither made nor taken, so no other user can block updates with it.
+TEST_F(UpdateGuard, WithTheUnitHeldTheMachineLockFileIsNotUsed) {
+    bind();
+    pickFile("lix1.hex", kDataLength);
+    const std::string address = "unix:path=" + (bench.dir() / "no-bus").string();
+    host.makeGuard = [this, address](const std::string &why,
+                                     std::unique_ptr<platform::UnitHold> unitHold) {
+        EXPECT_NE(unitHold, nullptr);
+        return platform::takeSystemUpdateGuard(settings(address), why, std::move(unitHold));
+    };
+    host.answers = {platform::Answer::No};
+    EXPECT_EQ(run(), UpdateOutcome::Declined);
+    EXPECT_EQ(sentBlocks(bench).size(), 3u);
+    EXPECT_FALSE(std::filesystem::exists(bench.dir() / "update.lock"));
+}
+
 // How a copy of the program is started.
 struct CopyOptions {
     // How long the update's wait lasts in this copy.
@@ -140,6 +158,8 @@ struct CopyOptions {
     QStringList extra;
     // Started with SIGHUP ignored, as nohup starts a program.
     bool hangupIgnored = false;
+    // On the simulator built without the unit hold's entry points, as an older manager.
+    bool withoutUnitHold = false;
 };
 
 // One copy of the program's code in a process of its own, on its own simulated bus, log and
@@ -152,6 +172,10 @@ class Copy {
         std::filesystem::create_directories(m_dir / "images");
         std::ofstream(m_dir / "bus.txt") << busText;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (options.withoutUnitHold) {
+            environment.insert(QStringLiteral("LD_LIBRARY_PATH"),
+                               QStringLiteral(CDRW_SIM_WITHOUT_HOLD_DIR));
+        }
         environment.insert(QStringLiteral("CDRW_SIM_BUS"), path("bus.txt"));
         environment.insert(QStringLiteral("CDRW_SIM_LOG"), path("requests.log"));
         environment.insert(QStringLiteral("CDRW_SIM_IMAGES"), path("images"));
@@ -254,16 +278,21 @@ TEST_F(UpdateGuard, TerminationSignalOutsideAnUpdateEndsTheProgramAtOnce) {
     EXPECT_EQ(copy.process.exitStatus(), QProcess::CrashExit) << "ended by the signal";
 }
 
+// With a manager that cannot hold units, the machine-wide lock keeps a second update out; such a
+// manager still updates.
 TEST_F(UpdateGuard, SecondCopyIsRefusedWhileTheFirstUpdatesThenUpdates) {
     pickFile("lix1.hex", kDataLength);
     // The first copy holds the machine for its blocks and a wait long enough for the second.
     CopyOptions slowWait;
     slowWait.waitMilliseconds = 8000;
+    slowWait.withoutUnitHold = true;
     Copy first(bench.dir(), "first", kSlowBus, slowWait);
     ASSERT_TRUE(waitUntil([&] { return first.blocksSent() >= 1; }))
         << first.finish(0).toStdString();
+    CopyOptions olderManager;
+    olderManager.withoutUnitHold = true;
     {
-        Copy second(bench.dir(), "second", kBus);
+        Copy second(bench.dir(), "second", kBus, olderManager);
         const QString printed = second.finish();
         EXPECT_TRUE(
             printed.contains(QStringLiteral("BOX ") + QLatin1String(update::kAnotherUpdateText)))
@@ -273,7 +302,7 @@ TEST_F(UpdateGuard, SecondCopyIsRefusedWhileTheFirstUpdatesThenUpdates) {
         EXPECT_EQ(second.process.exitCode(), 0);
     }
     EXPECT_TRUE(first.finish().contains(outcomeLine(UpdateOutcome::Declined)));
-    Copy again(bench.dir(), "again", kBus);
+    Copy again(bench.dir(), "again", kBus, olderManager);
     EXPECT_TRUE(again.finish().contains(outcomeLine(UpdateOutcome::Declined)));
     EXPECT_EQ(again.blocksSent(), 3u);
 }
@@ -329,6 +358,8 @@ TEST_F(UpdateGuard, NothingTheGuardMeetsHoldsTheUpdateUp) {
         }
         CopyOptions options;
         options.busAddress = row.silentBus ? silent.address() : std::string();
+        // Only a manager without the unit hold uses the lock file.
+        options.withoutUnitHold = row.pipeAtLock;
         options.extra = {QStringLiteral("--ask"), QString::fromStdString(other.address())};
         Copy copy(bench.dir(), "copy" + std::to_string(index++), kBus, options);
         ASSERT_TRUE(copy.hasPrinted("GUARD")) << copy.finish(0).toStdString();

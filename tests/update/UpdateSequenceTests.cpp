@@ -56,15 +56,26 @@ TEST_F(UpdateSequence, FinishWaitsSeventySecondsThenAsksAndNoReturnsToIdle) {
     bind();
     pickFile("LIX2.HEX", 10);
     host.answers = {platform::Answer::No};
-    // The guard is held from before the first block until the wait is over.
-    host.onGuard = [this](const std::string &event) {
-        windows.events.push_back(event + " after " + std::to_string(sentBlocks(bench).size()) +
-                                 " blocks");
+    // The guard, and with it the unit, is held from before the first block until the wait is
+    // over; the simulator logs the unit's hold and release among the commands.
+    const auto unit = [this] {
+        const std::vector<std::string> log = bench.log();
+        const auto last = std::find_if(log.rbegin(), log.rend(), [](const std::string &line) {
+            return line.rfind("HOLD", 0) == 0 || line.rfind("RELEASE", 0) == 0;
+        });
+        return last == log.rend() ? std::string("never held") : last->substr(0, last->find(' '));
     };
+    host.onGuard = [&](const std::string &event) {
+        windows.events.push_back(event + " after " + std::to_string(sentBlocks(bench).size()) +
+                                 " blocks, unit " + unit());
+    };
+    host.onSleep = [&](unsigned) { windows.events.push_back("wait, unit " + unit()); };
     EXPECT_EQ(run(), UpdateOutcome::Declined);
-    EXPECT_EQ(windows.events, (std::vector<std::string>{
-                                  "taken: Updating the firmware of VEK CDRW 8432 after 0 blocks",
-                                  "wait shown", "wait closed", "released after 1 blocks"}));
+    EXPECT_EQ(
+        windows.events,
+        (std::vector<std::string>{
+            "taken: Updating the firmware of VEK CDRW 8432 after 0 blocks, unit HOLD", "wait shown",
+            "wait, unit HOLD", "wait closed", "released after 1 blocks, unit RELEASE"}));
     EXPECT_EQ(host.sleeps, std::vector<unsigned>{70000});
     EXPECT_EQ(windows.timerIntervals, std::vector<int>{0});
     EXPECT_EQ(windows.progressPositions, std::vector<int>{0});
@@ -172,17 +183,40 @@ TEST_F(UpdateSequence, IneligibleUnitGetsSideFilesButNothingIsSentOrShown) {
     EXPECT_TRUE(host.guardEvents.empty());
 }
 
-TEST_F(UpdateSequence, AnotherUpdateOnTheMachineLeavesTheUnitUntouched) {
-    bind();
+TEST_F(UpdateSequence, AnotherUpdateOrProgramLeavesTheUnitUntouched) {
+    bind("adapter 0 id 7\nunit 0 2 vendor \"VEK\"\nunit 0 3 vendor \"VEK\" held\n");
+    const struct {
+        const char *name;
+        int line;  // 0:7:2, or 0:7:3 which the bus marks as used by another program
+        bool anotherUpdate;
+        UpdateOutcome outcome;
+        const char *text;
+        const char *lastLogged;
+    } rows[] = {
+        {"another update holds the machine", 0, true, UpdateOutcome::AnotherUpdateRunning,
+         update::kAnotherUpdateText, "RELEASE ha=0 target=2 lun=0 -> status=0x01"},
+        {"another program holds the unit", 1, false, UpdateOutcome::UnitInUse,
+         "The unit is in use by another program (a mounted disc or a recording program). Close "
+         "that program or eject the disc, then try again.",
+         "HOLD ha=0 target=3 lun=0 -> status=0xe5"},
+    };
     pickFile("lix14.hex", 100);
-    host.anotherUpdateRunning = true;
-    EXPECT_EQ(run(), UpdateOutcome::AnotherUpdateRunning);
-    ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].text, update::kAnotherUpdateText);
-    EXPECT_EQ(host.boxes[0].icon, platform::Icon::Warning);
-    EXPECT_TRUE(sentBlocks(bench).empty());
-    EXPECT_TRUE(windows.events.empty()) << "no wait";
-    EXPECT_EQ(windows.lines.size(), 3u) << "the unit list is left as it was";
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        windows.selected = row.line;
+        host.anotherUpdateRunning = row.anotherUpdate;
+        host.boxes.clear();
+        EXPECT_EQ(run(), row.outcome);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, row.text);
+        EXPECT_EQ(host.boxes[0].caption, std::nullopt);
+        EXPECT_EQ(host.boxes[0].icon, platform::Icon::Warning);
+        EXPECT_TRUE(sentBlocks(bench).empty());
+        EXPECT_EQ(bench.log().back(), row.lastLogged);
+        EXPECT_TRUE(host.guardEvents.empty());
+        EXPECT_TRUE(windows.events.empty()) << "no wait";
+        EXPECT_EQ(windows.lines.size(), 2u) << "the unit list is left as it was";
+    }
 }
 
 // A damaged record, or a file cut short at a line boundary (every record it holds is good).

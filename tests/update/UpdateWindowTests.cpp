@@ -221,11 +221,11 @@ TEST_F(UpdateWindows, ShippedExampleUpdatesTheDefaultBus) {
     ASSERT_EQ(program.MainForm.DrivesList->count(), 3);
 
     // The program's own guard, on the bench's lock file and without a bus.
-    host.makeGuard = [this](const std::string &why) {
+    host.makeGuard = [this](const std::string &why, std::unique_ptr<platform::UnitHold> unitHold) {
         platform::UpdateGuardSettings settings;
         settings.lockPath = (bench.dir() / "update.lock").string();
         settings.busAddress = "unix:path=" + (bench.dir() / "no-bus").string();
-        return platform::takeSystemUpdateGuard(settings, why);
+        return platform::takeSystemUpdateGuard(settings, why, std::move(unitHold));
     };
     // The wait's clock runs until the window side has seen what it looks for, at most 20 s.
     std::atomic<bool> seen{false};

@@ -1,0 +1,20 @@
+// What the update guard holds of the unit itself: the manager keeps everything else from reaching
+// the unit (the kernel's media polling, mounts, recording programs, other copies of this
+// program) until the hold is let go. Letting go is destroying the object.
+#pragma once
+
+#include <vector>
+
+namespace platform {
+
+class UnitHold {
+  public:
+    virtual ~UnitHold() = default;
+
+    // The descriptors of this process that the manager opened for the hold (the unit's block
+    // device, the descriptor of its lock), so that a process that must keep the hold after this
+    // one ends can inherit exactly them. Empty when the hold opened none.
+    virtual std::vector<int> descriptors() const = 0;
+};
+
+}  // namespace platform
