@@ -1,4 +1,5 @@
 // Program entry: creates the six windows in order, then runs the message loop.
+#include <QPointer>
 #include <csignal>
 #include <exception>
 
@@ -10,10 +11,17 @@ int main(int argc, char **argv) {
     // The EDC trace writes to standard output; a reader that has gone must not end an update.
     std::signal(SIGPIPE, SIG_IGN);
     TApplication application(argc, argv);
-    platform::QtHost host;
+    // The desktop portal is asked with the main window's identifier, once there is one.
+    QPointer<QWidget> mainWindow;
+    platform::UpdateGuardSettings guardSettings;
+    guardSettings.windowIdentifier = [&mainWindow] {
+        return platform::portalWindowIdentifier(mainWindow);
+    };
+    platform::QtHost host(guardSettings);
     platform::installHost(&host);
     try {
         ProgramWindows windows;
+        mainWindow = &windows.MainForm;
         windows.MainForm.show();
         TApplication::exec();
     } catch (const std::exception &error) {

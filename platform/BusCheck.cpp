@@ -118,8 +118,7 @@ std::optional<std::pair<sockaddr_un, socklen_t>> unixSocketOf(const std::string 
 // `deadline`. False when the deadline passed first.
 bool waitFor(int fd, short events, Clock::time_point deadline) {
     for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const long long left = millisecondsUntil(deadline);
         if (left <= 0) {
             return false;
         }
@@ -224,12 +223,21 @@ BusCheck checkBus(const std::string &address, Clock::time_point deadline) {
     return check;
 }
 
+long long millisecondsUntil(Clock::time_point deadline) {
+    return std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+}
+
 std::string systemBusAddress() {
     const char *address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
     if (address != nullptr && address[0] != '\0') {
         return address;
     }
     return "unix:path=/run/dbus/system_bus_socket";
+}
+
+std::string sessionBusAddress() {
+    const char *address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    return address != nullptr ? address : "";
 }
 
 }  // namespace platform

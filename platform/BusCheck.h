@@ -10,6 +10,10 @@
 
 namespace platform {
 
+// The longest a request on a bus (connect, ask, fall back) may hold an update up; a bus that has
+// not answered by then counts as no bus.
+inline constexpr int kBusRequestLimitMilliseconds = 2000;
+
 // What checkBus() found.
 struct BusCheck {
     // The one entry of the address that answered (as written there, e.g. "unix:path=/x"), for
@@ -29,7 +33,13 @@ struct BusCheck {
 // because the D-Bus library would try it without a deadline. The connection is closed again.
 BusCheck checkBus(const std::string &address, std::chrono::steady_clock::time_point deadline);
 
+// Whole milliseconds from now until `deadline`, rounded up; 0 or less once it has passed.
+long long millisecondsUntil(std::chrono::steady_clock::time_point deadline);
+
 // $DBUS_SYSTEM_BUS_ADDRESS, or the system bus's usual socket when it is unset or empty.
 std::string systemBusAddress();
+
+// $DBUS_SESSION_BUS_ADDRESS; empty (no session bus) when it is unset.
+std::string sessionBusAddress();
 
 }  // namespace platform

@@ -11,8 +11,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "platform/BusCheck.h"
-
 namespace platform {
 
 namespace {
@@ -60,9 +58,7 @@ LogindInhibitor::LogindInhibitor(const std::string &busAddress, const std::strin
     QDBusMessage reply;
     QString failure;
     for (const char *locks : {kAllLocks, kBasicLocks}) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
+        const long long left = millisecondsUntil(deadline);
         if (left <= 0) {
             failure = QStringLiteral("no answer within %1 ms").arg(kLimitMilliseconds);
             break;

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "platform/BusCheck.h"
+
 namespace platform {
 
 class LogindInhibitor {
@@ -27,7 +29,7 @@ class LogindInhibitor {
         "handle-lid-switch";
     static constexpr const char *kBasicLocks = "shutdown:sleep:idle";
     static constexpr const char *kWho = "CD-R/RW Firmware Update";
-    static constexpr int kLimitMilliseconds = 2000;
+    static constexpr int kLimitMilliseconds = kBusRequestLimitMilliseconds;
 
   private:
     int m_fd = -1;

@@ -1,5 +1,6 @@
 #include "platform/QtHost.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QString>
 #include <QThread>
@@ -34,6 +35,13 @@ std::unique_ptr<QMessageBox> buildMessageBox(const MessageBoxRequest &request) {
         toQtIcon(request.icon), request.caption ? QString::fromLatin1(*request.caption) : QString(),
         QString::fromLatin1(request.text),
         request.buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+}
+
+std::string portalWindowIdentifier(const QWidget *window) {
+    if (window == nullptr || QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return {};
+    }
+    return "x11:" + QString::number(window->window()->winId(), 16).toStdString();
 }
 
 QtHost::QtHost(UpdateGuardSettings guardSettings) : m_guardSettings(std::move(guardSettings)) {

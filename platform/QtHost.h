@@ -4,10 +4,15 @@
 
 #include <QMessageBox>
 #include <memory>
+#include <string>
 
 #include "platform/Platform.h"
 
 namespace platform {
+
+// The identifier by which the desktop portal knows `window`'s top-level window: "x11:<hex id>" on
+// X11; empty elsewhere (offscreen, Wayland) or when there is no window.
+std::string portalWindowIdentifier(const QWidget *window);
 
 // The message box QtHost shows for a request, not yet shown.
 std::unique_ptr<QMessageBox> buildMessageBox(const MessageBoxRequest &request);

@@ -5,6 +5,7 @@
 #include "platform/CloseRefusal.h"
 #include "platform/HeldSignals.h"
 #include "platform/LogindInhibitor.h"
+#include "platform/PortalInhibitor.h"
 #include "platform/UpdateLock.h"
 
 namespace platform {
@@ -18,9 +19,11 @@ class SystemUpdateGuard : public UpdateGuard {
         : UpdateGuard(std::move(unitHold)),
           m_lock(std::move(lock)),
           m_onHeldSignal(settings.onHeldSignal) {
-        // The inhibitor first: its request may take a while on a slow bus, and meanwhile a
+        // The inhibitors first: their requests may take a while on a slow bus, and meanwhile a
         // termination signal must still end the program, as nothing has been sent yet.
         m_inhibitor.emplace(settings.busAddress, why);
+        m_portal.emplace(settings.sessionBusAddress, why,
+                         settings.windowIdentifier ? settings.windowIdentifier() : std::string());
         m_signals.emplace();
         m_closeRefusal.emplace();
     }
@@ -30,6 +33,7 @@ class SystemUpdateGuard : public UpdateGuard {
         m_closeRefusal.reset();
         const int signal = m_signals->release();
         m_signals.reset();
+        m_portal.reset();
         m_inhibitor.reset();
         m_lock.reset();
         releaseUnit();
@@ -44,6 +48,7 @@ class SystemUpdateGuard : public UpdateGuard {
     std::optional<HeldSignals> m_signals;
     std::optional<CloseRefusal> m_closeRefusal;
     std::optional<LogindInhibitor> m_inhibitor;
+    std::optional<PortalInhibitor> m_portal;
 };
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The program's update guard: the unit's hold or, without one, the machine-wide update lock, the
-// logind inhibitor, the held termination signals and the refusal of close requests, taken in that
-// order and let go together.
+// logind inhibitor, the desktop portal's inhibitor, the held termination signals and the refusal
+// of close requests, taken in that order and let go together.
 #pragma once
 
 #include <memory>

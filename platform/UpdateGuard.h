@@ -46,6 +46,12 @@ struct UpdateGuardSettings {
     std::string lockPath = defaultLockPath();
     // The D-Bus address of the bus that logind is on; empty: the system bus.
     std::string busAddress;
+    // The D-Bus address of the session bus, where the desktop portal is; empty: the session bus
+    // of the environment.
+    std::string sessionBusAddress;
+    // The main window's identifier for the desktop portal ("x11:<hex id>"), asked when the guard
+    // is taken; none or empty: no window to name (offscreen, Wayland).
+    std::function<std::string()> windowIdentifier;
     // Called with the number of a termination signal that arrived while the guard was held, once
     // everything is let go. The program ends there with status 128 + that number.
     std::function<void(int)> onHeldSignal;

@@ -1,12 +1,16 @@
-// A stand-in for logind on a test's own bus: owns org.freedesktop.login1 and answers the two
-// requests of its manager that the program and `systemd-inhibit --list` make. Inhibit answers with
-// the write end of a pipe and notes when that end is closed everywhere (the inhibitor let go).
-// One line on standard output for each thing it sees:
+// A stand-in for logind and for the desktop portal's Inhibit on a test's own bus (which serves the
+// test as system and session bus alike). As logind it owns org.freedesktop.login1 and answers the
+// two requests of its manager that the program and `systemd-inhibit --list` make; Inhibit answers
+// with the write end of a pipe and notes when that end is closed everywhere (the inhibitor let
+// go). As the portal it owns org.freedesktop.portal.Desktop; Inhibit answers with a request
+// object, whose Close it notes. One line on standard output for each thing it sees:
 //
 //   ready
 //   inhibit what=<what> who=<who> why=<why> mode=<mode>
 //   refused what=<what>                (with --refuse-keys, for any request of a handle-* lock)
 //   released what=<what>
+//   portal-inhibit window=<window> flags=<flags> reason=<reason>
+//   portal-closed <request path>
 //
 // usage: cdrw-test-logind ADDRESS [--refuse-keys]
 #include <fcntl.h>
@@ -17,11 +21,13 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVirtualObject>
 #include <QSocketNotifier>
 #include <cstdio>
 #include <list>
+#include <tuple>
 
 namespace {
 
@@ -126,6 +132,52 @@ class Manager : public QDBusVirtualObject {
     std::list<Held> m_held;
 };
 
+// A request object of the portal: Close ends it.
+class PortalRequest : public QDBusVirtualObject {
+  public:
+    explicit PortalRequest(QString path) : m_path(std::move(path)) {}
+
+    QString introspect(const QString &) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override {
+        if (message.member() != QLatin1String("Close")) {
+            return false;
+        }
+        say(QStringLiteral("portal-closed ") + m_path);
+        connection.send(message.createReply());
+        QDBusConnection(connection).unregisterObject(m_path);
+        deleteLater();
+        return true;
+    }
+
+  private:
+    QString m_path;
+};
+
+class Portal : public QDBusVirtualObject {
+  public:
+    QString introspect(const QString &) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override {
+        const QList<QVariant> args = message.arguments();
+        if (message.member() != QLatin1String("Inhibit") || args.size() != 3) {
+            return false;
+        }
+        const QVariantMap options = qdbus_cast<QVariantMap>(args[2]);
+        say(QStringLiteral("portal-inhibit window=%1 flags=%2 reason=%3")
+                .arg(args[0].toString(), QString::number(args[1].toUInt()),
+                     options.value(QStringLiteral("reason")).toString()));
+        const QString path =
+            QStringLiteral("/org/freedesktop/portal/desktop/request/%1").arg(++m_requests);
+        QDBusConnection(connection).registerVirtualObject(path, new PortalRequest(path));
+        connection.send(message.createReply(QVariant::fromValue(QDBusObjectPath(path))));
+        return true;
+    }
+
+  private:
+    int m_requests = 0;
+};
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -139,10 +191,16 @@ int main(int argc, char **argv) {
     QDBusConnection bus =
         QDBusConnection::connectToBus(QString::fromLocal8Bit(argv[1]), QStringLiteral("logind"));
     Manager manager(argc > 2 && QLatin1String(argv[2]) == QLatin1String("--refuse-keys"));
-    if (!bus.registerVirtualObject(QStringLiteral("/org/freedesktop/login1"), &manager) ||
-        !bus.registerService(QStringLiteral("org.freedesktop.login1"))) {
-        std::fprintf(stderr, "cdrw-test-logind: %s\n", qPrintable(bus.lastError().message()));
-        return 1;
+    Portal portal;
+    for (const auto &[path, object, service] :
+         {std::tuple<const char *, QDBusVirtualObject *, const char *>{
+              "/org/freedesktop/login1", &manager, "org.freedesktop.login1"},
+          {"/org/freedesktop/portal/desktop", &portal, "org.freedesktop.portal.Desktop"}}) {
+        if (!bus.registerVirtualObject(QLatin1String(path), object) ||
+            !bus.registerService(QLatin1String(service))) {
+            std::fprintf(stderr, "cdrw-test-logind: %s\n", qPrintable(bus.lastError().message()));
+            return 1;
+        }
     }
     say(QStringLiteral("ready"));
     return QCoreApplication::exec();

@@ -1,6 +1,6 @@
-// The update guard as the program takes it: the logind inhibitor against a test logind on a bus
-// of the test's own, and, in processes of their own, the held termination signals and the
-// machine-wide update lock.
+// The update guard as the program takes it: the logind and desktop portal inhibitors against
+// stand-ins on a bus of the test's own, and, in processes of their own, the held termination
+// signals and the machine-wide update lock.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -29,7 +29,7 @@ namespace {
 
 // 40,000 data bytes: three blocks.
 constexpr std::size_t kDataLength = 40000;
-constexpr const char *kWhy = "why=Updating the firmware of VEK CDRW 8432 mode=block";
+constexpr const char *kReason = "Updating the firmware of VEK CDRW 8432";
 
 // A unit that takes each block slowly enough for a test to act between two of them.
 constexpr const char *kSlowBus = R"(adapter 0 id 7
@@ -61,12 +61,13 @@ class UpdateGuard : public UpdateBench {
         platform::UpdateGuardSettings guard;
         guard.lockPath = (bench.dir() / "update.lock").string();
         guard.busAddress = busAddress;
+        guard.sessionBusAddress = busAddress;
         guard.onHeldSignal = [](int signal) { ADD_FAILURE() << "signal " << signal << " held"; };
         return guard;
     }
 };
 
-TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
+TEST_F(UpdateGuard, InhibitorsHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
     const struct {
         const char *name;
         bool bus;
@@ -97,9 +98,16 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
                                          std::unique_ptr<platform::UnitHold> unitHold) {
             return platform::takeSystemUpdateGuard(settings(address), why, std::move(unitHold));
         };
+        if (bus) {
+            // Nothing is asked of either without an update.
+            windows.fileChosen = false;
+            EXPECT_EQ(run(), UpdateOutcome::Cancelled);
+            windows.fileChosen = true;
+            EXPECT_EQ(bus->waitForLine(QString(), 300), QString());
+        }
         const std::size_t before = sentBlocks(bench).size();
         host.sleeps.clear();
-        QString refused, taken, released;
+        QString refused, taken, released, portalTaken, portalClosed;
         host.onGuard = [&](const std::string &event) {
             if (event.rfind("taken", 0) == 0) {
                 EXPECT_EQ(sentBlocks(bench).size(), before) << "taken before the first block";
@@ -107,10 +115,14 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
                     refused = bus->waitForLine(QStringLiteral("refused"));
                 }
                 taken = bus ? bus->waitForLine(QStringLiteral("inhibit")) : QString();
+                portalTaken = bus ? bus->waitForLine(QStringLiteral("portal-inhibit")) : QString();
             } else {
                 EXPECT_EQ(sentBlocks(bench).size(), before + 3);
                 EXPECT_EQ(host.sleeps, std::vector<unsigned>{70000}) << "released after the wait";
                 EXPECT_TRUE(host.boxes.empty()) << "released before the final question";
+                // Closed before the guard's release returns: the line is there or never comes.
+                portalClosed =
+                    bus ? bus->waitForLine(QStringLiteral("portal-closed"), 2000) : QString();
                 released = bus ? bus->waitForLine(QStringLiteral("released")) : QString();
             }
         };
@@ -126,8 +138,12 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
             EXPECT_EQ(refused, QStringLiteral("refused what=") + QLatin1String(row.refused));
         }
         EXPECT_EQ(taken, QStringLiteral("inhibit ") + what +
-                             QStringLiteral(" who=CD-R/RW Firmware Update ") + QLatin1String(kWhy));
+                             QStringLiteral(" who=CD-R/RW Firmware Update why=") +
+                             QLatin1String(kReason) + QStringLiteral(" mode=block"));
         EXPECT_EQ(released, QStringLiteral("released ") + what);
+        EXPECT_EQ(portalTaken, QStringLiteral("portal-inhibit window= flags=15 reason=") +
+                                   QLatin1String(kReason));
+        EXPECT_TRUE(portalClosed.startsWith(QStringLiteral("portal-closed /")));
     }
 }
 
@@ -179,6 +195,8 @@ class Copy {
         environment.insert(QStringLiteral("CDRW_SIM_BUS"), path("bus.txt"));
         environment.insert(QStringLiteral("CDRW_SIM_LOG"), path("requests.log"));
         environment.insert(QStringLiteral("CDRW_SIM_IMAGES"), path("images"));
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=") + path("no-session-bus"));
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(QString::fromStdString(bench.string()));
         if (options.hangupIgnored) {

@@ -225,6 +225,7 @@ TEST_F(UpdateWindows, ShippedExampleUpdatesTheDefaultBus) {
         platform::UpdateGuardSettings settings;
         settings.lockPath = (bench.dir() / "update.lock").string();
         settings.busAddress = "unix:path=" + (bench.dir() / "no-bus").string();
+        settings.sessionBusAddress = settings.busAddress;
         return platform::takeSystemUpdateGuard(settings, why, std::move(unitHold));
     };
     // The wait's clock runs until the window side has seen what it looks for, at most 20 s.
