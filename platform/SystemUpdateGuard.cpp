@@ -5,6 +5,7 @@
 #include "platform/CloseRefusal.h"
 #include "platform/HeldSignals.h"
 #include "platform/LogindInhibitor.h"
+#include "platform/UpdateKeeper.h"
 #include "platform/UpdateLock.h"
 
 namespace platform {
@@ -14,15 +15,18 @@ namespace {
 class SystemUpdateGuard : public UpdateGuard {
   public:
     SystemUpdateGuard(std::unique_ptr<UpdateLock> lock, const UpdateGuardSettings &settings,
-                      const std::string &why)
+                      const std::string &why, std::vector<int> kept)
         : m_lock(std::move(lock)), m_onHeldSignal(settings.onHeldSignal) {
         m_signals.emplace();
         m_closeRefusal.emplace();
         m_inhibitor.emplace(settings.busAddress, why);
+        kept.push_back(m_inhibitor->descriptor());
+        m_keeper.emplace(kept, settings.keeperMilliseconds);
     }
 
     ~SystemUpdateGuard() override {
         // In reverse order of taking; a held signal is acted on once all is let go.
+        m_keeper.reset();
         m_inhibitor.reset();
         m_closeRefusal.reset();
         const int signal = m_signals->release();
@@ -39,17 +43,19 @@ class SystemUpdateGuard : public UpdateGuard {
     std::optional<HeldSignals> m_signals;
     std::optional<CloseRefusal> m_closeRefusal;
     std::optional<LogindInhibitor> m_inhibitor;
+    std::optional<UpdateKeeper> m_keeper;
 };
 
 }  // namespace
 
 std::unique_ptr<UpdateGuard> takeSystemUpdateGuard(const UpdateGuardSettings &settings,
-                                                   const std::string &why) {
+                                                   const std::string &why,
+                                                   const std::vector<int> &alsoKept) {
     auto lock = std::make_unique<UpdateLock>(settings.lockPath);
     if (lock->heldElsewhere()) {
         return nullptr;
     }
-    return std::make_unique<SystemUpdateGuard>(std::move(lock), settings, why);
+    return std::make_unique<SystemUpdateGuard>(std::move(lock), settings, why, alsoKept);
 }
 
 }  // namespace platform

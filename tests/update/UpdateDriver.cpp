@@ -8,8 +8,9 @@
 //   OUTCOME <number>           update::UpdateOutcome, when the update returns
 //   IDLE                       with --stay: the update is over and the message loop runs
 //
-// usage: cdrw-update-driver LOCK-FILE BUS-ADDRESS WAIT-MS FILE [--stay]
-// The update guard is the program's own, with the lock file and bus given.
+// usage: cdrw-update-driver LOCK-FILE BUS-ADDRESS WAIT-MS FILE [--stay] [--keeper-ms=N]
+// The update guard is the program's own, with the lock file and bus given, and the keeper's time
+// shortened to N ms where asked.
 #include <QThread>
 #include <cstdio>
 #include <cstdlib>
@@ -47,13 +48,22 @@ int main(int argc, char **argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc < 5) {
         std::fprintf(stderr,
-                     "usage: cdrw-update-driver LOCK-FILE BUS-ADDRESS WAIT-MS FILE [--stay]\n");
+                     "usage: cdrw-update-driver LOCK-FILE BUS-ADDRESS WAIT-MS FILE [--stay] "
+                     "[--keeper-ms=N]\n");
         return 2;
     }
     TApplication application(argc, argv);
     platform::UpdateGuardSettings settings;
     settings.lockPath = argv[1];
     settings.busAddress = argv[2];
+    bool stay = false;
+    for (int i = 5; i < argc; ++i) {
+        const std::string option = argv[i];
+        stay = stay || option == "--stay";
+        if (option.rfind("--keeper-ms=", 0) == 0) {
+            settings.keeperMilliseconds = static_cast<unsigned>(std::atoi(argv[i] + 12));
+        }
+    }
     DriverHost host(settings, static_cast<unsigned>(std::atoi(argv[3])));
     platform::installHost(&host);
 
@@ -68,7 +78,7 @@ int main(int argc, char **argv) {
     const update::UpdateOutcome outcome =
         update::UpdateClick(program.MainForm.state, program.MainForm);
     std::printf("OUTCOME %d\n", static_cast<int>(outcome));
-    if (argc > 5 && std::string(argv[5]) == "--stay") {
+    if (stay) {
         std::printf("IDLE\n");
         return TApplication::exec();
     }

@@ -1,14 +1,17 @@
-// The update guard as the program takes it: the logind inhibitor against a test logind on a bus
-// of the test's own, and, in processes of their own, the held termination signals and the
-// machine-wide update lock.
+// The update guard as the program takes it: the logind inhibitor and its keeper process against a
+// test logind on a bus of the test's own, and, in processes of their own, the held termination
+// signals, the machine-wide update lock and a program killed in the middle.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 
 #include "platform/LogindInhibitor.h"
 #include "platform/SystemUpdateGuard.h"
@@ -48,6 +51,60 @@ bool waitUntil(const std::function<bool()> &condition, int milliseconds = 30000)
     return true;
 }
 
+// The state letter in /proc/<pid>/stat and the parent's id; {0, 0} when there is no such process.
+std::pair<char, pid_t> processState(pid_t pid, std::string *name = nullptr) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto open = line.find('(');
+    const auto close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) {
+        return {0, 0};
+    }
+    if (name != nullptr) {
+        *name = line.substr(open + 1, close - open - 1);
+    }
+    std::istringstream rest(line.substr(close + 1));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    return {state, parent};
+}
+
+bool running(pid_t pid) {
+    const char state = processState(pid).first;
+    return state != 0 && state != 'Z';
+}
+
+// The running keeper processes that `parent` started, found by the name they show in ps.
+std::vector<pid_t> keepersOf(pid_t parent) {
+    std::vector<pid_t> found;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string pidText = entry.path().filename().string();
+        if (pidText.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::string name;
+        const auto [state, itsParent] = processState(std::stoi(pidText), &name);
+        if (name == "cdrw-fw-keeper" && itsParent == parent && state != 'Z') {
+            found.push_back(std::stoi(pidText));
+        }
+    }
+    return found;
+}
+
+// What each open descriptor of `pid` refers to ("pipe:[…]", "socket:[…]", a path).
+std::vector<std::string> descriptorsOf(pid_t pid) {
+    std::vector<std::string> links;
+    std::error_code error;
+    for (const auto &entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        links.push_back(std::filesystem::read_symlink(entry.path(), error).string());
+    }
+    return links;
+}
+
 }  // namespace
 
 class UpdateGuard : public UpdateBench {
@@ -68,14 +125,22 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
         QStringList logindArguments;
         const char *granted;  // null: no inhibitor
         const char *refused;  // the locks refused first, if any
+        bool alsoKept;        // the caller hands the guard a descriptor of its own to keep
     } rows[] = {
-        {"every lock", true, {}, LogindInhibitor::kAllLocks, nullptr},
+        {"every lock", true, {}, LogindInhibitor::kAllLocks, nullptr, false},
         {"key locks refused",
          true,
          {QStringLiteral("--refuse-keys")},
          LogindInhibitor::kBasicLocks,
-         LogindInhibitor::kAllLocks},
-        {"no bus", false, {}, nullptr, nullptr},
+         LogindInhibitor::kAllLocks,
+         false},
+        {"no bus: nothing to keep", false, {}, nullptr, nullptr, false},
+        {"a descriptor of the caller's kept too",
+         true,
+         {},
+         LogindInhibitor::kAllLocks,
+         nullptr,
+         true},
     };
     bind();
     pickFile("lix1.hex", kDataLength);
@@ -88,9 +153,18 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
         }
         const std::string address =
             bus ? bus->address() : "unix:path=" + (bench.dir() / "no-bus").string();
-        host.makeGuard = [this, address](const std::string &why) {
-            return platform::takeSystemUpdateGuard(settings(address), why);
+        const std::string keptPath = (bench.dir() / "kept").string();
+        const int kept = ::open(keptPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(kept, 0);
+        host.makeGuard = [&](const std::string &why) {
+            return platform::takeSystemUpdateGuard(
+                settings(address), why, row.alsoKept ? std::vector<int>{kept} : std::vector<int>{});
         };
+        // The keeper: its inhibitor (when there is one), the caller's descriptor and its socket.
+        const std::size_t keeperHolds = (row.granted != nullptr) + row.alsoKept + 1;
+        pid_t keeper = 0;
+        QElapsedTimer sinceTheWait;
+        host.onSleep = [&](unsigned) { sinceTheWait.start(); };
         const std::size_t before = sentBlocks(bench).size();
         host.sleeps.clear();
         QString refused, taken, released;
@@ -101,17 +175,38 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
                     refused = bus->waitForLine(QStringLiteral("refused"));
                 }
                 taken = bus ? bus->waitForLine(QStringLiteral("inhibit")) : QString();
+                // A keeper takes its name right after the fork.
+                std::vector<pid_t> keepers;
+                waitUntil([&] { return !(keepers = keepersOf(::getpid())).empty(); }, 1000);
+                ASSERT_EQ(keepers.size(), row.granted != nullptr ? 1u : 0u);
+                if (keepers.empty()) {
+                    return;
+                }
+                keeper = keepers[0];
+                waitUntil([&] { return descriptorsOf(keeper).size() <= keeperHolds; }, 1000);
+                const std::vector<std::string> holds = descriptorsOf(keeper);
+                EXPECT_EQ(holds.size(), keeperHolds) << testing::PrintToString(holds);
+                for (const std::string &link : holds) {
+                    EXPECT_TRUE(link.rfind("pipe:", 0) == 0 || link.rfind("socket:", 0) == 0 ||
+                                (row.alsoKept && link == keptPath))
+                        << link;
+                }
             } else {
                 EXPECT_EQ(sentBlocks(bench).size(), before + 3);
                 EXPECT_EQ(host.sleeps, std::vector<unsigned>{70000}) << "released after the wait";
                 EXPECT_TRUE(host.boxes.empty()) << "released before the final question";
                 released = bus ? bus->waitForLine(QStringLiteral("released")) : QString();
+                if (keeper != 0) {
+                    EXPECT_FALSE(running(keeper)) << "the keeper ended with the guard";
+                    EXPECT_LT(sinceTheWait.elapsed(), 1000) << "and at once";
+                }
             }
         };
         host.boxes.clear();
         host.answers = {platform::Answer::No};
         EXPECT_EQ(run(), UpdateOutcome::Declined);
         EXPECT_EQ(bench.image(0, 2), binBody("lix1.bin"));
+        ::close(kept);
         if (row.granted == nullptr) {
             continue;
         }
@@ -130,8 +225,9 @@ TEST_F(UpdateGuard, InhibitorHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
 class Copy {
   public:
     // `waitMilliseconds`: how long the update's wait lasts in this copy.
+    // `logind`: the bus address of a test logind; none when empty.
     Copy(const std::filesystem::path &bench, const std::string &name, const char *busText,
-         int waitMilliseconds = 300, const QStringList &extra = {})
+         int waitMilliseconds = 300, const QStringList &extra = {}, const std::string &logind = {})
         : m_dir(bench / name) {
         std::filesystem::create_directories(m_dir / "images");
         std::ofstream(m_dir / "bus.txt") << busText;
@@ -143,7 +239,8 @@ class Copy {
         process.setWorkingDirectory(QString::fromStdString(bench.string()));
         process.start(QStringLiteral(CDRW_UPDATE_DRIVER),
                       QStringList{QString::fromStdString((bench / "update.lock").string()),
-                                  QStringLiteral("unix:path=") + path("no-bus"),
+                                  logind.empty() ? QStringLiteral("unix:path=") + path("no-bus")
+                                                 : QString::fromStdString(logind),
                                   QString::number(waitMilliseconds), QStringLiteral("lix1.hex")} +
                           extra);
     }
@@ -228,4 +325,32 @@ TEST_F(UpdateGuard, SecondCopyIsRefusedWhileTheFirstUpdatesThenUpdates) {
     Copy again(bench.dir(), "again", kBus);
     EXPECT_TRUE(again.finish().contains(outcomeLine(UpdateOutcome::Declined)));
     EXPECT_EQ(again.blocksSent(), 3u);
+}
+
+TEST_F(UpdateGuard, KilledBetweenBlocksTheKeeperHoldsTheInhibitorForItsTime) {
+    constexpr int kKeeperMilliseconds = 3000;
+    pickFile("lix1.hex", kDataLength);
+    testing_support::TestBus bus;
+    ASSERT_FALSE(bus.address().empty()) << "no test bus";
+    Copy copy(bench.dir(), "copy", kSlowBus, 300,
+              {QStringLiteral("--keeper-ms=%1").arg(kKeeperMilliseconds)}, bus.address());
+    ASSERT_TRUE(waitUntil([&] { return copy.blocksSent() >= 1; })) << copy.finish(0).toStdString();
+    ASSERT_FALSE(bus.waitForLine(QStringLiteral("inhibit")).isEmpty());
+    const auto program = static_cast<pid_t>(copy.process.processId());
+    const std::vector<pid_t> keepers = keepersOf(program);
+    ASSERT_EQ(keepers.size(), 1u);
+    ASSERT_LT(copy.blocksSent(), 3u) << "killed between two blocks";
+
+    QElapsedTimer sinceTheKill;
+    sinceTheKill.start();
+    ::kill(program, SIGKILL);
+    copy.finish(5000);
+    const QString released =
+        bus.waitForLine(QStringLiteral("released"), kKeeperMilliseconds + 5000);
+    const qint64 held = sinceTheKill.elapsed();
+    EXPECT_FALSE(released.isEmpty()) << "never let go";
+    EXPECT_GE(held, kKeeperMilliseconds) << "let go before the keeper's time";
+    EXPECT_LE(held, kKeeperMilliseconds + 2000) << "held on too long";
+    EXPECT_TRUE(waitUntil([&] { return !running(keepers[0]); }, 1000)) << "the keeper ended";
+    EXPECT_LT(copy.blocksSent(), 3u);
 }
