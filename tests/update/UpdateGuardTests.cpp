@@ -345,6 +345,9 @@ TEST_F(UpdateGuard, KilledBetweenBlocksTheKeeperHoldsTheInhibitorForItsTime) {
     sinceTheKill.start();
     ::kill(program, SIGKILL);
     copy.finish(5000);
+    // A terminal's hangup and interrupt, as a logout or Ctrl+C deliver them, change nothing.
+    ::kill(keepers[0], SIGHUP);
+    ::kill(keepers[0], SIGINT);
     const QString released =
         bus.waitForLine(QStringLiteral("released"), kKeeperMilliseconds + 5000);
     const qint64 held = sinceTheKill.elapsed();
