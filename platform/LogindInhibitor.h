@@ -23,6 +23,8 @@ class LogindInhibitor {
 
     // The locks logind granted, as asked for; empty when none.
     const std::string &locks() const { return m_locks; }
+    // The descriptor that holds the inhibitor; -1 when none.
+    int descriptor() const { return m_fd; }
 
     static constexpr const char *kAllLocks =
         "shutdown:sleep:idle:handle-power-key:handle-suspend-key:handle-hibernate-key:"

@@ -6,6 +6,7 @@
 #include "platform/HeldSignals.h"
 #include "platform/LogindInhibitor.h"
 #include "platform/PortalInhibitor.h"
+#include "platform/UpdateKeeper.h"
 #include "platform/UpdateLock.h"
 
 namespace platform {
@@ -26,10 +27,19 @@ class SystemUpdateGuard : public UpdateGuard {
                          settings.windowIdentifier ? settings.windowIdentifier() : std::string());
         m_signals.emplace();
         m_closeRefusal.emplace();
+        // Last, once everything it keeps is held: the unit's hold and the logind inhibitor. The
+        // portal's inhibit lives in a bus connection, which a keeper cannot hold.
+        std::vector<int> kept;
+        if (const UnitHold *hold = UpdateGuard::unitHold()) {
+            kept = hold->descriptors();
+        }
+        kept.push_back(m_inhibitor->descriptor());
+        m_keeper.emplace(kept, settings.keeperMilliseconds);
     }
 
     ~SystemUpdateGuard() override {
         // In reverse order of taking; a held signal is acted on once all is let go.
+        m_keeper.reset();
         m_closeRefusal.reset();
         const int signal = m_signals->release();
         m_signals.reset();
@@ -49,6 +59,7 @@ class SystemUpdateGuard : public UpdateGuard {
     std::optional<CloseRefusal> m_closeRefusal;
     std::optional<LogindInhibitor> m_inhibitor;
     std::optional<PortalInhibitor> m_portal;
+    std::optional<UpdateKeeper> m_keeper;
 };
 
 }  // namespace

@@ -1,10 +1,12 @@
 // The program's update guard: the unit's hold or, without one, the machine-wide update lock, the
 // logind inhibitor, the desktop portal's inhibitor, the held termination signals and the refusal
-// of close requests, taken in that order and let go together.
+// of close requests, taken in that order and let go together; and a keeper process that holds the
+// logind inhibitor and the unit's hold on when the program ends without letting go.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/UpdateGuard.h"
 

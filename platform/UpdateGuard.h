@@ -55,6 +55,10 @@ struct UpdateGuardSettings {
     // Called with the number of a termination signal that arrived while the guard was held, once
     // everything is let go. The program ends there with status 128 + that number.
     std::function<void(int)> onHeldSignal;
+    // How long the keeper process (platform/UpdateKeeper.h) holds on when the program ends without
+    // letting go of the guard: the drive's store time, as long as the update's wait. Only tests
+    // shorten it.
+    unsigned keeperMilliseconds = 70000;
 
     // /run/lock/cdrw-fwupdate.lock, or the same name in $XDG_RUNTIME_DIR where /run/lock is
     // missing.

@@ -11,7 +11,9 @@
 //   IDLE                       with --stay: the update is over and the message loop runs
 //
 // usage: cdrw-update-driver LOCK-FILE BUS-ADDRESS WAIT-MS FILE [--ask ADDRESS] [--stay]
-// The update guard is the program's own, with the lock file and bus given.
+//                           [--keeper-ms=N]
+// The update guard is the program's own, with the lock file and bus given, and the keeper's time
+// shortened to N ms where asked.
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QThread>
@@ -69,13 +71,24 @@ int main(int argc, char **argv) {
     if (argc < 5) {
         std::fprintf(stderr,
                      "usage: cdrw-update-driver LOCK-FILE BUS-ADDRESS WAIT-MS FILE "
-                     "[--ask ADDRESS] [--stay]\n");
+                     "[--ask ADDRESS] [--stay] [--keeper-ms=N]\n");
         return 2;
     }
     TApplication application(argc, argv);
     platform::UpdateGuardSettings settings;
     settings.lockPath = argv[1];
     settings.busAddress = argv[2];
+    bool stay = false;
+    QString askAddress;
+    for (int i = 5; i < argc; ++i) {
+        const std::string option = argv[i];
+        stay = stay || option == "--stay";
+        if (option == "--ask" && i + 1 < argc) {
+            askAddress = QString::fromLocal8Bit(argv[++i]);
+        } else if (option.rfind("--keeper-ms=", 0) == 0) {
+            settings.keeperMilliseconds = static_cast<unsigned>(std::atoi(argv[i] + 12));
+        }
+    }
     DriverHost host(settings, static_cast<unsigned>(std::atoi(argv[3])));
     platform::installHost(&host);
 
@@ -90,12 +103,10 @@ int main(int argc, char **argv) {
     const update::UpdateOutcome outcome =
         update::UpdateClick(program.MainForm.state, program.MainForm);
     std::printf("OUTCOME %d\n", static_cast<int>(outcome));
-    int next = 5;
-    if (argc > next + 1 && std::string(argv[next]) == "--ask") {
-        askBus(QString::fromLocal8Bit(argv[next + 1]));
-        next += 2;
+    if (!askAddress.isEmpty()) {
+        askBus(askAddress);
     }
-    if (argc > next && std::string(argv[next]) == "--stay") {
+    if (stay) {
         std::printf("IDLE\n");
         return TApplication::exec();
     }

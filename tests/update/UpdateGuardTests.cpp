@@ -1,6 +1,7 @@
-// The update guard as the program takes it: the logind and desktop portal inhibitors against
-// stand-ins on a bus of the test's own, and, in processes of their own, the held termination
-// signals and the machine-wide update lock.
+// The update guard as the program takes it: the logind and desktop portal inhibitors and the
+// keeper process against stand-ins on a bus of the test's own, and, in processes of their own, the
+// held termination signals, the machine-wide update lock and a program killed in the middle.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -14,6 +15,7 @@
 #include <QThread>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 
 #include "platform/LogindInhibitor.h"
 #include "platform/SystemUpdateGuard.h"
@@ -53,6 +55,70 @@ bool waitUntil(const std::function<bool()> &condition, int milliseconds = 30000)
     return true;
 }
 
+// The state letter in /proc/<pid>/stat and the parent's id; {0, 0} when there is no such process.
+std::pair<char, pid_t> processState(pid_t pid, std::string *name = nullptr) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto open = line.find('(');
+    const auto close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) {
+        return {0, 0};
+    }
+    if (name != nullptr) {
+        *name = line.substr(open + 1, close - open - 1);
+    }
+    std::istringstream rest(line.substr(close + 1));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    return {state, parent};
+}
+
+bool running(pid_t pid) {
+    const char state = processState(pid).first;
+    return state != 0 && state != 'Z';
+}
+
+// The running keeper processes that `parent` started, found by the name they show in ps.
+std::vector<pid_t> keepersOf(pid_t parent) {
+    std::vector<pid_t> found;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string pidText = entry.path().filename().string();
+        if (pidText.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::string name;
+        const auto [state, itsParent] = processState(std::stoi(pidText), &name);
+        if (name == "cdrw-fw-keeper" && itsParent == parent && state != 'Z') {
+            found.push_back(std::stoi(pidText));
+        }
+    }
+    return found;
+}
+
+// What each open descriptor of `pid` refers to ("pipe:[…]", "socket:[…]", a path).
+std::vector<std::string> descriptorsOf(pid_t pid) {
+    std::vector<std::string> links;
+    std::error_code error;
+    for (const auto &entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        links.push_back(std::filesystem::read_symlink(entry.path(), error).string());
+    }
+    return links;
+}
+
+// A unit hold that is one descriptor of the test's own.
+class DescriptorHold : public platform::UnitHold {
+  public:
+    explicit DescriptorHold(int descriptor) : m_descriptor(descriptor) {}
+    std::vector<int> descriptors() const override { return {m_descriptor}; }
+
+  private:
+    int m_descriptor;
+};
+
 }  // namespace
 
 class UpdateGuard : public UpdateBench {
@@ -74,14 +140,22 @@ TEST_F(UpdateGuard, InhibitorsHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
         QStringList logindArguments;
         const char *granted;  // null: no inhibitor
         const char *refused;  // the locks refused first, if any
+        bool alsoKept;        // the unit hold has a descriptor for the keeper to keep
     } rows[] = {
-        {"every lock", true, {}, LogindInhibitor::kAllLocks, nullptr},
+        {"every lock", true, {}, LogindInhibitor::kAllLocks, nullptr, false},
         {"key locks refused",
          true,
          {QStringLiteral("--refuse-keys")},
          LogindInhibitor::kBasicLocks,
-         LogindInhibitor::kAllLocks},
-        {"no bus", false, {}, nullptr, nullptr},
+         LogindInhibitor::kAllLocks,
+         false},
+        {"no bus: nothing to keep", false, {}, nullptr, nullptr, false},
+        {"a descriptor of the unit hold's kept too",
+         true,
+         {},
+         LogindInhibitor::kAllLocks,
+         nullptr,
+         true},
     };
     bind();
     pickFile("lix1.hex", kDataLength);
@@ -94,8 +168,13 @@ TEST_F(UpdateGuard, InhibitorsHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
         }
         const std::string address =
             bus ? bus->address() : "unix:path=" + (bench.dir() / "no-bus").string();
-        host.makeGuard = [this, address](const std::string &why,
-                                         std::unique_ptr<platform::UnitHold> unitHold) {
+        const std::string keptPath = (bench.dir() / "kept").string();
+        const int kept = ::open(keptPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(kept, 0);
+        host.makeGuard = [&](const std::string &why, std::unique_ptr<platform::UnitHold> unitHold) {
+            if (row.alsoKept) {
+                unitHold = std::make_unique<DescriptorHold>(kept);
+            }
             return platform::takeSystemUpdateGuard(settings(address), why, std::move(unitHold));
         };
         if (bus) {
@@ -105,6 +184,11 @@ TEST_F(UpdateGuard, InhibitorsHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
             windows.fileChosen = true;
             EXPECT_EQ(bus->waitForLine(QString(), 300), QString());
         }
+        // The keeper: its inhibitor (when there is one), the unit hold's descriptor and its socket.
+        const std::size_t keeperHolds = (row.granted != nullptr) + row.alsoKept + 1;
+        pid_t keeper = 0;
+        QElapsedTimer sinceTheWait;
+        host.onSleep = [&](unsigned) { sinceTheWait.start(); };
         const std::size_t before = sentBlocks(bench).size();
         host.sleeps.clear();
         QString refused, taken, released, portalTaken, portalClosed;
@@ -116,6 +200,22 @@ TEST_F(UpdateGuard, InhibitorsHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
                 }
                 taken = bus ? bus->waitForLine(QStringLiteral("inhibit")) : QString();
                 portalTaken = bus ? bus->waitForLine(QStringLiteral("portal-inhibit")) : QString();
+                // A keeper takes its name right after the fork.
+                std::vector<pid_t> keepers;
+                waitUntil([&] { return !(keepers = keepersOf(::getpid())).empty(); }, 1000);
+                ASSERT_EQ(keepers.size(), row.granted != nullptr ? 1u : 0u);
+                if (keepers.empty()) {
+                    return;
+                }
+                keeper = keepers[0];
+                waitUntil([&] { return descriptorsOf(keeper).size() <= keeperHolds; }, 1000);
+                const std::vector<std::string> holds = descriptorsOf(keeper);
+                EXPECT_EQ(holds.size(), keeperHolds) << testing::PrintToString(holds);
+                for (const std::string &link : holds) {
+                    EXPECT_TRUE(link.rfind("pipe:", 0) == 0 || link.rfind("socket:", 0) == 0 ||
+                                (row.alsoKept && link == keptPath))
+                        << link;
+                }
             } else {
                 EXPECT_EQ(sentBlocks(bench).size(), before + 3);
                 EXPECT_EQ(host.sleeps, std::vector<unsigned>{70000}) << "released after the wait";
@@ -124,12 +224,17 @@ TEST_F(UpdateGuard, InhibitorsHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
                 portalClosed =
                     bus ? bus->waitForLine(QStringLiteral("portal-closed"), 2000) : QString();
                 released = bus ? bus->waitForLine(QStringLiteral("released")) : QString();
+                if (keeper != 0) {
+                    EXPECT_FALSE(running(keeper)) << "the keeper ended with the guard";
+                    EXPECT_LT(sinceTheWait.elapsed(), 1000) << "and at once";
+                }
             }
         };
         host.boxes.clear();
         host.answers = {platform::Answer::No};
         EXPECT_EQ(run(), UpdateOutcome::Declined);
         EXPECT_EQ(bench.image(0, 2), binBody("lix1.bin"));
+        ::close(kept);
         if (row.granted == nullptr) {
             continue;
         }
@@ -394,4 +499,37 @@ TEST_F(UpdateGuard, NothingTheGuardMeetsHoldsTheUpdateUp) {
             << "Qt D-Bus still answers";
         EXPECT_TRUE(copy.process.readAllStandardError().contains(row.said));
     }
+}
+
+TEST_F(UpdateGuard, KilledBetweenBlocksTheKeeperHoldsTheInhibitorForItsTime) {
+    constexpr int kKeeperMilliseconds = 3000;
+    pickFile("lix1.hex", kDataLength);
+    testing_support::TestBus bus;
+    ASSERT_FALSE(bus.address().empty()) << "no test bus";
+    CopyOptions options;
+    options.busAddress = bus.address();
+    options.extra = {QStringLiteral("--keeper-ms=%1").arg(kKeeperMilliseconds)};
+    Copy copy(bench.dir(), "copy", kSlowBus, options);
+    ASSERT_TRUE(waitUntil([&] { return copy.blocksSent() >= 1; })) << copy.finish(0).toStdString();
+    ASSERT_FALSE(bus.waitForLine(QStringLiteral("inhibit")).isEmpty());
+    const auto program = static_cast<pid_t>(copy.process.processId());
+    const std::vector<pid_t> keepers = keepersOf(program);
+    ASSERT_EQ(keepers.size(), 1u);
+    ASSERT_LT(copy.blocksSent(), 3u) << "killed between two blocks";
+
+    QElapsedTimer sinceTheKill;
+    sinceTheKill.start();
+    ::kill(program, SIGKILL);
+    copy.finish(5000);
+    // A terminal's hangup and interrupt, as a logout or Ctrl+C deliver them, change nothing.
+    ::kill(keepers[0], SIGHUP);
+    ::kill(keepers[0], SIGINT);
+    const QString released =
+        bus.waitForLine(QStringLiteral("released"), kKeeperMilliseconds + 5000);
+    const qint64 held = sinceTheKill.elapsed();
+    EXPECT_FALSE(released.isEmpty()) << "never let go";
+    EXPECT_GE(held, kKeeperMilliseconds) << "let go before the keeper's time";
+    EXPECT_LE(held, kKeeperMilliseconds + 2000) << "held on too long";
+    EXPECT_TRUE(waitUntil([&] { return !running(keepers[0]); }, 1000)) << "the keeper ended";
+    EXPECT_LT(copy.blocksSent(), 3u);
 }
