@@ -14,4 +14,9 @@ void MainState::allocateBuffers() {
     DownloadImage = buffers.DownloadImage;
 }
 
+MainState::~MainState() {
+    aspi::LowBuffers buffers{InquiryData, DownloadImage};
+    aspi::freeLowBuffers(buffers);
+}
+
 }  // namespace app

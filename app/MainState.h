@@ -13,6 +13,12 @@
 namespace app {
 
 struct MainState {
+    MainState() = default;
+    MainState(const MainState &) = delete;
+    MainState &operator=(const MainState &) = delete;
+    // Frees the low-memory buffers.
+    ~MainState();
+
     aspi::AspiManager aspi;
     UnitTable units;
     std::uint8_t AdapterCount = 0;

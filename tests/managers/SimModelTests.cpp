@@ -342,4 +342,5 @@ TEST(SimBus, AnswersRecordsAndLogsEveryRequest) {
     EXPECT_EQ(unitType.SRB_DeviceType, 5);
     EXPECT_EQ(writeToNobody.SRB_HaStat, aspi::HASTAT_SEL_TO);
     EXPECT_EQ(bench.image(1, 4), (Bytes{1, 2, 3, 4}));
+    aspi::freeLowBuffers(low);
 }
