@@ -1,11 +1,16 @@
-// Program entry: creates the six windows in order, then runs the message loop.
+// Program entry: answers the command line's options, or creates the six windows in order and
+// runs the message loop.
 #include <exception>
 
 #include "app/Application.h"
+#include "app/CommandLine.h"
 #include "app/ProgramWindows.h"
 #include "platform/QtHost.h"
 
 int main(int argc, char **argv) {
+    if (const auto status = app::answerCommandLine(argc, argv, CDRW_MANAGER_FOLDER)) {
+        return *status;
+    }
     TApplication application(argc, argv);
     platform::QtHost host;
     platform::installHost(&host);

@@ -3,10 +3,11 @@
 # program's RUNPATH, the managers, the icons, the desktop entries and the metainfo. Then puts the
 # probe manager in place of the real one and starts the installed program on the offscreen
 # platform, with no LD_LIBRARY_PATH and from a folder that holds a decoy manager, to show that the
-# program finds its manager through its RUNPATH; and starts the rehearsal launcher with the probe
-# in the simulator's place, and again with the simulator and then the program missing, which it
-# must refuse before it makes a folder. Prints one line per failed check; exits 0 only when all
-# hold.
+# program finds its manager through its RUNPATH; asks it for --help and --version and gives it an
+# unknown option, each without a display, which it must answer without loading the manager; and
+# starts the rehearsal launcher with the probe in the simulator's place, and again with the
+# simulator and then the program missing, which it must refuse before it makes a folder. Prints
+# one line per failed check; exits 0 only when all hold.
 #
 # usage: install-test.sh BUILD_DIR PROBE_MANAGER MANAGER_DIR [--sanitized | --deb SOURCE_DIR]
 #   MANAGER_DIR  the managers' folder below the prefix, as the build installs it
@@ -273,6 +274,30 @@ mkdir "$work/decoy"
 cp "$probe" "$work/decoy/wnaspi32.DLL"
 started_on "$prefix/$managers/wnaspi32.DLL" "$work/decoy" "$program"
 stop_program
+
+# The command line is answered without a display and without loading a manager.
+answers() {  # answers STATUS OPTION...: runs the program with OPTION..., expects exit STATUS
+  local expected=$1 status
+  shift
+  rm -f "$report"
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u LD_LIBRARY_PATH -u LD_PRELOAD \
+    CDRW_PROBE_REPORT="$report" timeout 10 "$program" "$@" >"$work/cli.out" 2>"$work/cli.err"
+  status=$?
+  [ "$status" = "$expected" ] ||
+    fail "cdrw-fwupdate $*: exit status $status, not $expected: $(cat "$work/cli.err")"
+  [ -f "$report" ] && fail "cdrw-fwupdate $*: loaded a manager"
+}
+answers 0 --version
+grep -qxE "cdrw-fwupdate ${version:-[0-9]+\.[0-9]+\.[0-9]+}" "$work/cli.out" ||
+  fail "cdrw-fwupdate --version printed '$(cat "$work/cli.out")'"
+answers 0 --help
+grep -q cdrw-fwupdate-demo "$work/cli.out" || fail "cdrw-fwupdate --help names no cdrw-fwupdate-demo"
+grep -qF "$(realpath "$prefix/$managers/wnaspi32.DLL")" "$work/cli.out" ||
+  fail "cdrw-fwupdate --help does not name the manager: $(cat "$work/cli.out")"
+answers 2 --no-such-option
+[ -s "$work/cli.out" ] && fail "cdrw-fwupdate --no-such-option printed on standard output"
+grep -q no-such-option "$work/cli.err" ||
+  fail "cdrw-fwupdate --no-such-option: standard error says '$(cat "$work/cli.err")'"
 
 # The launcher, with the probe in the simulator's place too: the program runs in the folder the
 # launcher names, which holds a copy of the example, and binds the simulator alone.
