@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command line, answered before the application object exists: no display is opened and no
 // manager is loaded for it.
 #pragma once

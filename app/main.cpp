@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Program entry: answers the command line's options, or creates the six windows in order and
 // runs the message loop.
 #include <exception>

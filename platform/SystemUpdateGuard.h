@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's update guard: the machine-wide update lock, the held termination signals, the
 // refusal of close requests and the logind inhibitor, taken in that order and let go together.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the build into a temporary prefix and checks what a user gets: the file list, the
 # program's RUNPATH, the managers, the icons, the desktop entries and the metainfo. Then puts the
 # probe manager in place of the real one and starts the installed program on the offscreen
@@ -92,16 +93,18 @@ if [ "$mode" = --deb ]; then
   done
   # dpkg-shlibdeps names what the program and the real manager link; the font is named by hand.
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in libqt6widgets6 libsgutils2 'fonts-liberation2 | fonts-liberation'; do
+  for library in libqt6widgets6 libsgutils2; do
     grep -qF "$library" <<<"$depends" || fail "Depends does not name $library: $depends"
   done
+  grep -qE '(^|, )fonts-liberation(,|$)' <<<"$depends" ||
+    fail "Depends does not name fonts-liberation alone: $depends"
   if command -v lintian >/dev/null; then
-    # No error and no warning; of the notes only those the README explains.
-    lintian --pedantic -I --fail-on error,warning "$changes" >"$work/lintian.log" 2>&1 ||
+    # No error, no warning and no note: an intended finding has its override, with its reason,
+    # in debian/cdrw-fwupdate.lintian-overrides.
+    lintian --pedantic -I -E --fail-on error,warning "$changes" >"$work/lintian.log" 2>&1 ||
       fail "lintian: $(cat "$work/lintian.log")"
-    unexplained=$(grep -v '^I: cdrw-fwupdate: spelling-error-in-binary Unexpexted Unexpected ' \
-                    "$work/lintian.log" | grep -v '^running with root privileges')
-    [ -z "$unexplained" ] || fail "lintian notes the README does not explain: $unexplained"
+    unexplained=$(grep -v '^running with root privileges' "$work/lintian.log")
+    [ -z "$unexplained" ] || fail "lintian notes without an override: $unexplained"
   else
     skipped+=" lintian not installed (Debian package lintian);"
   fi
@@ -188,9 +191,18 @@ for command in cdrw-fwupdate cdrw-fwupdate-demo; do
   fi
 done
 
+# Errors and warnings are faults, but for the public home page, which the project does not have
+# yet: newer appstream versions warn of its lack (url-homepage-missing); older ones know no such
+# tag, so it is left out of the findings rather than overridden (an override of a tag unknown to
+# the installed version fails the validation).
 if command -v appstreamcli >/dev/null; then
-  appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml >"$work/appstream.log" 2>&1 ||
+  appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml >"$work/appstream.log" 2>&1
+  status=$?
+  problems=$(grep -E '^[EW]: ' "$work/appstream.log" | grep -vw url-homepage-missing)
+  if [ -n "$problems" ] ||
+     { [ "$status" != 0 ] && ! grep -qw url-homepage-missing "$work/appstream.log"; }; then
     fail "appstreamcli validate: $(cat "$work/appstream.log")"
+  fi
 elif [ "$mode" = --deb ]; then
   skipped+=" appstreamcli not installed (Debian package appstream);"
 else

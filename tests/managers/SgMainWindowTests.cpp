@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program started on the real manager (LD_LIBRARY_PATH names build/lib): on a machine with
 // no generic SCSI device it starts quietly with an empty unit list and Update disabled.
 #include <gtest/gtest.h>

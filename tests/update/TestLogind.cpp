@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A stand-in for logind on a test's own bus: owns org.freedesktop.login1 and answers the two
 // requests of its manager that the program and `systemd-inhibit --list` make. Inhibit answers with
 // the write end of a pipe and notes when that end is closed everywhere (the inhibitor let go).

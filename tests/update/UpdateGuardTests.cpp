@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The update guard as the program takes it: the logind inhibitor against a test logind on a bus
 // of the test's own, and, in processes of their own, the held termination signals and the
 // machine-wide update lock.
