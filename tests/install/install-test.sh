@@ -131,8 +131,8 @@ elif ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; th
   exit 1
 fi
 
-# Exactly these files, nothing else; the package adds its copyright file and changelog and
-# compresses the man pages.
+# Exactly these files, nothing else; the package adds its copyright file, changelog and lintian
+# overrides and compresses the man pages.
 man_suffix=
 [ "$mode" = --deb ] && man_suffix=.gz
 expected=$({
@@ -144,7 +144,8 @@ expected=$({
     ./share/man/man1/cdrw-fwupdate{,-demo}.1$man_suffix \
     ./share/metainfo/example.cdrw_fwupdate.CdrwFwupdate.metainfo.xml
   [ "$mode" = --deb ] &&
-    printf '%s\n' ./share/doc/cdrw-fwupdate/changelog.gz ./share/doc/cdrw-fwupdate/copyright
+    printf '%s\n' ./share/doc/cdrw-fwupdate/changelog.gz ./share/doc/cdrw-fwupdate/copyright \
+      ./share/lintian/overrides/cdrw-fwupdate
 } | LC_ALL=C sort)
 actual=$(cd "$prefix" && find . ! -type d | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:$(diff <(echo "$expected") <(echo "$actual") | grep '^[<>]')"
