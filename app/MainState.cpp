@@ -15,9 +15,4 @@ void MainState::allocateBuffers() {
     DownloadImage = buffers.DownloadImage;
 }
 
-MainState::~MainState() {
-    aspi::LowBuffers buffers{InquiryData, DownloadImage};
-    aspi::freeLowBuffers(buffers);
-}
-
 }  // namespace app

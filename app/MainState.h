@@ -18,7 +18,10 @@ struct MainState {
     MainState(const MainState &) = delete;
     MainState &operator=(const MainState &) = delete;
     // Frees the low-memory buffers.
-    ~MainState();
+    ~MainState() {
+        aspi::LowBuffers buffers{InquiryData, DownloadImage};
+        aspi::freeLowBuffers(buffers);
+    }
 
     aspi::AspiManager aspi;
     UnitTable units;
