@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The application object: shows an exception that escapes an event handler in the error message
 // box and lets the message loop go on.
 #pragma once

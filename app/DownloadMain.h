@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window: the unit list with its header, the bus selection, the EDC option and the
 // Update, About and Quit buttons. Controls outside the client area (the progress group, the
 // firmware variant radio group and seven inert check boxes) exist, hidden: never seen, reached

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The 16 x 16 glyphs of the main window's buttons, each with its greyed disabled form.
 #pragma once
 

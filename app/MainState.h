@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The working state that the main window owns for the whole life of the process: the manager
 // binding, the unit tables, the shared command buffers, the selected unit, the transfer block
 // size, the progress target and the download image. Kept apart from the window so the logic
@@ -13,6 +14,15 @@
 namespace app {
 
 struct MainState {
+    MainState() = default;
+    MainState(const MainState &) = delete;
+    MainState &operator=(const MainState &) = delete;
+    // Frees the low-memory buffers.
+    ~MainState() {
+        aspi::LowBuffers buffers{InquiryData, DownloadImage};
+        aspi::freeLowBuffers(buffers);
+    }
+
     aspi::AspiManager aspi;
     UnitTable units;
     std::uint8_t AdapterCount = 0;

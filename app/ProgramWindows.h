@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's six windows, created in this order and kept until the process ends: the main
 // window first (its construction binds the drive-access manager and scans the buses), then the
 // About box, the file chooser, the command error dialog, the wait notice and the finish box.

@@ -1,15 +1,21 @@
-// Program entry: creates the six windows in order, then runs the message loop.
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Program entry: answers the command line's options, or creates the six windows in order and
+// runs the message loop.
 #include <QPointer>
 #include <csignal>
 #include <exception>
 
 #include "app/Application.h"
+#include "app/CommandLine.h"
 #include "app/ProgramWindows.h"
 #include "platform/QtHost.h"
 
 int main(int argc, char **argv) {
     // The EDC trace writes to standard output; a reader that has gone must not end an update.
     std::signal(SIGPIPE, SIG_IGN);
+    if (const auto status = app::answerCommandLine(argc, argv, CDRW_MANAGER_FOLDER)) {
+        return *status;
+    }
     TApplication application(argc, argv);
     // The desktop portal is asked with the main window's identifier, once there is one.
     QPointer<QWidget> mainWindow;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "aspi/AspiManager.h"
 
 #include <dlfcn.h>

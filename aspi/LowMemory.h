@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Memory below 4 GiB for the data buffers that a request record points at. SRB_BufPointer is a
 // 4-byte field, so on a 64-bit host any buffer handed to the manager must have an address that
-// fits in 32 bits. All such buffers come from one mapping made once and kept until exit.
+// fits in 32 bits. All such buffers come from one mapping, kept until freeLowBuffers.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +21,12 @@ struct LowBuffers {
 };
 
 // Maps one zero-filled region below 4 GiB and carves the buffers from it. Returns false when
-// no such memory can be had (the caller refuses to start). The region is never unmapped.
+// no such memory can be had (the caller refuses to start).
 bool allocateLowBuffers(LowBuffers &buffers);
+
+// Unmaps the region that allocateLowBuffers carved `buffers` from (nothing when both are null)
+// and sets both to null.
+void freeLowBuffers(LowBuffers &buffers);
 
 // The 32-bit form of an address that allocateLowBuffers handed out.
 std::uint32_t lowAddress(const void *pointer);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ComputeEdc beside zlib's crc32 on the same buffer of a full image's size.
 #include <benchmark/benchmark.h>
 #include <zlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The About box: the selected variant's title, a one-line notice and the program icon.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware file chooser: drives, directories, file types and a file-name field. It makes the
 // browsed directory the process's current directory and returns a bare name.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The "drives" of the file chooser: the machine's mounted volumes, how each one is named and
 // which kind of glyph it gets, and the directory each was last left in.
 #pragma once

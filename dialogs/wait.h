@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The wait notice shown during the fixed wait after the last block: its words in the title bar and
 // in its own client area (for a desktop without window frames, and for a screen reader), and
 // nothing the user can close.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Messages for additional sense codes: those of the SCSI and CD recorder command sets, and the
 // vendor codes (ASC 80h and above) of the recorder units this program updates. The texts are
 // shown exactly as the units' documentation words them, slips of spelling and blanks included.

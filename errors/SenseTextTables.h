@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The constant rows behind the sense and status lookups, open to the tests that check them.
 // The lookups themselves are declared in errors/SenseTexts.h.
 #pragma once

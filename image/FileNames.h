@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The three file names of one update, derived from the name picked in the file chooser.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The image part of an update in one call: file names, the three files, the image, both side
 // files, in the order the update runs them.
 #pragma once

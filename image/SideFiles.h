@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The two side files written beside the HEX file on every update: the .bin copy of the image
 // and the .asc dump of it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The three files of one update: the HEX file it reads and the two side files it writes.
 #pragma once
 

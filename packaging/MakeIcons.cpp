@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes the program icon as PNG files at 16, 32 and 48 pixels into the folder given as the
 // only argument (hicolor layout: <size>x<size>/apps/cdrw-fwupdate.png). Used by the build.
 #include <QDir>

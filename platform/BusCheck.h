@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A check, with a deadline, that a D-Bus bus answers before Qt D-Bus is let near it. Qt D-Bus
 // connects without a time-out and does so inside the one thread that serves every connection of
 // the process (the accessibility bridge's too): a bus daemon that takes the connection and never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Holds back the termination signals (SIGTERM, SIGHUP, SIGINT, SIGQUIT) for as long as the object
 // lives: none of them ends the program meanwhile; the first one that arrives is kept, to be acted
 // on when the object lets go. A signal that was ignored when the object was made stays ignored

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The update's wait: a fixed time during which the program takes no user input but stays alive.
 #pragma once
 

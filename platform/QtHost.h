@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's real host: Qt message boxes, a blocking sleep, exit, and the update guard of
 // platform/SystemUpdateGuard.h.
 #pragma once

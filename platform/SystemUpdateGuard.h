@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's update guard: the unit's hold or, without one, the machine-wide update lock, the
 // logind inhibitor, the desktop portal's inhibitor, the held termination signals and the refusal
 // of close requests, taken in that order and let go together; and a keeper process that holds the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Copies the window pictures that the tests draw (build/screenshots) into docs/ for the README.
 # Run ./test (or ctest in build/) first.
 set -euo pipefail

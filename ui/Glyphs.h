@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program icon, and the decoding of the 16 x 16 button glyphs that every window draws from
 // XPM pictures. Each glyph icon carries a greyed picture for the disabled state.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers that every fixed-layout window uses: fonts, fixed client size and centring.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Host adapter numbering: each (host, channel) pair that holds a device is one adapter, and its
 // devices are the targets by SCSI id.
 #pragma once

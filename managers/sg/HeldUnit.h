@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Holding a unit for an update through its own device nodes, so that nothing but the update
 // reaches it:
 //   - its block device (/dev/srN), opened read-write, exclusive and non-blocking: the kernel stops

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Turning what the kernel reports for a command into the status fields of an execute-command
 // record.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The kernel seam over the packaged SCSI pass-through library (sg_pt.h), which issues SG_IO on
 // Linux and knows the differences between the generic driver's interface versions.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading the kernel's device model (sysfs) for the generic SCSI devices and their hosts. The
 // root is a parameter so that tests read a fake tree instead of /sys.
 #pragma once

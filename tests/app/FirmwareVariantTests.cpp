@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The two variant rules and the About title over all seven variants.
 #include <gtest/gtest.h>
 

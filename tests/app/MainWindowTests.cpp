@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window on the offscreen platform, bound to the simulated bus.
 #include <gtest/gtest.h>
 

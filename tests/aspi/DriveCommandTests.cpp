@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The drive command set: CDB and record bytes in both bus forms, and the commands as the
 // manager receives them (through the "good" test manager, which records the last record).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The chooser's logic without a window: file types, masks, listings, directory entries, the
 // shortened path label and the volumes.
 #include <gtest/gtest.h>

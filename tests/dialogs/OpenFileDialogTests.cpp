@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware file chooser on the offscreen platform, browsing a temporary directory tree. Each
 // test starts in <tree>/start and puts the process's current directory back afterwards.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The About box, the wait notice and the finish box on the offscreen platform.
 #include <gtest/gtest.h>
 

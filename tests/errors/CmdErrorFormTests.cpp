@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command error dialog on the offscreen platform, answered by clicking its real buttons.
 #include <gtest/gtest.h>
 

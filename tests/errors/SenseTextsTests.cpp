@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The sense and status lookups: the shape of the tables and the cases that are easy to get wrong.
 #include <gtest/gtest.h>
 

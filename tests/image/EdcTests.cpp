@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The EDC: known values, the fast form against the bit-by-bit reference, and the trace.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File names, the opening of the three files and its messages, and the .bin and .asc files.
 #include <gtest/gtest.h>
 

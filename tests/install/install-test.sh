@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the build into a temporary prefix and checks what a user gets: the file list, the
 # program's RUNPATH, the managers, the icons, the desktop entries and the metainfo. Then puts the
 # probe manager in place of the real one and starts the installed program on the offscreen
 # platform, with no LD_LIBRARY_PATH and from a folder that holds a decoy manager, to show that the
-# program finds its manager through its RUNPATH; and starts the rehearsal launcher with the probe
-# in the simulator's place, and again with the simulator and then the program missing, which it
-# must refuse before it makes a folder. Prints one line per failed check; exits 0 only when all
-# hold.
+# program finds its manager through its RUNPATH; asks it for --help and --version and gives it an
+# unknown option, each without a display, which it must answer without loading the manager; and
+# starts the rehearsal launcher with the probe in the simulator's place, and again with the
+# simulator and then the program missing, which it must refuse before it makes a folder. Prints
+# one line per failed check; exits 0 only when all hold.
 #
 # usage: install-test.sh BUILD_DIR PROBE_MANAGER MANAGER_DIR [--sanitized | --deb SOURCE_DIR]
 #   MANAGER_DIR  the managers' folder below the prefix, as the build installs it
@@ -91,16 +93,18 @@ if [ "$mode" = --deb ]; then
   done
   # dpkg-shlibdeps names what the program and the real manager link; the font is named by hand.
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in libqt6widgets6 libsgutils2 'fonts-liberation2 | fonts-liberation'; do
+  for library in libqt6widgets6 libsgutils2; do
     grep -qF "$library" <<<"$depends" || fail "Depends does not name $library: $depends"
   done
+  grep -qE '(^|, )fonts-liberation(,|$)' <<<"$depends" ||
+    fail "Depends does not name fonts-liberation alone: $depends"
   if command -v lintian >/dev/null; then
-    # No error and no warning; of the notes only those the README explains.
-    lintian --pedantic -I --fail-on error,warning "$changes" >"$work/lintian.log" 2>&1 ||
+    # No error, no warning and no note: an intended finding has its override, with its reason,
+    # in debian/cdrw-fwupdate.lintian-overrides.
+    lintian --pedantic -I -E --fail-on error,warning "$changes" >"$work/lintian.log" 2>&1 ||
       fail "lintian: $(cat "$work/lintian.log")"
-    unexplained=$(grep -v '^I: cdrw-fwupdate: spelling-error-in-binary Unexpexted Unexpected ' \
-                    "$work/lintian.log" | grep -v '^running with root privileges')
-    [ -z "$unexplained" ] || fail "lintian notes the README does not explain: $unexplained"
+    unexplained=$(grep -v '^running with root privileges' "$work/lintian.log")
+    [ -z "$unexplained" ] || fail "lintian notes without an override: $unexplained"
   else
     skipped+=" lintian not installed (Debian package lintian);"
   fi
@@ -127,8 +131,8 @@ elif ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; th
   exit 1
 fi
 
-# Exactly these files, nothing else; the package adds its copyright file and changelog and
-# compresses the man pages.
+# Exactly these files, nothing else; the package adds its copyright file, changelog and lintian
+# overrides and compresses the man pages.
 man_suffix=
 [ "$mode" = --deb ] && man_suffix=.gz
 expected=$({
@@ -140,7 +144,8 @@ expected=$({
     ./share/man/man1/cdrw-fwupdate{,-demo}.1$man_suffix \
     ./share/metainfo/example.cdrw_fwupdate.CdrwFwupdate.metainfo.xml
   [ "$mode" = --deb ] &&
-    printf '%s\n' ./share/doc/cdrw-fwupdate/changelog.gz ./share/doc/cdrw-fwupdate/copyright
+    printf '%s\n' ./share/doc/cdrw-fwupdate/changelog.gz ./share/doc/cdrw-fwupdate/copyright \
+      ./share/lintian/overrides/cdrw-fwupdate
 } | LC_ALL=C sort)
 actual=$(cd "$prefix" && find . ! -type d | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:$(diff <(echo "$expected") <(echo "$actual") | grep '^[<>]')"
@@ -187,9 +192,18 @@ for command in cdrw-fwupdate cdrw-fwupdate-demo; do
   fi
 done
 
+# Errors and warnings are faults, but for the public home page, which the project does not have
+# yet: newer appstream versions warn of its lack (url-homepage-missing); older ones know no such
+# tag, so it is left out of the findings rather than overridden (an override of a tag unknown to
+# the installed version fails the validation).
 if command -v appstreamcli >/dev/null; then
-  appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml >"$work/appstream.log" 2>&1 ||
+  appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml >"$work/appstream.log" 2>&1
+  status=$?
+  problems=$(grep -E '^[EW]: ' "$work/appstream.log" | grep -vw url-homepage-missing)
+  if [ -n "$problems" ] ||
+     { [ "$status" != 0 ] && ! grep -qw url-homepage-missing "$work/appstream.log"; }; then
     fail "appstreamcli validate: $(cat "$work/appstream.log")"
+  fi
 elif [ "$mode" = --deb ]; then
   skipped+=" appstreamcli not installed (Debian package appstream);"
 else
@@ -273,6 +287,30 @@ mkdir "$work/decoy"
 cp "$probe" "$work/decoy/wnaspi32.DLL"
 started_on "$prefix/$managers/wnaspi32.DLL" "$work/decoy" "$program"
 stop_program
+
+# The command line is answered without a display and without loading a manager.
+answers() {  # answers STATUS OPTION...: runs the program with OPTION..., expects exit STATUS
+  local expected=$1 status
+  shift
+  rm -f "$report"
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u LD_LIBRARY_PATH -u LD_PRELOAD \
+    CDRW_PROBE_REPORT="$report" timeout 10 "$program" "$@" >"$work/cli.out" 2>"$work/cli.err"
+  status=$?
+  [ "$status" = "$expected" ] ||
+    fail "cdrw-fwupdate $*: exit status $status, not $expected: $(cat "$work/cli.err")"
+  [ -f "$report" ] && fail "cdrw-fwupdate $*: loaded a manager"
+}
+answers 0 --version
+grep -qxE "cdrw-fwupdate ${version:-[0-9]+\.[0-9]+\.[0-9]+}" "$work/cli.out" ||
+  fail "cdrw-fwupdate --version printed '$(cat "$work/cli.out")'"
+answers 0 --help
+grep -q cdrw-fwupdate-demo "$work/cli.out" || fail "cdrw-fwupdate --help names no cdrw-fwupdate-demo"
+grep -qF "$(realpath "$prefix/$managers/wnaspi32.DLL")" "$work/cli.out" ||
+  fail "cdrw-fwupdate --help does not name the manager: $(cat "$work/cli.out")"
+answers 2 --no-such-option
+[ -s "$work/cli.out" ] && fail "cdrw-fwupdate --no-such-option printed on standard output"
+grep -q no-such-option "$work/cli.err" ||
+  fail "cdrw-fwupdate --no-such-option: standard error says '$(cat "$work/cli.err")'"
 
 # The launcher, with the probe in the simulator's place too: the program runs in the folder the
 # launcher names, which holds a copy of the example, and binds the simulator alone.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Checks the serial output of the kernel test's guest (see init.sh and KernelDriver.cpp for the
 # lines). The driver's lines say what the program showed and answered; the GUEST KCMD lines say
 # what each unit received, as the kernel logged it. What a unit answered comes from the unit's own

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the kernel test's initramfs (cpio newc, gzip): busybox-static with its applet links, the
 # cached modules, a non-root user in group cdrom, the driver program and the manager folder, the
 # shared libraries both need (as ldd names them, with the dynamic loader) and init.sh as /init.

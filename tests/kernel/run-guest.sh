@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The kernel test: boots a guest under QEMU's software emulation with CD units, the SCSI generic
 # driver, the manager and the driver program, keeps the guest's serial output and checks it with
 # check-serial.sh (check-hold.sh for hold). Three guest configurations:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real manager as the program meets it: wnaspi32.DLL loaded by name (LD_LIBRARY_PATH names
 // build/lib), and the real kernel seam on paths that are no SCSI device.
 #include <dlfcn.h>

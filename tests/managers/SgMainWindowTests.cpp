@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program on the real manager. With the built module (LD_LIBRARY_PATH names build/lib), on a
 // machine with no generic SCSI device: it starts quietly with an empty unit list and Update
 // disabled. With the test module that runs the real manager over a kernel seam of the test's own

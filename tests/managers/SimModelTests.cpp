@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The simulator's parts driven directly: the bus file reader, the unit model and its EDC check,
 // and the request handling with its log and image files.
 #include <gtest/gtest.h>
@@ -373,4 +374,5 @@ TEST(SimBus, AnswersRecordsAndLogsEveryRequest) {
     EXPECT_EQ(unitType.SRB_DeviceType, 5);
     EXPECT_EQ(writeToNobody.SRB_HaStat, aspi::HASTAT_SEL_TO);
     EXPECT_EQ(bench.image(1, 4), (Bytes{1, 2, 3, 4}));
+    aspi::freeLowBuffers(low);
 }

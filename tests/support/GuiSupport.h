@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers for window tests on the offscreen platform.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Intel HEX text for tests and test programs: records with correct checksums, and a whole file
 // of pattern data. Free of the test framework so the kernel test's driver can use it too.
 #pragma once

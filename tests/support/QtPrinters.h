@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Lets test failures print Qt values as text.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Test entry for suites that need a QApplication: runs on the offscreen platform.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The update sequence against the simulated bus, loaded by name: what it sends, what the units
 // receive, and how each early end leaves things.
 #include <gtest/gtest.h>
