@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/CheckedBusConnection.h"
+
 namespace platform {
 
 namespace {
@@ -40,24 +42,16 @@ LogindInhibitor::LogindInhibitor(const std::string &busAddress, const std::strin
     // The whole request (connect, ask, fall back) ends by this time, answered or not.
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kLimitMilliseconds);
-    // Qt D-Bus connects without a time-out, in the thread that serves all of the process's
-    // connections: it may only meet a bus that has just answered.
-    const BusCheck check = checkBus(busAddress.empty() ? systemBusAddress() : busAddress, deadline);
-    if (!check.answered()) {
-        sayWithout(QString::fromStdString(check.problem));
-        return;
-    }
     // The bus is reached only here, for the one request, and let go at once: the inhibitor lives
     // on in the descriptor, not in the connection.
-    QDBusConnection bus =
-        QDBusConnection::connectToBus(QString::fromStdString(check.entry), kConnectionName);
+    QString failure;
+    QDBusConnection bus = connectCheckedBus(busAddress.empty() ? systemBusAddress() : busAddress,
+                                            kConnectionName, "system bus", deadline, failure);
     if (!bus.isConnected()) {
-        sayWithout(QStringLiteral("no system bus: ") + bus.lastError().message());
-        QDBusConnection::disconnectFromBus(kConnectionName);
+        sayWithout(failure);
         return;
     }
     QDBusMessage reply;
-    QString failure;
     for (const char *locks : {kAllLocks, kBasicLocks}) {
         const long long left = millisecondsUntil(deadline);
         if (left <= 0) {

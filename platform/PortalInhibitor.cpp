@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "platform/BusCheck.h"
+#include "platform/CheckedBusConnection.h"
 
 namespace platform {
 
@@ -35,18 +36,16 @@ PortalInhibitor::PortalInhibitor(const std::string &busAddress, const std::strin
     : m_bus(kConnectionName) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusRequestLimitMilliseconds);
-    const BusCheck check =
-        checkBus(busAddress.empty() ? sessionBusAddress() : busAddress, deadline);
-    if (!check.answered()) {
-        sayWithout(QString::fromStdString(check.problem));
+    QString failure;
+    m_bus = connectCheckedBus(busAddress.empty() ? sessionBusAddress() : busAddress,
+                              kConnectionName, "session bus", deadline, failure);
+    if (!m_bus.isConnected()) {
+        sayWithout(failure);
         return;
     }
-    m_bus = QDBusConnection::connectToBus(QString::fromStdString(check.entry), kConnectionName);
     const long long left = millisecondsUntil(deadline);
-    if (!m_bus.isConnected() || left <= 0) {
-        sayWithout(m_bus.isConnected()
-                       ? QStringLiteral("no answer within %1 ms").arg(kBusRequestLimitMilliseconds)
-                       : QStringLiteral("no session bus: ") + m_bus.lastError().message());
+    if (left <= 0) {
+        sayWithout(QStringLiteral("no answer within %1 ms").arg(kBusRequestLimitMilliseconds));
         QDBusConnection::disconnectFromBus(kConnectionName);
         return;
     }
