@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/Platform.h"
@@ -47,6 +48,8 @@ void AspiManager::LoadAspiManager(bool useUnitHold) {
     if (m_send == nullptr) {
         fail(kNoSendCommandText, std::nullopt, platform::Icon::Error);
     }
+    m_simulatedBoot =
+        reinterpret_cast<SimulatedMachineBootFn>(dlsym(m_handle, "SimulatedMachineBoot"));
     if (!useUnitHold) {
         return;
     }
@@ -67,6 +70,15 @@ std::uint32_t AspiManager::HoldUnitForUpdate(std::uint8_t adapter, std::uint8_t 
 std::uint32_t AspiManager::ReleaseUnitForUpdate(std::uint8_t adapter, std::uint8_t target,
                                                 std::uint8_t lun) const {
     return m_releaseUnit(adapter, target, lun);
+}
+
+std::string AspiManager::simulatedBoot() const {
+    if (m_simulatedBoot == nullptr) {
+        return {};
+    }
+    char boot[64] = {};
+    const std::uint32_t length = m_simulatedBoot(boot, sizeof boot);
+    return std::string(boot, std::min<std::size_t>(length, sizeof boot - 1));
 }
 
 std::uint8_t AspiManager::SendHostAdapterInquiry(SRB_HAInquiry &srb) const {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "aspi/AspiRecords.h"
 
@@ -54,6 +55,12 @@ class AspiManager {
     std::uint32_t ReleaseUnitForUpdate(std::uint8_t adapter, std::uint8_t target,
                                        std::uint8_t lun) const;
 
+    // The manager simulates its units: it has the simulator's SimulatedMachineBoot entry point.
+    bool simulated() const { return m_simulatedBoot != nullptr; }
+    // The boot id of the machine the simulator simulates, which it changes when the machine is
+    // "switched off and on"; empty for a manager that simulates none.
+    std::string simulatedBoot() const;
+
     // Hands a host adapter inquiry over and returns SRB_Status as read once right after the call.
     std::uint8_t SendHostAdapterInquiry(SRB_HAInquiry &srb) const;
 
@@ -72,6 +79,7 @@ class AspiManager {
     SendASPI32CommandFn m_send = nullptr;
     UnitHoldFn m_holdUnit = nullptr;
     UnitHoldFn m_releaseUnit = nullptr;
+    SimulatedMachineBootFn m_simulatedBoot = nullptr;
     std::uint16_t m_support = 0;
 };
 

@@ -172,5 +172,9 @@ using SendASPI32CommandFn = std::uint32_t (*)(void *);
 // The unit hold's two entry points (HoldUnitForUpdate, ReleaseUnitForUpdate), which a manager may
 // leave out: (adapter, target, LUN) -> SS_COMP, SS_ASPI_IS_BUSY, SS_INVALID_HA or SS_NO_DEVICE.
 using UnitHoldFn = std::uint32_t (*)(std::uint8_t, std::uint8_t, std::uint8_t);
+// A simulator's own entry point (SimulatedMachineBoot), which no other manager has: copies the
+// boot id of the machine it simulates, NUL-terminated and cut to fit, into (buffer, size) and
+// returns the id's full length.
+using SimulatedMachineBootFn = std::uint32_t (*)(char *, std::uint32_t);
 
 }  // namespace aspi

@@ -12,7 +12,7 @@ namespace sim {
 const char *const kDefaultBusText = R"(# The built-in bus.
 adapter 0 id 7
 adapter 1 id 7
-unit 0 2 type 5 vendor "VEK     " product "CDRW 8432       " revision "1.10"
+unit 0 2 type 5 vendor "VEK     " product "CDRW 8432       " revision "1.10" newrevision "1.20"
 unit 0 4 type 5 vendor "ZAV     " product "CD-RW ZR-1210   " revision "2.03"
 unit 1 0 type 5 vendor "VEK     " product "CDRW 4824 A     " revision "1.32"
 )";
@@ -239,6 +239,8 @@ void parseUnit(Cursor &cursor, BusDescription &bus) {
             unit.product = cursor.text<kProductLength>("product");
         } else if (key == "revision") {
             unit.revision = cursor.text<kRevisionLength>("revision");
+        } else if (key == "newrevision") {
+            unit.newRevision = cursor.text<kRevisionLength>("newrevision");
         } else if (key == "blocktime") {
             unit.blockMilliseconds = cursor.number("blocktime", kMaxBlockMilliseconds);
         } else if (key == "held") {

@@ -11,12 +11,13 @@
 //       host adapter inquiry of it ends with status 0x04. "answers <count>": only its first
 //       <count> inquiries are answered, later ones fail.
 //   unit <adapter> <target> [type <n>] [vendor "<8 bytes>"] [product "<16>"] [revision "<4>"]
-//        [blocktime <milliseconds>] [held]
+//        [newrevision "<4>"] [blocktime <milliseconds>] [held]
 //       A unit at LUN 0 of a declared adapter. Peripheral device type n (default 5, CD). Each
-//       text fills its INQUIRY field from the start; bytes not given are NUL. "blocktime": each
-//       WRITE BUFFER takes that long (at most 60000) before it is answered, as a slow unit does.
-//       "held": another program uses the unit (a mounted disc, a recording program), so the
-//       unit hold for an update answers 0xE5.
+//       text fills its INQUIRY field from the start; bytes not given are NUL. "newrevision": the
+//       revision the unit reports once it has stored a complete download and has been switched
+//       off and on (see SimOptions). "blocktime": each WRITE BUFFER takes that long (at most
+//       60000) before it is answered, as a slow unit does. "held": another program uses the
+//       unit (a mounted disc, a recording program), so the unit hold for an update answers 0xE5.
 //   fail <adapter> <target> offset <n> [attempts <n>] [status <n>] [hastat <n>]
 //        [targstat <n>] [sense <18 hex bytes>]
 //       The unit's WRITE BUFFER at buffer offset n fails its next `attempts` times (default 1)
@@ -57,6 +58,8 @@ struct UnitDescription {
     std::array<std::uint8_t, kVendorLength> vendor{};
     std::array<std::uint8_t, kProductLength> product{};
     std::array<std::uint8_t, kRevisionLength> revision{};
+    // The revision after a stored download and a power cycle; empty: the revision stays.
+    std::optional<std::array<std::uint8_t, kRevisionLength>> newRevision;
     unsigned blockMilliseconds = 0;  // how long each WRITE BUFFER takes
     bool heldElsewhere = false;      // in use by another program: the hold answers 0xE5
 };
@@ -88,8 +91,8 @@ struct ParseResult {
 ParseResult parseBusFile(std::string_view text);
 
 // The bus the simulator offers when no bus file is named, in bus-file form: adapter 0 (own id
-// 7) with a VEK recorder at target 2 and a ZAV recorder at target 4, adapter 1 (own id 7) with
-// a VEK recorder at target 0.
+// 7) with a VEK recorder at target 2 (revision 1.10, 1.20 after a stored download and a power
+// cycle) and a ZAV recorder at target 4, adapter 1 (own id 7) with a VEK recorder at target 0.
 extern const char *const kDefaultBusText;
 
 }  // namespace sim

@@ -50,7 +50,7 @@ SimBus::SimBus(const BusDescription &bus, SimOptions options) : m_options(std::m
             }
         }
         m_units.emplace(std::make_pair(description.adapter, description.target),
-                        SimUnit(description, failures));
+                        SimUnit(poweredOn(description), failures));
     }
 }
 
@@ -172,6 +172,11 @@ void SimBus::execute(aspi::SRB_ExecSCSICmd &srb) {
                               srb.SRB_BufLen);
         if (srb.CDBByte[0] == aspi::kOpWriteBuffer) {
             writeImage(adapter, srb.SRB_Target, *unit);
+            const bool saves = (srb.CDBByte[1] & 0x1F) == 7;
+            if (saves && reply.status == aspi::SS_COMP && !m_options.imageDir.empty()) {
+                std::ofstream(unitFile(adapter, srb.SRB_Target, ".stored"), std::ios::trunc)
+                    << m_options.bootId << '\n';
+            }
         }
     }
     srb.SRB_HaStat = reply.haStat;
@@ -192,13 +197,28 @@ void SimBus::log(const std::string &line) const {
     out << line << '\n';
 }
 
+std::string SimBus::unitFile(std::uint8_t adapter, std::uint8_t target, const char *suffix) const {
+    return m_options.imageDir + "/a" + std::to_string(adapter) + "t" + std::to_string(target) +
+           suffix;
+}
+
+UnitDescription SimBus::poweredOn(UnitDescription description) const {
+    if (!description.newRevision || m_options.imageDir.empty()) {
+        return description;
+    }
+    std::ifstream stored(unitFile(description.adapter, description.target, ".stored"));
+    std::string boot;
+    if (std::getline(stored, boot) && boot != m_options.bootId) {
+        description.revision = *description.newRevision;
+    }
+    return description;
+}
+
 void SimBus::writeImage(std::uint8_t adapter, std::uint8_t target, const SimUnit &unit) const {
     if (m_options.imageDir.empty()) {
         return;
     }
-    const std::string path =
-        m_options.imageDir + "/a" + std::to_string(adapter) + "t" + std::to_string(target) + ".bin";
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(unitFile(adapter, target, ".bin"), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char *>(unit.received().data()),
               static_cast<std::streamsize>(unit.received().size()));
 }

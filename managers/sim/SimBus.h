@@ -16,9 +16,14 @@
 
 namespace sim {
 
+// A unit that stores a complete download (a download-and-save block answered GOOD) notes the
+// boot of the simulated machine in a<adapter>t<target>.stored beside its image. A unit with a new
+// revision reports it once a bus is set up, in the image folder, under another boot than the one
+// noted: the machine, and the unit with it, has been switched off and on since.
 struct SimOptions {
     std::string logPath;   // empty: no log. One line per request, appended.
-    std::string imageDir;  // empty: no images. a<adapter>t<target>.bin per unit.
+    std::string imageDir;  // empty: no images, and no unit remembers a download.
+    std::string bootId;    // the simulated machine's boot
 };
 
 class SimBus {
@@ -33,6 +38,7 @@ class SimBus {
     void handle(void *record);
 
     const SimUnit *unit(std::uint8_t adapter, std::uint8_t target) const;
+    const std::string &bootId() const { return m_options.bootId; }
 
     // The unit hold (HoldUnitForUpdate, ReleaseUnitForUpdate), logged as HOLD and RELEASE lines.
     // Hold: SS_COMP, SS_ASPI_IS_BUSY for a unit marked "held", SS_INVALID_HA or SS_NO_DEVICE for
@@ -55,6 +61,11 @@ class SimBus {
                     std::uint8_t &status);
     void log(const std::string &line) const;
     void writeImage(std::uint8_t adapter, std::uint8_t target, const SimUnit &unit) const;
+    // a<adapter>t<target> and `suffix` in the image folder.
+    std::string unitFile(std::uint8_t adapter, std::uint8_t target, const char *suffix) const;
+    // The unit's description as it starts up: with its new revision when it stored a download
+    // under another boot.
+    UnitDescription poweredOn(UnitDescription description) const;
 
     std::vector<Adapter> m_adapters;
     std::map<std::pair<std::uint8_t, std::uint8_t>, SimUnit> m_units;

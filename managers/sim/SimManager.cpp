@@ -11,6 +11,10 @@
 //   uint32_t HoldUnitForUpdate(uint8_t HaId, uint8_t Target, uint8_t Lun)
 //   uint32_t ReleaseUnitForUpdate(uint8_t HaId, uint8_t Target, uint8_t Lun)
 //                                         0x01; 0xE5 for a unit the bus file marks "held"
+// and one that tells the program it runs on a simulated machine, and which boot of it:
+//   uint32_t SimulatedMachineBoot(char *buffer, uint32_t size)
+//                                         copies the boot id, NUL-terminated and cut to fit,
+//                                         and returns its full length
 //
 // Its own environment variables, read when the program binds it (every GetASPI32SupportInfo
 // call sets up a fresh bus; the program calls it once, a test process once per binding):
@@ -18,10 +22,15 @@
 //                    built-in bus of BusFile.cpp
 //   CDRW_SIM_LOG     file to which one line per request is appended
 //   CDRW_SIM_IMAGES  folder into which each unit's received image is written as
-//                    a<adapter>t<target>.bin after every WRITE BUFFER
+//                    a<adapter>t<target>.bin after every WRITE BUFFER, and where a unit notes
+//                    the boot under which it stored a complete download (SimBus.h)
+//   CDRW_SIM_BOOT    the boot id of the simulated machine: a new one stands in for switching it
+//                    off and on; unset or empty: the kernel's boot id
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -66,9 +75,19 @@ sim::BusDescription readBus() {
     return std::move(*parsed.bus);
 }
 
+// The simulated machine's boot: CDRW_SIM_BOOT, else the kernel's.
+std::string bootId() {
+    std::string boot = environment("CDRW_SIM_BOOT");
+    if (boot.empty()) {
+        std::ifstream("/proc/sys/kernel/random/boot_id") >> boot;
+    }
+    return boot;
+}
+
 void setUpBus() {
     g_bus = std::make_unique<sim::SimBus>(
-        readBus(), sim::SimOptions{environment("CDRW_SIM_LOG"), environment("CDRW_SIM_IMAGES")});
+        readBus(),
+        sim::SimOptions{environment("CDRW_SIM_LOG"), environment("CDRW_SIM_IMAGES"), bootId()});
 }
 
 // The bus, set up on first use when the support word was never asked for. Called under g_mutex.
@@ -106,3 +125,15 @@ extern "C" __attribute__((visibility("default"))) std::uint32_t ReleaseUnitForUp
     return bus().releaseUnit(HaId, Target, Lun);
 }
 #endif
+
+extern "C" __attribute__((visibility("default"))) std::uint32_t SimulatedMachineBoot(
+    char *buffer, std::uint32_t size) {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    const std::string boot = bus().bootId();
+    if (size > 0) {
+        const std::size_t count = std::min<std::size_t>(boot.size(), size - 1);
+        std::memcpy(buffer, boot.data(), count);
+        buffer[count] = '\0';
+    }
+    return static_cast<std::uint32_t>(boot.size());
+}

@@ -309,8 +309,8 @@ TEST(SimBus, AnswersRecordsAndLogsEveryRequest) {
         "unit 1 4 type 5 vendor \"ZAV     \" product \"R\" revision \"9\"\n"
         "unit 1 6 held\n");
     ASSERT_TRUE(parsed.bus);
-    sim::SimBus bus(*parsed.bus,
-                    {(bench.dir() / "requests.log").string(), (bench.dir() / "images").string()});
+    sim::SimBus bus(*parsed.bus, {(bench.dir() / "requests.log").string(),
+                                  (bench.dir() / "images").string(), "boot-1"});
     EXPECT_EQ(bus.supportInfo(), 0x0102u);
 
     aspi::SRB_HAInquiry adapter1{};
