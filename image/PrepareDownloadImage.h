@@ -18,7 +18,13 @@ namespace image {
 // step has shown its warning message box and no later step runs); `image` is then all zero and
 // `imageLength` 0, so nothing of a refused or half-written update can be sent, and the previous
 // side files stay as they were, with no temporary file left beside them.
+// When the image is ready, `hexFile` (when given) names the HEX file that was read: the path it
+// was opened by, and the SHA-256 of its bytes as read through the same descriptor.
+struct HexFileFacts {
+    std::string path;
+    std::string sha256;  // lower-case hex
+};
 bool prepareDownloadImage(const std::string &chosenName, std::uint8_t *image,
-                          std::uint32_t &imageLength);
+                          std::uint32_t &imageLength, HexFileFacts *hexFile = nullptr);
 
 }  // namespace image

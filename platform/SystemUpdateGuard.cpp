@@ -53,6 +53,8 @@ class SystemUpdateGuard : public UpdateGuard {
         }
     }
 
+    long long keeperProcess() const override { return m_keeper ? m_keeper->pid() : 0; }
+
   private:
     std::unique_ptr<UpdateLock> m_lock;
     std::function<void(int)> m_onHeldSignal;

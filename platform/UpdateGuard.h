@@ -31,6 +31,9 @@ class UpdateGuard {
 
     // The unit's hold, or null when the manager has none.
     const UnitHold *unitHold() const { return m_unitHold.get(); }
+    // The keeper process that holds on should the program end without letting go
+    // (platform/UpdateKeeper.h); 0 when none runs.
+    virtual long long keeperProcess() const { return 0; }
 
   protected:
     // Lets go of the unit now rather than when the object ends.

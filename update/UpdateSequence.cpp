@@ -11,6 +11,7 @@
 #include "image/PrepareDownloadImage.h"
 #include "platform/InputlessWait.h"
 #include "platform/Platform.h"
+#include "update/Journal.h"
 
 namespace update {
 
@@ -38,6 +39,7 @@ class RunningUpdate {
 };
 
 struct Block {
+    std::uint32_t number;  // 1 for the first
     std::uint32_t offset;
     std::uint32_t length;
     std::uint8_t mode;
@@ -47,13 +49,26 @@ struct Block {
 Block blockAt(std::uint32_t index, std::uint32_t commandCount, std::uint32_t length, bool withEdc) {
     const bool last = index + 1 == commandCount;
     const std::uint32_t offset = index * kBlockSize;
-    return Block{offset, last ? length - offset : kBlockSize,
+    return Block{index + 1, offset, last ? length - offset : kBlockSize,
                  last ? aspi::kModeDownloadWithOffsetsAndSave : aspi::kModeDownloadWithOffsets,
                  last && withEdc};
 }
 
+const char *answerName(errors::CommandAnswer answer) {
+    switch (answer) {
+        case errors::CommandAnswer::Retry:
+            return "retry";
+        case errors::CommandAnswer::Ignore:
+            return "ignore";
+        case errors::CommandAnswer::Stop:
+            break;
+    }
+    return "stop";
+}
+
 // Sends one block until it succeeds, is ignored or stopped. Returns false on Stop.
-bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block) {
+bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block,
+               UpdateRecord &record) {
     errors::CommandErrorDialog &dialog = windows.commandErrorDialog();
     const aspi::DriveCommands commands(state.aspi, [&windows]() { return windows.busType(); });
     for (;;) {
@@ -64,7 +79,11 @@ bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block
         if (errors::CheckCommandResult(state, state.LastResult, aspi::kOpWriteBuffer, dialog)) {
             return true;
         }
-        switch (errors::answerOf(dialog)) {
+        const errors::CommandAnswer answer = errors::answerOf(dialog);
+        // The sense bytes belong to this failure when the dialog showed them: status SS_ERR.
+        record.blockFailed(block.number, state.LastResult, state.LastSense,
+                           (state.LastResult & 0xFF) == aspi::SS_ERR, answerName(answer));
+        switch (answer) {
             case errors::CommandAnswer::Stop:
                 return false;
             case errors::CommandAnswer::Ignore:
@@ -76,15 +95,16 @@ bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block
 }
 
 // Sends every block. Returns false on Stop.
-bool sendImage(app::MainState &state, UpdateWindows &windows, bool withEdc) {
+bool sendImage(app::MainState &state, UpdateWindows &windows, bool withEdc, UpdateRecord &record) {
     const std::uint32_t length = transferLength(state.ImageLength, withEdc);
     const std::uint32_t commandCount = (length + kBlockSize - 1) / kBlockSize;
     const int maximum = windows.progressMaximum();
     for (std::uint32_t index = 0; index < commandCount; ++index) {
         state.ProgressTarget = progressTarget(maximum, index, commandCount, state.ImageLength);
-        if (!sendBlock(state, windows, blockAt(index, commandCount, length, withEdc))) {
+        if (!sendBlock(state, windows, blockAt(index, commandCount, length, withEdc), record)) {
             return false;
         }
+        record.blockDone(index + 1);
     }
     return true;
 }
@@ -94,6 +114,31 @@ std::string trimmed(const char *entry, std::size_t width) {
     std::string text(app::entryText(entry, width));
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
+}
+
+// What the journal records of the update about to send its first block.
+UpdateFacts journalFacts(const app::MainState &state, const UpdateWindows &windows,
+                         const std::string &unitLine, const image::HexFileFacts &hexFile,
+                         bool withEdc, JournalContext context, long long keeperPid) {
+    const int a = state.SelectedAdapter;
+    const int t = state.SelectedTarget;
+    UpdateFacts facts;
+    facts.context = std::move(context);
+    facts.unitAddress = unitLine.substr(0, unitLine.find(' '));
+    facts.vendor = app::entryText(state.units.vendor[a][t], 8);
+    facts.product = app::entryText(state.units.product[a][t], sizeof state.units.product[a][t]);
+    facts.revision = app::entryText(state.units.revision[a][t], sizeof state.units.revision[a][t]);
+    facts.bus = windows.busType() == 0 ? "SCSI" : "ATAPI";
+    facts.filePath = hexFile.path;
+    facts.fileSha256 = hexFile.sha256;
+    facts.image = state.DownloadImage;
+    facts.imageLength = transferLength(state.ImageLength, withEdc);
+    const std::uint8_t *edc = state.DownloadImage + state.ImageLength - 4;
+    facts.edc = edc[0] | (std::uint32_t{edc[1]} << 8) | (std::uint32_t{edc[2]} << 16) |
+                (std::uint32_t{edc[3]} << 24);
+    facts.blockCount = (facts.imageLength + kBlockSize - 1) / kBlockSize;
+    facts.keeperPid = keeperPid;
+    return facts;
 }
 
 }  // namespace
@@ -119,7 +164,7 @@ std::int32_t progressTarget(int maximum, std::uint32_t index, std::uint32_t comm
     return static_cast<std::int32_t>(reached / (std::int64_t{imageLength} + 4));
 }
 
-UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
+UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows, const Journal *journal) {
     // A second update inside the first would rebuild the image that is being sent.
     if (state.UpdateRunning) {
         return UpdateOutcome::AlreadyRunning;
@@ -142,7 +187,8 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
         return UpdateOutcome::NameRefused;
     }
 
-    if (!image::prepareDownloadImage(fileName, state.DownloadImage, state.ImageLength)) {
+    image::HexFileFacts hexFile;
+    if (!image::prepareDownloadImage(fileName, state.DownloadImage, state.ImageLength, &hexFile)) {
         return UpdateOutcome::FileProblem;
     }
 
@@ -174,7 +220,15 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
             platform::messageBox(kAnotherUpdateText, std::nullopt, platform::Icon::Warning);
             return UpdateOutcome::AnotherUpdateRunning;
         }
-        if (!sendImage(state, windows, withEdc)) {
+        UpdateRecord record(journal);
+        if (journal != nullptr) {
+            record.begin(
+                journalFacts(state, windows, line, hexFile, withEdc,
+                             journal->context(state.aspi.simulated(), state.aspi.simulatedBoot()),
+                             guard->keeperProcess()));
+        }
+        if (!sendImage(state, windows, withEdc, record)) {
+            record.end(true);
             windows.setTimerInterval(0);
             windows.setProgressPosition(0);
             return UpdateOutcome::Stopped;
@@ -184,6 +238,7 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
         windows.setProgressPosition(0);
         platform::waitWithoutInput(kFinalWaitMilliseconds);
         windows.closeWaitNotice();
+        record.end(false);
     }  // a termination signal held meanwhile ends the program here, without the question
 
     if (platform::messageBox(kCompletedText, std::string(kConfirmCaption), platform::Icon::Question,

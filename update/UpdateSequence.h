@@ -24,6 +24,8 @@ class CommandErrorDialog;
 
 namespace update {
 
+class Journal;
+
 inline constexpr std::uint32_t kBlockSize = 16384;
 inline constexpr unsigned kFinalWaitMilliseconds = 70000;
 
@@ -93,6 +95,8 @@ std::string guardReason(const app::UnitTable &units, int adapter, int target);
 // the command error dialog, the wait and the final question run event loops, and an
 // accessibility client's action reaches a button whatever modality or its enabled state says)
 // returns AlreadyRunning at once.
-UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows);
+// With a journal (update/Journal.h) the update is recorded there from its first block on.
+UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows,
+                          const Journal *journal = nullptr);
 
 }  // namespace update

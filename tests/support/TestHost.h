@@ -94,6 +94,7 @@ class TestHost : public platform::Host {
             m_held.reset();
             m_host.noteGuard("released");
         }
+        long long keeperProcess() const override { return m_held->keeperProcess(); }
 
       private:
         TestHost &m_host;
