@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/ShellCommands.h"
+
 namespace app {
 
 namespace {
@@ -27,7 +29,7 @@ std::string managerPath(const char *managerFolder) {
 
 void printUsage(const char *managerFolder) {
     std::printf(
-        "Usage: %s [--help | --version]\n"
+        "Usage: %s [--help | --version | --history [--json] | --list [--json]]\n"
         "\n"
         "Replaces the firmware of CD-R/RW recorder units: started without arguments, it opens\n"
         "a window that lists the units on the SCSI and ATAPI buses and sends a firmware file\n"
@@ -40,7 +42,12 @@ void printUsage(const char *managerFolder) {
         "\n"
         "Options:\n"
         "  -h, --help     Show this text and exit.\n"
-        "  -v, --version  Show the program's version and exit.\n",
+        "  -v, --version  Show the program's version and exit.\n"
+        "  --history      Show the journal of updates: when, which unit, which file, how each\n"
+        "                 ended and whether the new firmware took effect, and exit.\n"
+        "  --list         Show the units the window would list, each with whether it may take\n"
+        "                 this build's firmware, and exit.\n"
+        "  --json         With --history or --list: as JSON.\n",
         kProgram, managerPath(managerFolder).c_str());
 }
 
@@ -62,8 +69,10 @@ std::optional<int> answerCommandLine(int argc, char **argv, const char *managerF
     QCommandLineParser parser;
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, {});
-    parser.addOption(help);
-    parser.addOption(version);
+    const QCommandLineOption history(QStringLiteral("history"));
+    const QCommandLineOption list(QStringLiteral("list"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    parser.addOptions({help, version, history, list, json});
     if (!parser.parse(arguments)) {
         return refuse(parser.errorText());
     }
@@ -71,10 +80,20 @@ std::optional<int> answerCommandLine(int argc, char **argv, const char *managerF
         return refuse(QStringLiteral("takes no arguments: ") +
                       parser.positionalArguments().first());
     }
+    if (parser.isSet(history) && parser.isSet(list)) {
+        return refuse(QStringLiteral("--history and --list go one at a time"));
+    }
+    if (parser.isSet(json) && !parser.isSet(history) && !parser.isSet(list)) {
+        return refuse(QStringLiteral("--json goes with --history or --list"));
+    }
     if (parser.isSet(help)) {
         printUsage(managerFolder);
     } else if (parser.isSet(version)) {
         std::printf("%s %s\n", kProgram, CDRW_VERSION);
+    } else if (parser.isSet(history)) {
+        return printHistory(parser.isSet(json));
+    } else if (parser.isSet(list)) {
+        return printUnitList(parser.isSet(json));
     }
     return 0;
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The command line, answered before the application object exists: no display is opened and no
-// manager is loaded for it.
+// The command line, answered before the application object exists: no display is opened for it,
+// and no manager is loaded but for --list.
 #pragma once
 
 #include <optional>
@@ -8,10 +8,11 @@
 namespace app {
 
 // Reads the options: --help prints the usage and --version the program's name and version on
-// standard output (status 0); an unknown option or any argument is refused on standard error
-// (status 2). Returns the exit status when the program is to end here, nothing when there are no
-// arguments and the program is to start. `managerFolder` is the folder the program's RUNPATH
-// names, relative to the program's own folder; the usage names the manager there.
+// standard output (status 0); --history and --list print their reports (app/ShellCommands.h), as
+// JSON with --json; an unknown option, any argument, --json alone or both reports are refused on
+// standard error (status 2). Returns the exit status when the program is to end here, nothing when
+// there are no arguments and the program is to start. `managerFolder` is the folder the program's
+// RUNPATH names, relative to the program's own folder; the usage names the manager there.
 std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder);
 
 }  // namespace app

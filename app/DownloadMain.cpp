@@ -203,7 +203,15 @@ void TMainForm::appendUnitLine(const std::string &line) {
 }
 
 void TMainForm::UpdateClick() {
-    update::UpdateClick(state, *this);  // refuses by itself while an update runs
+    update::UpdateClick(state, *this, m_journal);  // refuses by itself while an update runs
+}
+
+std::vector<std::string> TMainForm::unitLines() const {
+    std::vector<std::string> lines;
+    for (int row = 0; row < DrivesList->count(); ++row) {
+        lines.push_back(ui::ansiBytes(DrivesList->item(row)->text()));
+    }
+    return lines;
 }
 
 std::array<QWidget *, 6> TMainForm::actingControls() const {

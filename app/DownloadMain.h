@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <string>
+#include <vector>
 
 #include "app/Discovery.h"
 #include "app/MainState.h"
@@ -49,6 +51,10 @@ class TMainForm : public QWidget, public app::UnitListView, public update::Updat
 
     void attachWindows(const AppWindows &windows) { m_windows = windows; }
     const AppWindows &windows() const { return m_windows; }
+    // Updates are recorded in `journal` (not owned; null: not recorded).
+    void setJournal(const update::Journal *journal) { m_journal = journal; }
+    // The unit list's lines, top to bottom.
+    std::vector<std::string> unitLines() const;
 
     app::MainState state;
 
@@ -125,6 +131,7 @@ class TMainForm : public QWidget, public app::UnitListView, public update::Updat
     std::array<QWidget *, 6> actingControls() const;
 
     AppWindows m_windows;
+    const update::Journal *m_journal = nullptr;
     // What holdControls() found, for releaseControls() and the refusing handlers.
     std::array<bool, 6> m_heldEnabled{};
     int m_heldVariant = 0;

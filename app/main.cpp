@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Program entry: answers the command line's options, or creates the six windows in order and
-// runs the message loop.
+// Program entry: answers the command line's options, or creates the six windows in order, tells
+// what became of earlier updates and runs the message loop.
 #include <QPointer>
+#include <QTimer>
 #include <csignal>
 #include <exception>
 
 #include "app/Application.h"
 #include "app/CommandLine.h"
 #include "app/ProgramWindows.h"
+#include "app/UpdateVerdicts.h"
 #include "platform/QtHost.h"
 
 int main(int argc, char **argv) {
@@ -25,10 +27,19 @@ int main(int argc, char **argv) {
     };
     platform::QtHost host(guardSettings);
     platform::installHost(&host);
+    const update::Journal journal;
     try {
         ProgramWindows windows;
         mainWindow = &windows.MainForm;
+        windows.MainForm.setJournal(&journal);
         windows.MainForm.show();
+        // What became of earlier updates, once the main window is up.
+        QTimer::singleShot(0, &windows.MainForm, [&windows, &journal] {
+            const aspi::AspiManager &manager = windows.MainForm.state.aspi;
+            app::showUpdateVerdicts(
+                journal, journal.context(manager.simulated(), manager.simulatedBoot()),
+                app::listedUnits(windows.MainForm.state.units, windows.MainForm.unitLines()));
+        });
         TApplication::exec();
     } catch (const std::exception &error) {
         application.showException(error.what());

@@ -1,0 +1,170 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "app/ShellCommands.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/Discovery.h"
+#include "app/FirmwareVariants.h"
+#include "app/MainState.h"
+#include "app/UnitLine.h"
+#include "update/JournalReader.h"
+
+namespace app {
+
+namespace {
+
+// Texts of units hold one byte per character.
+QString latin1(const std::string &bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QJsonValue nullable(const std::optional<std::string> &value, bool bytes = false) {
+    if (!value) {
+        return QJsonValue::Null;
+    }
+    return bytes ? latin1(*value) : QString::fromStdString(*value);
+}
+
+QJsonObject historyJson(const update::JournalUpdate &update) {
+    return QJsonObject{
+        {"id", QString::fromStdString(update.id)},
+        {"started", QString::fromStdString(update.started)},
+        {"ended", nullable(update.ended)},
+        {"boot", QString::fromStdString(update.boot)},
+        {"program", QString::fromStdString(update.program)},
+        {"manager", QString::fromStdString(update.manager)},
+        {"unit", QJsonObject{{"address", QString::fromStdString(update.unitAddress)},
+                             {"vendor", latin1(update.vendor)},
+                             {"product", latin1(update.product)},
+                             {"revision", latin1(update.revision)}}},
+        {"bus", QString::fromStdString(update.bus)},
+        {"file", QJsonObject{{"path", QString::fromStdString(update.filePath)},
+                             {"sha256", QString::fromStdString(update.fileSha256)}}},
+        {"image", QJsonObject{{"length", update.imageLength},
+                              {"sha256", QString::fromStdString(update.imageSha256)},
+                              {"edc", QString::fromStdString(update.edc)}}},
+        {"blocks", QJsonObject{{"count", static_cast<qint64>(update.blockCount)},
+                               {"done", static_cast<qint64>(update.blocksDone)},
+                               {"failures", update::failuresJson(update.failures)}}},
+        {"outcome", QString::fromStdString(update::outcomeOf(update))},
+        {"verdict", nullable(update.verdict)},
+        {"revision_after", nullable(update.revisionAfter, true)},
+    };
+}
+
+std::string trimmed(std::string text) {
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+std::string verdictText(const update::JournalUpdate &update) {
+    const std::string after = update.revisionAfter.value_or("");
+    if (update.verdict == update::kVerdictTookEffect) {
+        return "took effect (" + update.revision + " -> " + after + ")";
+    }
+    if (update.verdict == update::kVerdictNotInEffect) {
+        return "not in effect (still " + after + ")";
+    }
+    if (update.verdict == update::kVerdictUnitNotFound) {
+        return "unit not found";
+    }
+    // A completed update is judged once the machine has started again.
+    const bool due = update.ended && update.outcome != update::kOutcomeStopped && !update.judged;
+    return due ? "no verdict yet" : "-";
+}
+
+// One line: start, unit, file, outcome, verdict.
+std::string historyLine(const update::JournalUpdate &update) {
+    const QDateTime started =
+        QDateTime::fromString(QString::fromStdString(update.started), Qt::ISODate);
+    const QString when = started.isValid() ? started.toLocalTime().toString("yyyy-MM-dd HH:mm:ss")
+                                           : QString::fromStdString(update.started);
+    const QString unit = QString::fromStdString(update.unitAddress) + ' ' +
+                         latin1(trimmed(update.vendor)) + ' ' + latin1(trimmed(update.product)) +
+                         ' ' + latin1(update.revision);
+    return (when + "  " + unit + "  " + QString::fromStdString(update.filePath) + "  " +
+            QString::fromStdString(update::outcomeOf(update)) + "  ")
+               .toStdString() +
+           verdictText(update);
+}
+
+void printJson(const QJsonArray &array) {
+    const QByteArray text = QJsonDocument(array).toJson(QJsonDocument::Indented);
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
+}
+
+// Collects the lines a scan appends, with the selections the window starts with.
+class ListedLines : public UnitListView {
+  public:
+    int busType() const override { return 0; }  // the start-up scan's SCSI form
+    int firmwareVariant() const override { return kDefaultFirmwareVariant; }
+    void appendUnitLine(const std::string &line) override { lines.push_back(line); }
+    std::vector<std::string> lines;
+};
+
+}  // namespace
+
+int printHistory(bool json) {
+    update::JournalContents contents;
+    if (!update::readJournal(update::JournalSettings::defaultPath(), contents)) {
+        return 1;
+    }
+    if (json) {
+        QJsonArray array;
+        for (const update::JournalUpdate &update : contents.updates) {
+            array.append(historyJson(update));
+        }
+        printJson(array);
+        return 0;
+    }
+    for (const update::JournalUpdate &update : contents.updates) {
+        std::printf("%s\n", historyLine(update).c_str());
+    }
+    return 0;
+}
+
+int printUnitList(bool json) {
+    MainState state;
+    state.allocateBuffers();
+    state.aspi.LoadAspiManager();
+    ListedLines view;
+    ScanUnits(state, view);
+    QJsonArray array;
+    for (const std::string &line : view.lines) {
+        std::uint8_t a = 0;
+        std::uint8_t t = 0;
+        if (!DecodeUnitLine(line, a, t)) {
+            continue;
+        }
+        const bool eligible = state.units.Eligible[a * kTableTargets + t] == 1;
+        if (!json) {
+            std::printf("%s  %s\n", latin1(line).toUtf8().constData(),
+                        eligible ? "eligible" : "not eligible");
+            continue;
+        }
+        array.append(QJsonObject{
+            {"address", QString::fromStdString(line.substr(0, line.find(' ')))},
+            {"adapter", a},
+            {"target", t},
+            {"vendor", latin1(std::string(entryText(state.units.vendor[a][t], 8)))},
+            {"product", latin1(std::string(entryText(state.units.product[a][t],
+                                                     sizeof state.units.product[a][t])))},
+            {"revision", latin1(std::string(entryText(state.units.revision[a][t],
+                                                      sizeof state.units.revision[a][t])))},
+            {"line", latin1(line)},
+            {"eligible", eligible},
+        });
+    }
+    if (json) {
+        printJson(array);
+    }
+    return 0;
+}
+
+}  // namespace app

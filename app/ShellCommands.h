@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The command line's two reports, answered without a display: the journal of updates
+// (--history) and the unit list (--list), as text or, with `json`, as JSON on standard output.
+#pragma once
+
+namespace app {
+
+// Prints the journal (update/Journal.h), one update per line, oldest first: start, unit, file,
+// outcome and verdict; as JSON an array of one object per update. Loads no manager. Returns the
+// exit status: 0, or 1 when the journal cannot be read.
+int printHistory(bool json);
+
+// Scans the buses with the manager the program loads, as the window does at start, and prints
+// the unit lines as the window lists them, each with whether the unit may take this build's
+// firmware; as JSON an array of one object per unit. Returns 0; a manager that cannot be bound
+// is said on standard error and ends the process with status 1.
+int printUnitList(bool json);
+
+}  // namespace app

@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "app/UpdateVerdicts.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <algorithm>
+
+#include "app/UnitLine.h"
+#include "platform/Platform.h"
+
+namespace app {
+
+namespace {
+
+std::string withoutTrailingBlanks(std::string text) {
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+// A journal text for a message box, whose texts hold one byte per character.
+std::string shown(const std::string &utf8) {
+    return QString::fromStdString(utf8).toLatin1().toStdString();
+}
+
+// "0:7:2 VEK CDRW 8432, updated 2026-12-07 11:15 with /home/me/lix0101.hex: "
+std::string lead(const update::JournalUpdate &update) {
+    const QDateTime started =
+        QDateTime::fromString(QString::fromStdString(update.started), Qt::ISODate);
+    const std::string when = started.isValid()
+                                 ? started.toLocalTime().toString("yyyy-MM-dd HH:mm").toStdString()
+                                 : shown(update.started);
+    return update.unitAddress + " " + withoutTrailingBlanks(update.vendor) + " " +
+           withoutTrailingBlanks(update.product) + ", updated " + when + " with " +
+           shown(update.filePath) + ": ";
+}
+
+std::string cutOffText(const update::JournalUpdate &update) {
+    const std::string count = std::to_string(update.blockCount);
+    const std::string where =
+        update.blocksDone == 0
+            ? "before the unit had taken block 1 of " + count
+            : "after block " + std::to_string(update.blocksDone) + " of " + count;
+    return lead(update) + "the update was cut off " + where +
+           ". The unit may not work properly until it gets its firmware again: update it again "
+           "with the same file.";
+}
+
+const ListedUnit *sameUnit(const update::JournalUpdate &update,
+                           const std::vector<ListedUnit> &units) {
+    const auto found = std::find_if(units.begin(), units.end(), [&](const ListedUnit &unit) {
+        return unit.address == update.unitAddress && unit.vendor == update.vendor &&
+               unit.product == update.product;
+    });
+    return found == units.end() ? nullptr : &*found;
+}
+
+}  // namespace
+
+std::vector<ListedUnit> listedUnits(const UnitTable &units, const std::vector<std::string> &lines) {
+    std::vector<ListedUnit> listed;
+    for (const std::string &line : lines) {
+        std::uint8_t a = 0;
+        std::uint8_t t = 0;
+        if (!DecodeUnitLine(line, a, t)) {
+            continue;
+        }
+        listed.push_back(
+            {line.substr(0, line.find(' ')), std::string(entryText(units.vendor[a][t], 8)),
+             std::string(entryText(units.product[a][t], sizeof units.product[a][t])),
+             std::string(entryText(units.revision[a][t], sizeof units.revision[a][t]))});
+    }
+    return listed;
+}
+
+std::vector<UpdateVerdict> judgeUpdates(const std::vector<update::JournalUpdate> &updates,
+                                        const std::vector<ListedUnit> &units,
+                                        const update::JournalContext &now) {
+    std::vector<UpdateVerdict> verdicts;
+    for (const update::JournalUpdate &update : updates) {
+        // Another manager's units are other units: a rehearsal's are not the machine's.
+        if (update.judged || update.manager != now.manager) {
+            continue;
+        }
+        if (!update.ended) {
+            if (!update::stillRunning(update)) {
+                verdicts.push_back({update.id, update::kOutcomeCutOff, std::nullopt, std::nullopt,
+                                    cutOffText(update)});
+            }
+            continue;
+        }
+        const bool startedSince =
+            !now.boot.empty() && !update.boot.empty() && update.boot != now.boot;
+        if (update.outcome == update::kOutcomeStopped || !startedSince) {
+            continue;
+        }
+        UpdateVerdict verdict{update.id, update.outcome, {}, {}, lead(update)};
+        const ListedUnit *unit = sameUnit(update, units);
+        if (unit == nullptr) {
+            verdict.verdict = update::kVerdictUnitNotFound;
+            verdict.text += "the updated unit was not found at " + update.unitAddress +
+                            " since the computer started again.";
+        } else if (unit->revision != update.revision) {
+            verdict.verdict = update::kVerdictTookEffect;
+            verdict.revisionAfter = unit->revision;
+            verdict.text += "the new firmware took effect: revision " + update.revision +
+                            " before, " + unit->revision + " now.";
+        } else {
+            verdict.verdict = update::kVerdictNotInEffect;
+            verdict.revisionAfter = unit->revision;
+            verdict.text += "the unit still reports revision " + unit->revision +
+                            ", so the new firmware is not in effect. Perhaps it was the same "
+                            "firmware again; otherwise the restart did not switch the unit off: "
+                            "switch the computer off completely, then on again.";
+        }
+        verdicts.push_back(std::move(verdict));
+    }
+    return verdicts;
+}
+
+void showUpdateVerdicts(const update::Journal &journal, const update::JournalContext &now,
+                        const std::vector<ListedUnit> &units) {
+    update::JournalContents contents;
+    if (!update::readJournal(journal.settings().path, contents)) {
+        return;
+    }
+    const std::vector<UpdateVerdict> verdicts = judgeUpdates(contents.updates, units, now);
+    if (verdicts.empty()) {
+        return;
+    }
+    std::string text;
+    for (const UpdateVerdict &verdict : verdicts) {
+        text += (text.empty() ? "" : "\n\n") + verdict.text;
+    }
+    platform::messageBox(text, std::string(kVerdictCaption), platform::Icon::Information);
+    const auto optional = [](const std::optional<std::string> &value) {
+        return value ? QJsonValue(QString::fromLatin1(value->data(), qsizetype(value->size())))
+                     : QJsonValue(QJsonValue::Null);
+    };
+    for (const UpdateVerdict &verdict : verdicts) {
+        journal.append(QJsonObject{{"event", "verdict"},
+                                   {"id", QString::fromStdString(verdict.id)},
+                                   {"judged", QString::fromStdString(update::journalTime())},
+                                   {"boot", QString::fromStdString(now.boot)},
+                                   {"outcome", QString::fromStdString(verdict.outcome)},
+                                   {"verdict", optional(verdict.verdict)},
+                                   {"revision_after", optional(verdict.revisionAfter)}});
+    }
+}
+
+}  // namespace app

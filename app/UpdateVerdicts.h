@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// What became of earlier updates, told once after the start-up scan. For every update of the
+// journal (update/Journal.h) that has no verdict yet and ran on the manager that serves the
+// program now:
+//   - without its end, and neither its process nor its keeper runs still: it was cut off;
+//   - completed, and the machine has started since (another boot id): the unit at the same
+//     address with the same vendor and product reports another revision (took effect), the same
+//     one (not in effect), or no such unit answers (not found);
+//   - completed on this boot: nothing yet, the unit needs its power cycle; stopped: nothing,
+//     the user saw that end.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/UnitTable.h"
+#include "update/JournalReader.h"
+
+namespace app {
+
+// A unit of the list as the journal names units: its address as the list shows it and its texts
+// as the scan stored them.
+struct ListedUnit {
+    std::string address;
+    std::string vendor;
+    std::string product;
+    std::string revision;
+};
+
+// The units of the unit list's `lines`, with their texts from `units`.
+std::vector<ListedUnit> listedUnits(const UnitTable &units, const std::vector<std::string> &lines);
+
+struct UpdateVerdict {
+    std::string id;
+    std::string outcome;                 // the update's outcome (kOutcomeCutOff, ...)
+    std::optional<std::string> verdict;  // none for an update that was cut off
+    std::optional<std::string> revisionAfter;
+    std::string text;  // the line that tells the user, one byte per character
+};
+
+// The verdicts due now, in the journal's order.
+std::vector<UpdateVerdict> judgeUpdates(const std::vector<update::JournalUpdate> &updates,
+                                        const std::vector<ListedUnit> &units,
+                                        const update::JournalContext &now);
+
+inline constexpr const char *kVerdictCaption = "Earlier firmware updates";
+
+// Reads the journal and shows the verdicts due in one information box, one line per update, then
+// appends a verdict line for each, so that each is shown once. Shows nothing when none is due or
+// the journal cannot be read.
+void showUpdateVerdicts(const update::Journal &journal, const update::JournalContext &now,
+                        const std::vector<ListedUnit> &units);
+
+}  // namespace app
