@@ -23,7 +23,8 @@ fi
 # `true` ends at once, so the program's standard output is a pipe that nobody reads.
 ( status=0
   # In a sanitizer build the preloaded driver comes before the sanitizer's runtime.
-  "$@" timeout 120 env TMPDIR="$work/tmp" QT_QPA_PLATFORM=offscreen LD_PRELOAD="$driver" \
+  "$@" timeout 120 env TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" \
+    QT_QPA_PLATFORM=offscreen LD_PRELOAD="$driver" \
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
     LD_LIBRARY_PATH="$simulator" CDRW_SIM_BUS= CDRW_SIM_LOG="$work/requests.log" \
     CDRW_SIM_IMAGES= "$program" 2>"$work/err" || status=$?

@@ -244,7 +244,7 @@ started_on() {
   rm -f "$report"
   (cd "$dir" &&
     exec env -u LD_LIBRARY_PATH -u LD_PRELOAD QT_QPA_PLATFORM=offscreen CDRW_PROBE_REPORT="$report" \
-      TMPDIR="$work/tmp" "$@" >"$work/program.log" 2>&1) &
+      TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" "$@" >"$work/program.log" 2>&1) &
   program_pid=$!
   # The report appears when the program binds its manager, early in start-up.
   for _ in $(seq 200); do
