@@ -19,6 +19,7 @@
 #include "image/FileNames.h"
 #include "image/SideFiles.h"
 #include "tests/image/ImageTestSupport.h"
+#include "tests/support/WithoutPrivilege.h"
 
 using namespace image_test;
 
@@ -66,28 +67,6 @@ std::vector<std::string> folderEntries(const std::filesystem::path &folder = "."
     std::ranges::sort(names);
     return names;
 }
-
-// While it lives, file modes stop the test's writes as they stop a user's: as root, whose writes
-// no mode stops, the effective user is nobody's.
-class WithoutPrivilege {
-  public:
-    WithoutPrivilege() : m_root(::geteuid() == 0) {
-        if (m_root) {
-            EXPECT_EQ(::seteuid(kNobody), 0);
-        }
-    }
-    ~WithoutPrivilege() {
-        if (m_root) {
-            EXPECT_EQ(::seteuid(0), 0);
-        }
-    }
-    WithoutPrivilege(const WithoutPrivilege &) = delete;
-    WithoutPrivilege &operator=(const WithoutPrivilege &) = delete;
-
-  private:
-    static constexpr uid_t kNobody = 65534;
-    bool m_root;
-};
 
 // Lowers the process's file size limit for its lifetime, with SIGXFSZ ignored, so that a write
 // past it fails with EFBIG instead of ending the process.
@@ -389,7 +368,7 @@ TEST_F(SideFiles, FolderThatCannotBeWrittenGivesTheOpenMessage) {
     writeFile("FW01.hex", kOneByteHex);
     ::chmod(".", 0555);
     {
-        const WithoutPrivilege user;
+        const testing_support::WithoutPrivilege user;
         EXPECT_FALSE(prepare());
     }
     expectRefusal("Can not open the .BIN file !");
@@ -406,7 +385,7 @@ TEST_F(SideFiles, FolderThatCannotBeWrittenGivesTheOpenMessage) {
     ::chmod("ro", 0555);
     host.boxes.clear();
     {
-        const WithoutPrivilege user;
+        const testing_support::WithoutPrivilege user;
         EXPECT_FALSE(prepare());
     }
     ::chmod("ro", 0755);

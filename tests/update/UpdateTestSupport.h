@@ -30,6 +30,9 @@ class ScriptedErrorDialog : public errors::CommandErrorDialog {
   public:
     void showModal(const errors::CommandErrorInfo &info) override {
         shown.push_back(info);
+        if (onShow) {
+            onShow();
+        }
         m_stop = false;
         const errors::CommandAnswer answer =
             answers.empty() ? errors::CommandAnswer::Stop : answers.front();
@@ -47,6 +50,7 @@ class ScriptedErrorDialog : public errors::CommandErrorDialog {
 
     std::deque<errors::CommandAnswer> answers;
     std::vector<errors::CommandErrorInfo> shown;
+    std::function<void()> onShow;  // called as each showing starts
 
   private:
     bool m_stop = false;
