@@ -22,7 +22,7 @@ std::string shown(const std::string &utf8) {
     return QString::fromStdString(utf8).toLatin1().toStdString();
 }
 
-// "0:7:2 VEK CDRW 8432, updated 2026-12-07 11:15 with /home/me/lix0101.hex: "
+// "0:7:2 VEK CDRW 8432, update of 2026-12-07 11:15 with /home/me/lix0101.hex: "
 std::string lead(const update::JournalUpdate &update) {
     const QDateTime started =
         QDateTime::fromString(QString::fromStdString(update.started), Qt::ISODate);
@@ -30,7 +30,7 @@ std::string lead(const update::JournalUpdate &update) {
                                  ? started.toLocalTime().toString("yyyy-MM-dd HH:mm").toStdString()
                                  : shown(update.started);
     return update.unitAddress + " " + withoutTrailingBlanks(update.vendor) + " " +
-           withoutTrailingBlanks(update.product) + ", updated " + when + " with " +
+           withoutTrailingBlanks(update.product) + ", update of " + when + " with " +
            shown(update.filePath) + ": ";
 }
 
@@ -40,7 +40,7 @@ std::string cutOffText(const update::JournalUpdate &update) {
         update.blocksDone == 0
             ? "before the unit had taken block 1 of " + count
             : "after block " + std::to_string(update.blocksDone) + " of " + count;
-    return lead(update) + "the update was cut off " + where +
+    return lead(update) + "cut off " + where +
            ". The unit may not work properly until it gets its firmware again: update it again "
            "with the same file.";
 }

@@ -233,6 +233,7 @@ struct VerdictRow {
     const char *told;  // the end of the line shown; null: nothing is shown
     std::optional<QString> verdict;
     std::optional<QString> revisionAfter;
+    bool realManager = false;  // the restart binds the real manager
 };
 
 class Verdicts : public Journaled, public ::testing::WithParamInterface<VerdictRow> {};
@@ -247,10 +248,14 @@ TEST_P(Verdicts, ShownOnceAfterTheStartUpScan) {
                       : "adapter 0 id 7\nunit 0 4 vendor \"VEK     \" product \"CDRW 8432\"\n";
     const std::vector<app::ListedUnit> units = restart(bus, row.boot);
     const update::Journal journal = journalOn(row.boot);
+    update::JournalContext now = restartedContext(journal);
+    if (row.realManager) {
+        now.manager = update::kManagerReal;
+    }
     const std::size_t linesBefore = journalLines().size();
     host.boxes.clear();
 
-    app::showUpdateVerdicts(journal, restartedContext(journal), units);
+    app::showUpdateVerdicts(journal, now, units);
     if (row.told == nullptr) {
         EXPECT_TRUE(host.boxes.empty()) << host.boxes.front().text;
         EXPECT_EQ(journalLines().size(), linesBefore);
@@ -260,7 +265,7 @@ TEST_P(Verdicts, ShownOnceAfterTheStartUpScan) {
     EXPECT_EQ(host.boxes[0].caption, std::optional<std::string>("Earlier firmware updates"));
     EXPECT_EQ(host.boxes[0].icon, platform::Icon::Information);
     const std::string &text = host.boxes[0].text;
-    EXPECT_EQ(text.rfind("0:7:3 VEK CDRW 8432, updated ", 0), 0u) << text;
+    EXPECT_EQ(text.rfind("0:7:3 VEK CDRW 8432, update of ", 0), 0u) << text;
     const std::string told =
         " with " + std::filesystem::canonical("lix.hex").string() + ": " + row.told;
     EXPECT_TRUE(text.ends_with(told)) << text << "\nexpected the end: " << told;
@@ -273,7 +278,7 @@ TEST_P(Verdicts, ShownOnceAfterTheStartUpScan) {
               row.revisionAfter ? QJsonValue(*row.revisionAfter) : QJsonValue());
 
     host.boxes.clear();
-    app::showUpdateVerdicts(journal, restartedContext(journal), units);
+    app::showUpdateVerdicts(journal, now, units);
     EXPECT_TRUE(host.boxes.empty()) << "each verdict is shown once";
 }
 
@@ -294,10 +299,11 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictRow{"SameBoot", End::Completed, "1.20", true, "boot-1", nullptr, {}, {}},
         VerdictRow{"Stopped", End::Stopped, "1.20", true, "boot-2", nullptr, {}, {}},
         VerdictRow{"CutOff", End::CutOff, "", true, "boot-1",
-                   "the update was cut off after block 1 of 3. The unit may not work properly "
+                   "cut off after block 1 of 3. The unit may not work properly "
                    "until it gets its firmware again: update it again with the same file.",
                    std::nullopt, std::nullopt},
-        VerdictRow{"StillRunning", End::Running, "", true, "boot-2", nullptr, {}, {}}),
+        VerdictRow{"StillRunning", End::Running, "", true, "boot-2", nullptr, {}, {}},
+        VerdictRow{"OtherManager", End::Completed, "1.20", true, "boot-2", nullptr, {}, {}, true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- The reader ----
