@@ -150,6 +150,8 @@ struct LinesRow {
     int blockLines;
     int failedBlock;
     std::vector<std::string> answers;  // to the failed block; none: none failed
+
+    friend void PrintTo(const LinesRow &row, std::ostream *out) { *out << row.name; }
 };
 
 class JournalLines : public Journaled, public ::testing::WithParamInterface<LinesRow> {};
@@ -234,6 +236,8 @@ struct VerdictRow {
     std::optional<QString> verdict;
     std::optional<QString> revisionAfter;
     bool realManager = false;  // the restart binds the real manager
+
+    friend void PrintTo(const VerdictRow &row, std::ostream *out) { *out << row.name; }
 };
 
 class Verdicts : public Journaled, public ::testing::WithParamInterface<VerdictRow> {};
@@ -325,6 +329,8 @@ struct ReaderRow {
     bool ended;
     std::size_t skipped;
     std::size_t firstSkipped;
+
+    friend void PrintTo(const ReaderRow &row, std::ostream *out) { *out << row.name; }
 };
 
 class JournalReader : public ::testing::TestWithParam<ReaderRow> {};
