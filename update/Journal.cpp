@@ -214,17 +214,10 @@ void UpdateRecord::begin(const UpdateFacts &facts) {
         {"manager", QString::fromStdString(facts.context.manager)},
         {"process", stampJson(process)},
         {"keeper", stampJson(stampOf(facts.keeperPid))},
-        {"unit", QJsonObject{{"address", QString::fromStdString(facts.unitAddress)},
-                             {"vendor", unitText(facts.vendor)},
-                             {"product", unitText(facts.product)},
-                             {"revision", unitText(facts.revision)}}},
+        {"unit", unitJson(facts.unitAddress, facts.vendor, facts.product, facts.revision)},
         {"bus", QString::fromStdString(facts.bus)},
-        {"file", QJsonObject{{"path", QString::fromLocal8Bit(facts.filePath)},
-                             {"sha256", QString::fromStdString(facts.fileSha256)}}},
-        {"image",
-         QJsonObject{{"length", static_cast<qint64>(facts.imageLength)},
-                     {"sha256", QString::fromStdString(sha256Hex(facts.image, facts.imageLength))},
-                     {"edc", edc}}},
+        {"file", fileJson(facts.filePath, facts.fileSha256)},
+        {"image", imageJson(facts.imageLength, sha256Hex(facts.image, facts.imageLength), edc)},
         {"blocks", QJsonObject{{"count", static_cast<qint64>(facts.blockCount)}}},
     });
 }
@@ -273,6 +266,25 @@ void UpdateRecord::write(QJsonObject record) {
     if (!m_journal->append(record)) {
         m_id.clear();  // said once; the rest of this update goes unrecorded
     }
+}
+
+QJsonObject unitJson(const std::string &address, const std::string &vendor,
+                     const std::string &product, const std::string &revision) {
+    return QJsonObject{{"address", QString::fromStdString(address)},
+                       {"vendor", unitText(vendor)},
+                       {"product", unitText(product)},
+                       {"revision", unitText(revision)}};
+}
+
+QJsonObject fileJson(const std::string &path, const std::string &sha256) {
+    return QJsonObject{{"path", QString::fromStdString(path)},
+                       {"sha256", QString::fromStdString(sha256)}};
+}
+
+QJsonObject imageJson(long long length, const std::string &sha256, const std::string &edc) {
+    return QJsonObject{{"length", length},
+                       {"sha256", QString::fromStdString(sha256)},
+                       {"edc", QString::fromStdString(edc)}};
 }
 
 QJsonArray failuresJson(const std::vector<BlockFailure> &failures) {

@@ -135,7 +135,12 @@ class UpdateRecord {
     std::vector<BlockFailure> m_failures;
 };
 
-// The failures as the journal writes them.
+// The parts of a begin line as the journal writes them, and --history after it: the unit (its
+// texts one byte per character), the HEX file, the image as sent, the failures.
+QJsonObject unitJson(const std::string &address, const std::string &vendor,
+                     const std::string &product, const std::string &revision);
+QJsonObject fileJson(const std::string &path, const std::string &sha256);
+QJsonObject imageJson(long long length, const std::string &sha256, const std::string &edc);
 QJsonArray failuresJson(const std::vector<BlockFailure> &failures);
 // The time now, as the journal writes it: ISO 8601 with the local offset.
 std::string journalTime();
