@@ -208,6 +208,7 @@ void TMainForm::UpdateClick() {
 
 std::vector<std::string> TMainForm::unitLines() const {
     std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(DrivesList->count()));
     for (int row = 0; row < DrivesList->count(); ++row) {
         lines.push_back(ui::ansiBytes(DrivesList->item(row)->text()));
     }

@@ -91,7 +91,7 @@ bool failure(const QJsonValue &value, BlockFailure &out) {
     out.block = static_cast<std::uint32_t>(block);
     out.result = static_cast<std::uint16_t>(result);
     out.sense = sense.value_or(std::string());
-    for (const QJsonValue &answer : object.value("answers").toArray()) {
+    for (const QJsonValue answer : object.value("answers").toArray()) {
         if (!answer.isString()) {
             return false;
         }
@@ -107,7 +107,7 @@ bool failures(const QJsonValue &value, std::vector<BlockFailure> &out) {
     if (!value.isArray()) {
         return false;
     }
-    for (const QJsonValue &entry : value.toArray()) {
+    for (const QJsonValue entry : value.toArray()) {
         BlockFailure read;
         if (!failure(entry, read)) {
             return false;
