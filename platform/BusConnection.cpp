@@ -120,14 +120,14 @@ std::string noAnswerWithinTheLimit() {
 BusConnection::BusConnection(const std::string &address, const char *bus,
                              Clock::time_point deadline) {
     m_problem = std::string("no ") + bus + " address";
-    std::size_t start = 0;
-    while (start < address.size()) {
-        std::size_t end = address.find(';', start);
+    std::size_t next = 0;
+    while (next < address.size()) {
+        std::size_t end = address.find(';', next);
         if (end == std::string::npos) {
             end = address.size();
         }
-        const std::string entry = address.substr(start, end - start);
-        start = end + 1;
+        const std::string entry = address.substr(next, end - next);
+        next = end + 1;
         if (entry.empty()) {
             continue;
         }
@@ -138,7 +138,7 @@ BusConnection::BusConnection(const std::string &address, const char *bus,
         if (millisecondsUntil(deadline) <= 0) {
             break;
         }
-        int result = this->start(entry);
+        int result = start(entry);
         if (result == 0) {
             result = drive(deadline, [this] { return sd_bus_is_ready(m_bus) > 0; });
             if (result == 0) {
