@@ -4,13 +4,13 @@
 // defines and the unit hold's two (SgEntryPoints.cpp), and nothing else. It reads /sys and opens
 // /dev/sgN read-write (and for a hold /dev/srN); it reads no variable of its own.
 #include "managers/sg/ModuleManager.h"
-#include "managers/sg/SgUtilsPassThrough.h"
+#include "managers/sg/SgIoPassThrough.h"
 
 namespace sg {
 
 // Built on first use and kept until the process ends.
 SgManager &moduleManager() {
-    static SgUtilsPassThrough passThrough;
+    static SgIoPassThrough passThrough;
     static SgManager instance(SgConfig{}, passThrough);
     return instance;
 }
