@@ -13,8 +13,10 @@
 //          exist here. open, openat, fopen, opendir and realpath are redirected; realpath
 //          answers without the folder's prefix, as the kernel's tree would.
 //   dev/   stands for /dev/sg* and /dev/sr*: plain files (flock works on them as on nodes, and
-//          their modes and owners refuse an open as the kernel would). An sgN file's first 28
-//          bytes are the unit's INQUIRY vendor (8), product (16) and revision (4).
+//          their modes and owners refuse an open as the kernel would; a file of mode 000 refuses
+//          root too, with EACCES, so that tests run as root meet a unit they may not open). An
+//          sgN file's first 28 bytes are the unit's INQUIRY vendor (8), product (16) and
+//          revision (4).
 //   residuals   optional, one rule a line: OPCODE OFFSET AMOUNT TIMES. The next TIMES commands
 //          with that operation code (hexadecimal) and, for WRITE BUFFER, buffer offset (a number,
 //          or * for any) end GOOD with `resid` AMOUNT: `length`, `half` or a number. A WRITE BUFFER
@@ -88,6 +90,13 @@ std::string redirected(const char *path) {
 const char *lookedUp(const char *path, std::string &faked) {
     faked = redirected(path);
     return faked.empty() ? path : faked.c_str();
+}
+
+// A faked node that nobody may open.
+bool closedToAll(const std::string &faked) {
+    struct stat status {};
+    return faked.starts_with(root() + "/dev/") && ::stat(faked.c_str(), &status) == 0 &&
+           (status.st_mode & 0777) == 0;
 }
 
 bool takesMode(int flags) {
@@ -251,7 +260,12 @@ int answer(const std::string &folder, const std::string &node, sg_io_hdr_t &head
 int openFaked(const char *path, int flags, mode_t mode) {
     static const auto real = next<int (*)(const char *, int, ...)>("open");
     std::string faked;
-    return real(lookedUp(path, faked), flags, mode);
+    const char *opened = lookedUp(path, faked);
+    if (closedToAll(faked)) {
+        errno = EACCES;
+        return -1;
+    }
+    return real(opened, flags, mode);
 }
 
 int openatFaked(int dirfd, const char *path, int flags, mode_t mode) {

@@ -55,6 +55,15 @@ TEST(SgLibrary, LoadsByNameAndAnswersOnThisMachine) {
         ASSERT_NE(entry, nullptr) << name;
         EXPECT_EQ(entry(count, 0, 0), aspi::SS_INVALID_HA) << name;
     }
+    // The scan report's, which refuses a record of another layout.
+    auto report = reinterpret_cast<aspi::GetScanReportFn>(dlsym(handle, "GetScanReport"));
+    ASSERT_NE(report, nullptr);
+    aspi::ScanReport record{};
+    record.ReportSize = sizeof(record) - 1;
+    EXPECT_EQ(report(&record), aspi::SS_INVALID_SRB);
+    EXPECT_EQ(report(nullptr), aspi::SS_INVALID_SRB);
+    record.ReportSize = sizeof(record);
+    EXPECT_EQ(report(&record), aspi::SS_COMP);
 }
 
 // The whole path down to the real seam, on a device node that is a plain file: the open works,

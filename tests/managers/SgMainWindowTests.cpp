@@ -1,18 +1,21 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The program on the real manager as built (LD_LIBRARY_PATH names build/lib). On a machine with
-// no generic SCSI device: it starts quietly with an empty unit list and Update disabled. With the
-// kernel stand-in preloaded (KernelStandIn.cpp): a whole update through the real windows, the
-// module's commands answered at ioctl(SG_IO) by a simulated recorder.
+// no generic SCSI device: it starts with an empty unit list and Update disabled. With the kernel
+// stand-in preloaded (KernelStandIn.cpp): the box that explains an empty list, and a whole update
+// through the real windows, the module's commands answered at ioctl(SG_IO) by a simulated
+// recorder.
 #include <gtest/gtest.h>
 
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <vector>
 
 #include "app/DownloadMain.h"
 #include "app/ProgramWindows.h"
+#include "app/StartupNotices.h"
 #include "tests/image/ImageTestSupport.h"
 #include "tests/managers/SgTestSupport.h"
 #include "tests/support/GuiSupport.h"
@@ -107,4 +110,58 @@ TEST(SgKernelStandInWindow, BlockNotTakenFailsAndRetrySendsItAgain) {
     ASSERT_GT(bin.size(), 4u);
     EXPECT_EQ(image_test::readFile((sysfs.folder() / "images" / "sg0.bin").string()),
               bin.substr(4));
+}
+
+// A start-up scan that lists no unit is explained in one information box once the main window
+// is up, from what the manager found; with a unit listed there is none.
+TEST(SgKernelStandInWindow, AnEmptyListIsExplainedOnce) {
+    using sg_testing::FakeSysfs;
+    const std::string recorder = "VEK     CDRW 8432       1.10";
+    const struct {
+        const char *name;
+        std::function<void(FakeSysfs &)> layOut;
+        std::vector<std::string> said;  // each in the box's text; no box when empty
+    } cases[] = {
+        // First: the manager remembers for the process's life which nodes refused it.
+        {"a unit listed",
+         [&](FakeSysfs &sysfs) {
+             sysfs.addDevice(0, "0:0:3:0", 5);
+             sysfs.addNode("sg0", recorder);
+         },
+         {}},
+        {"no sg driver", [](FakeSysfs &) {}, {"(sg)", "sudo modprobe sg", "/etc/modules-load.d/"}},
+        {"units that this user may not open",
+         [&](FakeSysfs &sysfs) {
+             for (int n = 0; n < 5; ++n) {
+                 sysfs.addDevice(n, "0:0:" + std::to_string(n) + ":0", 5);
+                 sysfs.addNode("sg" + std::to_string(n), recorder, std::filesystem::perms::none);
+             }
+         },
+         {"5 CD/DVD units were found that you may not use: /dev/sg0, /dev/sg1, /dev/sg2, "
+          "/dev/sg3 and 1 more.",
+          "group \"cdrom\"", "local desktop session", "log in again"}},
+        {"no CD/DVD unit, a disk",
+         [](FakeSysfs &sysfs) { sysfs.addDevice(0, "0:0:0:0", 0); },
+         {"no CD/DVD unit was found"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeSysfs sysfs;
+        c.layOut(sysfs);
+        const sg_testing::StandInRoot standIn(sysfs.folder());
+        testing_support::TestHost host;
+        ProgramWindows program;
+        program.MainForm.show();
+        app::showStartupNotices(program.MainForm);
+        app::showStartupNotices(program.MainForm);
+        if (c.said.empty()) {
+            EXPECT_TRUE(host.boxes.empty());
+            continue;
+        }
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].icon, platform::Icon::Information);
+        for (const std::string &words : c.said) {
+            EXPECT_NE(host.boxes[0].text.find(words), std::string::npos) << host.boxes[0].text;
+        }
+    }
 }
