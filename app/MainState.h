@@ -46,6 +46,9 @@ struct MainState {
     // refuse to act meanwhile (see update::UpdateClick).
     bool UpdateRunning = false;
 
+    // Set once the start-up notices were shown (app/StartupNotices.h): once per start.
+    bool StartupNoticesShown = false;
+
     // Reserves the low-memory buffers. On failure shows a message box and ends the process with
     // status 1: without them no command can be sent.
     void allocateBuffers();

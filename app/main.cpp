@@ -2,12 +2,14 @@
 // Program entry: answers the command line's options, or creates the six windows in order and
 // runs the message loop.
 #include <QPointer>
+#include <QTimer>
 #include <csignal>
 #include <exception>
 
 #include "app/Application.h"
 #include "app/CommandLine.h"
 #include "app/ProgramWindows.h"
+#include "app/StartupNotices.h"
 #include "platform/QtHost.h"
 
 int main(int argc, char **argv) {
@@ -29,6 +31,8 @@ int main(int argc, char **argv) {
         ProgramWindows windows;
         mainWindow = &windows.MainForm;
         windows.MainForm.show();
+        QTimer::singleShot(0, &windows.MainForm,
+                           [&windows] { app::showStartupNotices(windows.MainForm); });
         TApplication::exec();
     } catch (const std::exception &error) {
         application.showException(error.what());

@@ -93,7 +93,7 @@ if [ "$mode" = --deb ]; then
   done
   # dpkg-shlibdeps names what the program and the real manager link; the font is named by hand.
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in libqt6widgets6 libsgutils2; do
+  for library in libqt6widgets6 libstdc++6; do
     grep -qF "$library" <<<"$depends" || fail "Depends does not name $library: $depends"
   done
   grep -qE '(^|, )fonts-liberation(,|$)' <<<"$depends" ||
