@@ -83,16 +83,22 @@ std::uint32_t transferLength(std::uint32_t imageLength, bool withEdc);
 std::int32_t progressTarget(int maximum, std::uint32_t index, std::uint32_t commandCount,
                             std::uint32_t imageLength);
 
+// The text of the final question. With no ignored block it is kCompletedText; otherwise it
+// tells how many of the transfer's blocks the unit did not take, that its firmware may be
+// incomplete and that it must be updated again before the PC is switched off. Yes still ends the
+// program and No returns to the list.
+std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCount);
+
 // What the update guard tells the desktop: "Updating the firmware of <vendor> <product>", the
 // unit's texts without their trailing blanks.
 std::string guardReason(const app::UnitTable &units, int adapter, int target);
 
-// Runs one update. Changes the state's selected unit, image, LastResult, LastSense and
-// ProgressTarget; writes the side files beside the HEX file. From its start until it returns,
-// state.UpdateRunning is set and the window's controls are held; a call meanwhile (the chooser,
-// the command error dialog, the wait and the final question run event loops, and an
-// accessibility client's action reaches a button whatever modality or its enabled state says)
-// returns AlreadyRunning at once.
+// Runs one update. Changes the state's selected unit, image, LastResult, LastSense,
+// ProgressTarget, BlockCount and IgnoredBlocks; writes the side files beside the HEX file. From its
+// start until it returns, state.UpdateRunning is set and the window's controls are held; a call
+// meanwhile (the chooser, the command error dialog, the wait and the final question run event
+// loops, and an accessibility client's action reaches a button whatever modality or its enabled
+// state says) returns AlreadyRunning at once.
 UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows);
 
 }  // namespace update
