@@ -12,6 +12,7 @@
 #include "image/PrepareDownloadImage.h"
 #include "platform/InputlessWait.h"
 #include "platform/Platform.h"
+#include "platform/UpdateKeeper.h"
 
 namespace update {
 
@@ -185,7 +186,10 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
             unitHold = aspi::ManagerUnitHold::take(state.aspi, state.SelectedAdapter,
                                                    state.SelectedTarget, status);
             if (status == aspi::SS_ASPI_IS_BUSY) {
-                platform::messageBox(kUnitInUseText, std::nullopt, platform::Icon::Warning);
+                const bool storing = platform::UpdateKeeper::keepsUnitOfEndedUpdate(
+                    aspi::ManagerUnitHold::nameOf(state.SelectedAdapter, state.SelectedTarget));
+                platform::messageBox(storing ? kUnitStoringText : kUnitInUseText, std::nullopt,
+                                     platform::Icon::Warning);
                 return UpdateOutcome::UnitInUse;
             }
         }

@@ -7,7 +7,8 @@
 // From right before the first block until the wait ends (or Stop) the update holds the host's
 // update guard (platform/UpdateGuard.h) and, with a manager that can, the unit itself
 // (aspi/UnitHold.h); when another program holds the unit, or another update the machine, nothing
-// is sent.
+// is sent. When the holder is this program's keeper of an update of the unit that ended moments
+// ago (platform/UpdateKeeper.h), the message says so and how long to wait.
 //
 // The sequence reaches the windows only through UpdateWindows and the host only through
 // platform::host(), so it runs in tests with scripted answers and a recording sleep.
@@ -36,6 +37,9 @@ inline constexpr const char *kAnotherUpdateText =
 inline constexpr const char *kUnitInUseText =
     "The unit is in use by another program (a mounted disc or a recording program). Close that "
     "program or eject the disc, then try again.";
+inline constexpr const char *kUnitStoringText =
+    "An update of this unit ended less than 70 seconds ago and the unit may still be storing its "
+    "firmware. Wait a minute, then try again.";
 
 // What the update needs of the main window and its dialogs.
 class UpdateWindows {
@@ -71,9 +75,10 @@ enum class UpdateOutcome {
     FileProblem,  // a file could not be opened, read or written, or the HEX file was refused
     NotEligible,  // the side files were written; nothing was sent
     AnotherUpdateRunning,  // the side files were written; another update holds the machine
-    UnitInUse,             // the side files were written; another program holds the unit
-    Stopped,               // Stop in the command error dialog
-    Declined,              // No at the final question
+    UnitInUse,  // the side files were written; another program, or the keeper of an update of
+                // it that ended moments ago, holds the unit
+    Stopped,    // Stop in the command error dialog
+    Declined,   // No at the final question
 };
 
 // Number of bytes sent: the image with or without its EDC, rounded up to an even count.
