@@ -42,6 +42,11 @@ struct MainState {
     std::int32_t ProgressTarget = 0;
     std::int32_t TimerInterval = 0;
 
+    // The latest transfer: how many blocks it had and how many of them failed and were ignored
+    // (the unit did not take them). Both are 0 while an update has sent nothing.
+    std::uint32_t BlockCount = 0;
+    std::uint32_t IgnoredBlocks = 0;
+
     // Set from the start of the Update handler until it returns: the main window's handlers
     // refuse to act meanwhile (see update::UpdateClick).
     bool UpdateRunning = false;

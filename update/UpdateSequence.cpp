@@ -2,6 +2,7 @@
 #include "update/UpdateSequence.h"
 
 #include <memory>
+#include <string>
 
 #include "app/FirmwareVariants.h"
 #include "app/UnitLine.h"
@@ -11,6 +12,7 @@
 #include "image/PrepareDownloadImage.h"
 #include "platform/InputlessWait.h"
 #include "platform/Platform.h"
+#include "platform/UpdateKeeper.h"
 
 namespace update {
 
@@ -52,8 +54,10 @@ Block blockAt(std::uint32_t index, std::uint32_t commandCount, std::uint32_t len
                  last && withEdc};
 }
 
-// Sends one block until it succeeds, is ignored or stopped. Returns false on Stop.
-bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block) {
+enum class BlockEnd { Taken, Ignored, Stopped };
+
+// Sends one block until it succeeds, is ignored or stopped.
+BlockEnd sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block) {
     errors::CommandErrorDialog &dialog = windows.commandErrorDialog();
     const aspi::DriveCommands commands(state.aspi, [&windows]() { return windows.busType(); });
     for (;;) {
@@ -62,28 +66,36 @@ bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block
                                      block.offset, state.DownloadImage + block.offset,
                                      state.LastSense, block.mode, 0, block.lastBlockFlag ? 1 : 0);
         if (errors::CheckCommandResult(state, state.LastResult, aspi::kOpWriteBuffer, dialog)) {
-            return true;
+            return BlockEnd::Taken;
         }
         switch (errors::answerOf(dialog)) {
             case errors::CommandAnswer::Stop:
-                return false;
+                return BlockEnd::Stopped;
             case errors::CommandAnswer::Ignore:
-                return true;
+                return BlockEnd::Ignored;
             case errors::CommandAnswer::Retry:
                 break;  // the same command again; the progress target stays
         }
     }
 }
 
-// Sends every block. Returns false on Stop.
+// Sends every block, counting them and those ignored in the state. Returns false on Stop.
 bool sendImage(app::MainState &state, UpdateWindows &windows, bool withEdc) {
     const std::uint32_t length = transferLength(state.ImageLength, withEdc);
     const std::uint32_t commandCount = (length + kBlockSize - 1) / kBlockSize;
+    state.BlockCount = commandCount;
+    state.IgnoredBlocks = 0;
     const int maximum = windows.progressMaximum();
     for (std::uint32_t index = 0; index < commandCount; ++index) {
         state.ProgressTarget = progressTarget(maximum, index, commandCount, state.ImageLength);
-        if (!sendBlock(state, windows, blockAt(index, commandCount, length, withEdc))) {
-            return false;
+        switch (sendBlock(state, windows, blockAt(index, commandCount, length, withEdc))) {
+            case BlockEnd::Stopped:
+                return false;
+            case BlockEnd::Ignored:
+                ++state.IgnoredBlocks;
+                break;
+            case BlockEnd::Taken:
+                break;
         }
     }
     return true;
@@ -97,6 +109,16 @@ std::string trimmed(const char *entry, std::size_t width) {
 }
 
 }  // namespace
+
+std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCount) {
+    if (ignoredBlocks == 0) {
+        return kCompletedText;
+    }
+    return "The unit did not take " + std::to_string(ignoredBlocks) + " of " +
+           std::to_string(blockCount) +
+           " blocks: its firmware may be incomplete. Update it again before you switch the PC "
+           "off. End the program?";
+}
 
 std::string guardReason(const app::UnitTable &units, int adapter, int target) {
     return "Updating the firmware of " +
@@ -125,6 +147,8 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
         return UpdateOutcome::AlreadyRunning;
     }
     const RunningUpdate running(state, windows);
+    state.BlockCount = 0;
+    state.IgnoredBlocks = 0;
 
     std::string line;
     if (!windows.selectedUnitLine(line) ||
@@ -162,7 +186,10 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
             unitHold = aspi::ManagerUnitHold::take(state.aspi, state.SelectedAdapter,
                                                    state.SelectedTarget, status);
             if (status == aspi::SS_ASPI_IS_BUSY) {
-                platform::messageBox(kUnitInUseText, std::nullopt, platform::Icon::Warning);
+                const bool storing = platform::UpdateKeeper::keepsUnitOfEndedUpdate(
+                    aspi::ManagerUnitHold::nameOf(state.SelectedAdapter, state.SelectedTarget));
+                platform::messageBox(storing ? kUnitStoringText : kUnitInUseText, std::nullopt,
+                                     platform::Icon::Warning);
                 return UpdateOutcome::UnitInUse;
             }
         }
@@ -186,7 +213,8 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows) {
         windows.closeWaitNotice();
     }  // a termination signal held meanwhile ends the program here, without the question
 
-    if (platform::messageBox(kCompletedText, std::string(kConfirmCaption), platform::Icon::Question,
+    if (platform::messageBox(finalQuestionText(state.IgnoredBlocks, state.BlockCount),
+                             std::string(kConfirmCaption), platform::Icon::Question,
                              platform::Buttons::YesNo) == platform::Answer::Yes) {
         platform::exitProcess(0);
     }
