@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/CommandLine.h"
 
-#include <QCommandLineParser>
-#include <QStringList>
-
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <string>
+#include <string_view>
 #include <system_error>
 
 #include "app/ShellCommands.h"
@@ -15,6 +17,90 @@ namespace app {
 namespace {
 
 constexpr const char *kProgram = "cdrw-fwupdate";
+
+// What the program's own options ask for.
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool history = false;
+    bool list = false;
+    bool json = false;
+};
+
+// How an option takes its value.
+enum class Takes {
+    Nothing,
+    Next,          // the next argument: -platform offscreen
+    NextOrJoined,  // the next argument, or the rest after '=': -style fusion, -style=fusion
+};
+
+// One option of the command line. The program's own are matched as written and set a field of
+// Options; Qt's (`flag` null) are matched with one dash or two, as Qt reads them, and are left
+// in argv for the application object.
+struct Option {
+    std::string_view name;
+    Takes takes;
+    bool Options::*flag;
+};
+
+constexpr Option kOptions[] = {
+    {"-h", Takes::Nothing, &Options::help},
+    {"--help", Takes::Nothing, &Options::help},
+    {"-v", Takes::Nothing, &Options::version},
+    {"--version", Takes::Nothing, &Options::version},
+    {"--history", Takes::Nothing, &Options::history},
+    {"--list", Takes::Nothing, &Options::list},
+    {"--json", Takes::Nothing, &Options::json},
+
+    // QApplication's.
+    {"-style", Takes::NextOrJoined, nullptr},
+    {"-stylesheet", Takes::NextOrJoined, nullptr},
+    {"-widgetcount", Takes::Nothing, nullptr},
+    {"-qdevel", Takes::Nothing, nullptr},  // no longer acts, still taken
+    {"-qdebug", Takes::Nothing, nullptr},
+    // QGuiApplication's and QCoreApplication's.
+    {"-platform", Takes::Next, nullptr},
+    {"-platformpluginpath", Takes::Next, nullptr},
+    {"-platformtheme", Takes::Next, nullptr},
+    {"-plugin", Takes::Next, nullptr},
+    {"-qwindowgeometry", Takes::Next, nullptr},
+    {"-qwindowicon", Takes::Next, nullptr},
+    {"-qwindowtitle", Takes::Next, nullptr},
+    {"-reverse", Takes::Nothing, nullptr},
+    {"-session", Takes::Next, nullptr},  // passed by a session manager on restore
+    {"-testability", Takes::Nothing, nullptr},
+    {"-qmljsdebugger", Takes::NextOrJoined, nullptr},
+    {"-graphicssystem", Takes::Next, nullptr},  // older Qt's; still in session managers' records
+    // The X11 platform's.
+    {"-display", Takes::Next, nullptr},
+    {"-geometry", Takes::Next, nullptr},
+    {"-title", Takes::Next, nullptr},
+    {"-icon", Takes::Next, nullptr},
+    {"-name", Takes::Next, nullptr},
+    {"-visual", Takes::Next, nullptr},
+    {"-dograb", Takes::Nothing, nullptr},
+    {"-nograb", Takes::Nothing, nullptr},
+};
+
+// The row `argument` names, and whether its value is the next argument; null when none does.
+const Option *findOption(std::string_view argument, bool &valueFollows) {
+    for (const Option &option : kOptions) {
+        std::string_view name = argument;
+        if (option.flag == nullptr && name.starts_with("--")) {
+            name.remove_prefix(1);
+        }
+        if (name == option.name) {
+            valueFollows = option.takes != Takes::Nothing;
+            return &option;
+        }
+        if (option.takes == Takes::NextOrJoined && name.starts_with(option.name) &&
+            name.substr(option.name.size()).starts_with('=')) {
+            valueFollows = false;
+            return &option;
+        }
+    }
+    return nullptr;
+}
 
 // The manager the program would load: wnaspi32.DLL in `managerFolder`, taken from the folder of
 // the running executable.
@@ -47,55 +133,77 @@ void printUsage(const char *managerFolder) {
         "                 ended and whether the new firmware took effect, and exit.\n"
         "  --list         Show the units the window would list, each with whether it may take\n"
         "                 this build's firmware, and exit.\n"
-        "  --json         With --history or --list: as JSON.\n",
+        "  --json         With --history or --list: as JSON.\n"
+        "\n"
+        "Qt's own options (-style, -platform, -reverse ...) are passed on to Qt.\n",
         kProgram, managerPath(managerFolder).c_str());
 }
 
-int refuse(const QString &reason) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, qPrintable(reason), kProgram);
+int refuse(const std::string &reason) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, reason.c_str(), kProgram);
     return 2;
+}
+
+// Status 0 once what was printed reached standard output, else 1 with the reason on standard
+// error: an answer that was lost (a full disk, a closed pipe) must not read as given.
+int outputWritten() {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+        return 0;
+    }
+    const int error = errno != 0 ? errno : EIO;
+    std::fprintf(stderr, "%s: write error on standard output: %s\n", kProgram,
+                 std::strerror(error));
+    return 1;
 }
 
 }  // namespace
 
 std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder) {
-    if (argc <= 1) {
-        return std::nullopt;
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--") {
+            if (i + 1 < argc) {
+                return refuse(std::string("takes no arguments: ") + argv[i + 1]);
+            }
+            break;
+        }
+        if (argument.size() < 2 || argument[0] != '-') {
+            return refuse(std::string("takes no arguments: ") + argv[i]);
+        }
+        bool valueFollows = false;
+        const Option *option = findOption(argument, valueFollows);
+        if (option == nullptr) {
+            return refuse(std::string("unknown option '") + argv[i] + "'");
+        }
+        if (valueFollows && ++i == argc) {
+            return refuse(std::string("option '") + argv[i - 1] + "' needs a value");
+        }
+        if (option->flag != nullptr) {
+            options.*option->flag = true;
+        }
     }
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
+    if (options.history && options.list) {
+        return refuse("--history and --list go one at a time");
     }
-    QCommandLineParser parser;
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, {});
-    const QCommandLineOption history(QStringLiteral("history"));
-    const QCommandLineOption list(QStringLiteral("list"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    parser.addOptions({help, version, history, list, json});
-    if (!parser.parse(arguments)) {
-        return refuse(parser.errorText());
+    if (options.json && !options.history && !options.list) {
+        return refuse("--json goes with --history or --list");
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        return refuse(QStringLiteral("takes no arguments: ") +
-                      parser.positionalArguments().first());
-    }
-    if (parser.isSet(history) && parser.isSet(list)) {
-        return refuse(QStringLiteral("--history and --list go one at a time"));
-    }
-    if (parser.isSet(json) && !parser.isSet(history) && !parser.isSet(list)) {
-        return refuse(QStringLiteral("--json goes with --history or --list"));
-    }
-    if (parser.isSet(help)) {
+    if (options.help) {
         printUsage(managerFolder);
-    } else if (parser.isSet(version)) {
-        std::printf("%s %s\n", kProgram, CDRW_VERSION);
-    } else if (parser.isSet(history)) {
-        return printHistory(parser.isSet(json));
-    } else if (parser.isSet(list)) {
-        return printUnitList(parser.isSet(json));
+        return outputWritten();
     }
-    return 0;
+    if (options.version) {
+        std::printf("%s %s\n", kProgram, CDRW_VERSION);
+        return outputWritten();
+    }
+    if (options.history || options.list) {
+        const int status =
+            options.history ? printHistory(options.json) : printUnitList(options.json);
+        return status != 0 ? status : outputWritten();
+    }
+    return std::nullopt;
 }
 
 }  // namespace app

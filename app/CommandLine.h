@@ -8,11 +8,14 @@
 namespace app {
 
 // Reads the options: --help prints the usage and --version the program's name and version on
-// standard output (status 0); --history and --list print their reports (app/ShellCommands.h), as
-// JSON with --json; an unknown option, any argument, --json alone or both reports are refused on
-// standard error (status 2). Returns the exit status when the program is to end here, nothing when
-// there are no arguments and the program is to start. `managerFolder` is the folder the program's
-// RUNPATH names, relative to the program's own folder; the usage names the manager there.
+// standard output (status 0, or 1 with the reason on standard error when standard output cannot
+// be written); --history and --list print their reports (app/ShellCommands.h), as JSON with
+// --json. Qt's own options (-style fusion, -platform offscreen, -reverse, -session ID ...) are
+// left in `argv` for the application object to take. Any other option, an option without its
+// value, any argument, --json alone or both reports are refused on standard error (status 2);
+// "--" ends the options. Returns the exit status when the program is to end here, nothing when it
+// is to start. `managerFolder` is the folder the program's RUNPATH names, relative to the
+// program's own folder; the usage names the manager there.
 std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder);
 
 }  // namespace app

@@ -53,6 +53,7 @@ class TMainForm : public QWidget, public app::UnitListView, public update::Updat
     const AppWindows &windows() const { return m_windows; }
     // Updates are recorded in `journal` (not owned; null: not recorded).
     void setJournal(const update::Journal *journal) { m_journal = journal; }
+    const update::Journal *journal() const { return m_journal; }
     // The unit list's lines, top to bottom.
     std::vector<std::string> unitLines() const;
 

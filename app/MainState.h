@@ -42,9 +42,17 @@ struct MainState {
     std::int32_t ProgressTarget = 0;
     std::int32_t TimerInterval = 0;
 
+    // The latest transfer: how many blocks it had and how many of them failed and were ignored
+    // (the unit did not take them). Both are 0 while an update has sent nothing.
+    std::uint32_t BlockCount = 0;
+    std::uint32_t IgnoredBlocks = 0;
+
     // Set from the start of the Update handler until it returns: the main window's handlers
     // refuse to act meanwhile (see update::UpdateClick).
     bool UpdateRunning = false;
+
+    // Set once the start-up notices were shown (app/StartupNotices.h): once per start.
+    bool StartupNoticesShown = false;
 
     // Reserves the low-memory buffers. On failure shows a message box and ends the process with
     // status 1: without them no command can be sent.

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Program entry: answers the command line's options, or creates the six windows in order, tells
-// what became of earlier updates and runs the message loop.
+// Program entry: answers the command line's options, or creates the six windows in order and
+// runs the message loop.
 #include <QPointer>
 #include <QTimer>
 #include <csignal>
@@ -9,8 +9,9 @@
 #include "app/Application.h"
 #include "app/CommandLine.h"
 #include "app/ProgramWindows.h"
-#include "app/UpdateVerdicts.h"
+#include "app/StartupNotices.h"
 #include "platform/QtHost.h"
+#include "update/Journal.h"
 
 int main(int argc, char **argv) {
     // The EDC trace writes to standard output; a reader that has gone must not end an update.
@@ -33,13 +34,8 @@ int main(int argc, char **argv) {
         mainWindow = &windows.MainForm;
         windows.MainForm.setJournal(&journal);
         windows.MainForm.show();
-        // What became of earlier updates, once the main window is up.
-        QTimer::singleShot(0, &windows.MainForm, [&windows, &journal] {
-            const aspi::AspiManager &manager = windows.MainForm.state.aspi;
-            app::showUpdateVerdicts(
-                journal, journal.context(manager.simulated(), manager.simulatedBoot()),
-                app::listedUnits(windows.MainForm.state.units, windows.MainForm.unitLines()));
-        });
+        QTimer::singleShot(0, &windows.MainForm,
+                           [&windows] { app::showStartupNotices(windows.MainForm); });
         TApplication::exec();
     } catch (const std::exception &error) {
         application.showException(error.what());

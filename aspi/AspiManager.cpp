@@ -48,6 +48,7 @@ void AspiManager::LoadAspiManager(bool useUnitHold) {
     if (m_send == nullptr) {
         fail(kNoSendCommandText, std::nullopt, platform::Icon::Error);
     }
+    m_scanReport = reinterpret_cast<GetScanReportFn>(dlsym(m_handle, "GetScanReport"));
     m_simulatedBoot =
         reinterpret_cast<SimulatedMachineBootFn>(dlsym(m_handle, "SimulatedMachineBoot"));
     if (!useUnitHold) {
@@ -70,6 +71,18 @@ std::uint32_t AspiManager::HoldUnitForUpdate(std::uint8_t adapter, std::uint8_t 
 std::uint32_t AspiManager::ReleaseUnitForUpdate(std::uint8_t adapter, std::uint8_t target,
                                                 std::uint8_t lun) const {
     return m_releaseUnit(adapter, target, lun);
+}
+
+std::optional<ScanReport> AspiManager::scanReport() const {
+    if (m_scanReport == nullptr) {
+        return std::nullopt;
+    }
+    ScanReport report{};
+    report.ReportSize = sizeof(report);
+    if (m_scanReport(&report) != SS_COMP) {
+        return std::nullopt;
+    }
+    return report;
 }
 
 std::string AspiManager::simulatedBoot() const {

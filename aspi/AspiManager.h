@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "aspi/AspiRecords.h"
+#include "aspi/ScanReport.h"
 
 namespace aspi {
 
@@ -36,8 +38,8 @@ class AspiManager {
     // keeps its low 16 bits. Returns only on success; every failure shows its message box and
     // ends the process through platform::exitProcess.
     // The unit hold's entry points are bound too when the manager has both; a manager without
-    // them works as before. `useUnitHold` false leaves them unbound (the kernel test shows with it
-    // what reaches a unit without the hold).
+    // them works as before. So is the scan report's, when the manager has it. `useUnitHold` false
+    // leaves them unbound (the kernel test shows with it what reaches a unit without the hold).
     void LoadAspiManager(bool useUnitHold = true);
 
     bool bound() const { return m_send != nullptr; }
@@ -55,6 +57,9 @@ class AspiManager {
     std::uint32_t ReleaseUnitForUpdate(std::uint8_t adapter, std::uint8_t target,
                                        std::uint8_t lun) const;
 
+    // What the manager found at its latest enumeration (aspi/ScanReport.h); nullopt when it has
+    // no GetScanReport (the simulator) or does not answer SS_COMP.
+    std::optional<ScanReport> scanReport() const;
     // The manager simulates its units: it has the simulator's SimulatedMachineBoot entry point.
     bool simulated() const { return m_simulatedBoot != nullptr; }
     // The boot id of the machine the simulator simulates, which it changes when the machine is
@@ -79,6 +84,7 @@ class AspiManager {
     SendASPI32CommandFn m_send = nullptr;
     UnitHoldFn m_holdUnit = nullptr;
     UnitHoldFn m_releaseUnit = nullptr;
+    GetScanReportFn m_scanReport = nullptr;
     SimulatedMachineBootFn m_simulatedBoot = nullptr;
     std::uint16_t m_support = 0;
 };

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "aspi/AspiManager.h"
@@ -30,6 +31,10 @@ class ManagerUnitHold final : public platform::UnitHold {
     // thread that opens a file at that very moment would be counted too; the program opens
     // nothing else while it takes the hold.
     std::vector<int> descriptors() const override { return m_descriptors; }
+    std::string unitName() const override { return nameOf(m_adapter, m_target); }
+
+    // The name of the unit at (adapter, target) for UnitHold::unitName().
+    static std::string nameOf(std::uint8_t adapter, std::uint8_t target);
 
   private:
     ManagerUnitHold(const AspiManager &manager, std::uint8_t adapter, std::uint8_t target,

@@ -112,8 +112,7 @@ bool WriteBinFile(UpdateFiles &files, const std::uint8_t *image, std::uint32_t i
     }
     const bool written = writeAll(files.bin(), prefix.data(), prefix.size()) &&
                          writeAll(files.bin(), image, imageLength) && syncFile(files.bin());
-    const bool closed = files.closeBin();
-    return (written && closed) || reportWriteFailure("Can not write the .BIN file !");
+    return written || reportWriteFailure("Can not write the .BIN file !");
 }
 
 bool WriteAscDump(UpdateFiles &files, const std::uint8_t *image, std::uint32_t imageLength) {
@@ -129,16 +128,20 @@ bool WriteAscDump(UpdateFiles &files, const std::uint8_t *image, std::uint32_t i
         done += count;
     }
     written = written && syncFile(files.asc());
-    const bool closed = files.closeAsc();
-    return (written && closed) || reportWriteFailure("Can not write the .ASC file !");
+    return written || reportWriteFailure("Can not write the .ASC file !");
 }
 
 bool ReplaceSideFiles(UpdateFiles &files) {
-    // Both names are replaced before the folder is synced, so that a failing sync still leaves
-    // a pair that belongs together.
-    return (files.replaceBin() || reportWriteFailure("Can not write the .BIN file !")) &&
-           (files.replaceAsc() || reportWriteFailure("Can not write the .ASC file !")) &&
-           (files.syncSideFolders() || reportWriteFailure("Can not write the .BIN file !"));
+    switch (files.replaceSideFiles()) {
+        case UpdateFiles::Fault::Bin:
+            return reportWriteFailure("Can not write the .BIN file !");
+        case UpdateFiles::Fault::Asc:
+            return reportWriteFailure("Can not write the .ASC file !");
+        case UpdateFiles::Fault::None:
+            break;
+    }
+    // A folder that cannot be synced now holds the new pair, whole.
+    return files.syncSideFolders() || reportWriteFailure("Can not write the .BIN file !");
 }
 
 }  // namespace image

@@ -15,20 +15,20 @@
 
 namespace image {
 
-// Writes the .bin file of the image to the temporary .bin file of `files`, puts it on the disk
-// (fsync) and closes it. A write, sync or close error shows "Can not write the .BIN file !"
-// (warning icon, no caption) and gives false.
+// Writes the .bin file of the image to the new .bin file of `files` and puts it on the disk
+// (fsync). A write or sync error shows "Can not write the .BIN file !" (warning icon, no
+// caption) and gives false.
 bool WriteBinFile(UpdateFiles &files, const std::uint8_t *image, std::uint32_t imageLength);
 
-// Writes the .asc dump of the image to the temporary .asc file of `files`, puts it on the disk
-// and closes it. A write, sync or close error shows "Can not write the .ASC file !" (warning
-// icon, no caption) and gives false.
+// Writes the .asc dump of the image to the new .asc file of `files` and puts it on the disk. A
+// write or sync error shows "Can not write the .ASC file !" (warning icon, no caption) and gives
+// false.
 bool WriteAscDump(UpdateFiles &files, const std::uint8_t *image, std::uint32_t imageLength);
 
-// Once both are written: renames the .bin and then the .asc over the previous pair, then puts
-// their folders' entries on the disk. A rename that fails shows "Can not write the .BIN file !"
-// or "Can not write the .ASC file !", a folder that cannot be synced the .BIN message; each gives
-// false.
+// Once both are written: puts both new files in place of the previous pair, all or nothing
+// (UpdateFiles::replaceSideFiles), then puts their folders' entries on the disk. A file that
+// cannot be put in place (closed, or renamed) shows "Can not write the .BIN file !" or "Can not
+// write the .ASC file !", a folder that cannot be synced the .BIN message; each gives false.
 bool ReplaceSideFiles(UpdateFiles &files);
 
 // The text of the .asc dump of `imageLength` bytes at `image`.

@@ -3,13 +3,21 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -93,6 +101,11 @@ std::string folderOf(const std::string &name) {
                                       : name.substr(0, slash);
 }
 
+std::string baseOf(const std::string &name) {
+    const auto slash = name.rfind('/');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
 // Puts a folder's entries on the disk. A file system that cannot sync a folder (EINVAL) has
 // nothing to put there.
 bool syncFolder(const std::string &folder) {
@@ -103,6 +116,124 @@ bool syncFolder(const std::string &folder) {
     const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
     ::close(fd);
     return synced;
+}
+
+constexpr std::size_t kRandomDigits = 16;
+constexpr const char *kTemporarySuffix = ".tmp";
+// Tries of a new name; one taken already is someone's file, and a few random names more all
+// taken mean something else is wrong.
+constexpr int kNameAttempts = 8;
+
+// A name beside `target` that nobody can guess: "<target>.<16 random hex digits>.tmp".
+std::string temporaryName(const std::string &target) {
+    static std::random_device source;
+    const std::uint64_t number = (std::uint64_t{source()} << 32) | source();
+    char digits[kRandomDigits + 1];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(number));
+    return target + "." + digits + kTemporarySuffix;
+}
+
+// Whether `entry` is a name temporaryName() gives for a target named `base`.
+bool isTemporaryName(const std::string &entry, const std::string &base) {
+    const std::size_t length = base.size() + 1 + kRandomDigits + std::strlen(kTemporarySuffix);
+    if (entry.size() != length || !entry.starts_with(base + ".") ||
+        !entry.ends_with(kTemporarySuffix)) {
+        return false;
+    }
+    const std::string digits = entry.substr(base.size() + 1, kRandomDigits);
+    return digits.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// Whether this process may rename over another user's file in another user's sticky folder:
+// only with CAP_FOWNER in its effective set (root has it).
+bool mayOverrideStickyFolders() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    if (::syscall(SYS_capget, &header, data) != 0) {
+        return ::geteuid() == 0;
+    }
+    return (data[CAP_TO_INDEX(CAP_FOWNER)].effective & CAP_TO_MASK(CAP_FOWNER)) != 0;
+}
+
+// Whether this user may put a new file at `target`, as rename(2) decides: its folder must be
+// writable and searchable, and in a sticky folder (/tmp, a group share) a file that is there
+// already must be this user's, or the folder must be, unless the process holds CAP_FOWNER.
+// Another user's file there may well be writable, and yet cannot be renamed over.
+bool mayReplace(const std::string &target) {
+    const std::string folder = folderOf(target);
+    struct stat dir {};
+    if (::stat(folder.c_str(), &dir) != 0 ||
+        ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return false;
+    }
+    struct stat file {};
+    if ((dir.st_mode & S_ISVTX) == 0 || ::lstat(target.c_str(), &file) != 0) {
+        return true;
+    }
+    const uid_t user = ::geteuid();
+    return file.st_uid == user || dir.st_uid == user || mayOverrideStickyFolders();
+}
+
+// Removes the new files an ended process of this program left beside `target` (killed between
+// writing them and renaming them): regular files of temporaryName()'s form on which no process
+// holds a lock. A file another user left in a sticky folder stays; it is not this user's to
+// remove.
+void removeLeftovers(const std::string &target) {
+    DIR *dir = ::opendir(folderOf(target).c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    const std::string base = baseOf(target);
+    std::vector<std::string> candidates;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (isTemporaryName(entry->d_name, base)) {
+            candidates.emplace_back(entry->d_name);
+        }
+    }
+    const int folder = ::dirfd(dir);
+    for (const std::string &name : candidates) {
+        struct stat named {};
+        if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(named.st_mode)) {
+            continue;
+        }
+        const int fd = ::openat(folder, name.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        struct stat opened {};
+        if (::fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev &&
+            opened.st_ino == named.st_ino && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            ::unlinkat(folder, name.c_str(), 0);
+        }
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
+// Whether open(2) refused O_TMPFILE because the file system (or the kernel) has no unnamed
+// files: a named new file takes its place.
+bool noUnnamedFiles(int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// Creates a new file beside `target` under a name nobody can guess, given in `name`. A name that
+// is taken (by anything, a link included) is never opened: another is tried.
+int createNamed(const std::string &target, std::string &name) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        name = temporaryName(target);
+        const int fd = ::open(
+            name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            return fd;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    name.clear();
+    return -1;
 }
 
 void warn(const char *text) {
@@ -121,9 +252,9 @@ bool UpdateFiles::closeOne(int &fd) {
 }
 
 void UpdateFiles::close() {
-    closeHex();
-    closeBin();
-    closeAsc();
+    closeOne(m_hex);
+    closeOne(m_bin.fd);
+    closeOne(m_asc.fd);
 }
 
 void UpdateFiles::discard() {
@@ -137,12 +268,13 @@ void UpdateFiles::discard() {
 }
 
 // Learns what the side file's name is now: nothing (a new file), or a regular file that may be
-// written, whose identity is kept and which is replaced where it is when the name is a link.
+// written, whose identity is kept and which is replaced where it is when the name is a link;
+// either way this user must be allowed to put a file there.
 bool UpdateFiles::inspect(const std::string &name, SideFile &side) {
     side.target = name;
     const int fd = openExisting(name);
     if (fd < 0) {
-        return errno == ENOENT;
+        return errno == ENOENT && mayReplace(name);
     }
     struct stat entry {};
     const bool known = ::fstat(fd, &entry) == 0;
@@ -159,25 +291,42 @@ bool UpdateFiles::inspect(const std::string &name, SideFile &side) {
         side.target = resolved;
         std::free(resolved);
     }
-    return known;
+    return known && mayReplace(side.target);
 }
 
-// Creates the empty temporary file beside the side file's target, named after it and the
-// process, with the permission bits of the file it replaces (or those a new file gets).
+// Creates the empty new file in the folder of the side file's target, with the permission bits
+// of the file it replaces (or those a new file gets), and locks it for as long as it is open.
 bool UpdateFiles::createTemporary(SideFile &side) {
     struct stat old {};
     const bool keepMode = side.existed && ::stat(side.target.c_str(), &old) == 0;
-    constexpr int kAttempts = 100;  // names left behind by an earlier process of the same id
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const std::string name =
-            side.target + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
-        side.fd = ::open(name.c_str(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-        if (side.fd >= 0) {
+    removeLeftovers(side.target);
+    side.fd = ::open(folderOf(side.target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (side.fd < 0 && noUnnamedFiles(errno)) {
+        side.fd = createNamed(side.target, side.temporary);
+    }
+    if (side.fd < 0) {
+        return false;
+    }
+    (void)::flock(side.fd, LOCK_EX | LOCK_NB);
+    if (keepMode) {
+        (void)::fchmod(side.fd, old.st_mode & 07777);
+    }
+    return true;
+}
+
+// Gives an unnamed new file a name beside its target, through /proc/self/fd (or, without /proc,
+// the descriptor itself where the kernel allows that).
+bool UpdateFiles::nameTemporary(SideFile &side) {
+    if (!side.temporary.empty()) {
+        return true;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(side.fd);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::string name = temporaryName(side.target);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+            (errno != EEXIST &&
+             ::linkat(side.fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)) {
             side.temporary = name;
-            if (keepMode) {
-                (void)::fchmod(side.fd, old.st_mode & 07777);
-            }
             return true;
         }
         if (errno != EEXIST) {
@@ -187,13 +336,63 @@ bool UpdateFiles::createTemporary(SideFile &side) {
     return false;
 }
 
-bool UpdateFiles::replaceOne(SideFile &side) {
-    const bool renamed = ::rename(side.temporary.c_str(), side.target.c_str()) == 0;
-    if (!renamed) {
-        ::unlink(side.temporary.c_str());
+UpdateFiles::Placed UpdateFiles::putInPlace(SideFile &side) {
+    const char *from = side.temporary.c_str();
+    const char *to = side.target.c_str();
+    struct stat present {};
+    const bool exists = ::lstat(to, &present) == 0;
+    // Exchanged, the old file stays at the temporary name until the pair is complete; a new
+    // name is taken only while it is free.
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, exists ? RENAME_EXCHANGE : RENAME_NOREPLACE) ==
+        0) {
+        if (exists) {
+            return Placed::Exchanged;
+        }
+    } else if ((errno != EINVAL && errno != ENOSYS) || ::rename(from, to) != 0) {
+        return Placed::Not;  // else the file system cannot exchange names: a plain rename
     }
     side.temporary.clear();
-    return renamed;
+    return exists ? Placed::Replaced : Placed::Created;
+}
+
+void UpdateFiles::takeBack(SideFile &side, Placed placed) {
+    if (placed == Placed::Exchanged) {
+        (void)::renameat2(AT_FDCWD, side.temporary.c_str(), AT_FDCWD, side.target.c_str(),
+                          RENAME_EXCHANGE);
+    } else if (placed == Placed::Created) {
+        ::unlink(side.target.c_str());
+    }
+}
+
+UpdateFiles::Fault UpdateFiles::replaceSideFiles() {
+    if (!nameTemporary(m_bin) || !closeOne(m_bin.fd)) {
+        return Fault::Bin;
+    }
+    if (!nameTemporary(m_asc) || !closeOne(m_asc.fd)) {
+        return Fault::Asc;
+    }
+    // Both names are checked before either is replaced: another user's file that took a name
+    // meanwhile refuses the pair, not its second half.
+    if (!mayReplace(m_bin.target)) {
+        return Fault::Bin;
+    }
+    if (!mayReplace(m_asc.target)) {
+        return Fault::Asc;
+    }
+    const Placed bin = putInPlace(m_bin);
+    if (bin == Placed::Not) {
+        return Fault::Bin;
+    }
+    if (::rename(m_asc.temporary.c_str(), m_asc.target.c_str()) != 0) {
+        takeBack(m_bin, bin);
+        return Fault::Asc;
+    }
+    m_asc.temporary.clear();
+    if (bin == Placed::Exchanged) {
+        ::unlink(m_bin.temporary.c_str());  // the previous .bin
+        m_bin.temporary.clear();
+    }
+    return Fault::None;
 }
 
 bool UpdateFiles::syncSideFolders() const {

@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A logind block inhibitor for shutdown, sleep, idle and the power, suspend, hibernate and lid
 // keys, held for as long as the object lives (logind keeps it while the descriptor it returned is
-// open). Where the key locks are refused, shutdown, sleep and idle alone; where there is no bus or
-// no logind, none, said in one line on standard error. It never fails, and the whole request
-// (connect, ask, fall back) holds the caller up for kLimitMilliseconds at most: a bus that does
-// not answer in that time counts as no bus.
+// open). Where the key locks are refused, shutdown, sleep and idle alone; where there is no bus,
+// no logind or a bus that cannot pass the descriptor (TCP), none, said in one line on standard
+// error. It never fails, and the whole request (connect, authenticate, Hello, ask, fall back)
+// holds the caller up for kLimitMilliseconds at most: a bus that does not answer in that time
+// counts as no bus.
 #pragma once
 
 #include <string>
 
-#include "platform/BusCheck.h"
+#include "platform/BusConnection.h"
 
 namespace platform {
 

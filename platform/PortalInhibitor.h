@@ -6,20 +6,22 @@
 // within kBusRequestLimitMilliseconds, none, said in one line on standard error. It never fails.
 #pragma once
 
-#include <QDBusConnection>
-#include <QString>
+#include <memory>
 #include <string>
 
 namespace platform {
 
+class BusConnection;
+
 class PortalInhibitor {
   public:
-    // `busAddress`: the session bus; empty: $DBUS_SESSION_BUS_ADDRESS. `why` is the reason the
-    // desktop shows; `window` the main window's identifier for the portal ("x11:<hex id>"), or
-    // empty when there is none.
+    // `busAddress`: the session bus; empty: the session bus of the environment
+    // (platform/BusConnection.h). `why` is the reason the desktop shows; `window` the main
+    // window's identifier for the portal ("x11:<hex id>"), or empty when there is none.
     PortalInhibitor(const std::string &busAddress, const std::string &why,
                     const std::string &window);
-    // Closes the portal's request and lets go of the connection.
+    // Closes the portal's request, waiting kBusRequestLimitMilliseconds at most, and lets go of
+    // the connection.
     ~PortalInhibitor();
     PortalInhibitor(const PortalInhibitor &) = delete;
     PortalInhibitor &operator=(const PortalInhibitor &) = delete;
@@ -28,10 +30,11 @@ class PortalInhibitor {
     static constexpr unsigned kFlags = 1 | 2 | 4 | 8;
 
   private:
-    // The connection the request was made on; the portal drops the request when it closes.
-    QDBusConnection m_bus;
+    // A connection of its own, kept while the request is held: the portal ends a request whose
+    // caller has left the bus. Null when no request is held.
+    std::unique_ptr<BusConnection> m_bus;
     // The portal's request object; empty when none is held.
-    QString m_handle;
+    std::string m_handle;
 };
 
 }  // namespace platform

@@ -30,12 +30,15 @@ class SystemUpdateGuard : public UpdateGuard {
         m_closeRefusal.emplace();
         // Last, once everything it keeps is held: the unit's hold and the logind inhibitor. The
         // portal's inhibit lives in a bus connection, which a keeper cannot hold.
+        // The keeper names the unit only when it keeps the unit's hold.
         std::vector<int> kept;
+        std::string unitName;
         if (const UnitHold *hold = UpdateGuard::unitHold()) {
             kept = hold->descriptors();
+            unitName = kept.empty() ? std::string() : hold->unitName();
         }
         kept.push_back(m_inhibitor->descriptor());
-        m_keeper.emplace(kept, settings.keeperMilliseconds);
+        m_keeper.emplace(kept, settings.keeperMilliseconds, unitName);
     }
 
     ~SystemUpdateGuard() override {

@@ -4,6 +4,7 @@
 // program) until the hold is let go. Letting go is destroying the object.
 #pragma once
 
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -16,6 +17,11 @@ class UnitHold {
     // device, the descriptor of its lock), so that a process that must keep the hold after this
     // one ends can inherit exactly them. Empty when the hold opened none.
     virtual std::vector<int> descriptors() const = 0;
+
+    // The unit's name among this user's updates ("0:3", its adapter and target under the
+    // manager), which a keeper of the hold gives to a later run once the program has gone
+    // (platform/UpdateKeeper.h); empty: none.
+    virtual std::string unitName() const { return {}; }
 };
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,8 +16,11 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <thread>
 
 namespace platform {
@@ -43,10 +47,30 @@ void closeRange(unsigned first, unsigned last, unsigned limit) {
     }
 }
 
+// The abstract socket address (no file; gone with its last descriptor) at which a keeper of this
+// user names the unit of an update whose program has gone.
+struct UnitAddress {
+    sockaddr_un address{};
+    socklen_t length = 0;
+};
+
+UnitAddress unitAddress(const std::string &unitName) {
+    const std::string name = std::string(UpdateKeeper::kName) + " uid " +
+                             std::to_string(::geteuid()) + " unit " + unitName;
+    UnitAddress unit;
+    unit.address.sun_family = AF_UNIX;
+    // sun_path[0] stays NUL: the abstract namespace.
+    const std::size_t size = std::min(name.size(), sizeof unit.address.sun_path - 1);
+    std::memcpy(unit.address.sun_path + 1, name.data(), size);
+    unit.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + size);
+    return unit;
+}
+
 // The keeper, in the child of fork(): async-signal-safe calls only, as the other threads of the
-// program may have held any lock at the fork. `kept` is sorted and holds `socket`.
-[[noreturn]] void keep(const int *kept, std::size_t count, int socket, unsigned afterLoss,
-                       unsigned limit) {
+// program may have held any lock at the fork. `kept` is sorted and holds `socket` and, when a
+// unit is named, `named`, which is bound to `unit` once the program has gone.
+[[noreturn]] void keep(const int *kept, std::size_t count, int socket, int named,
+                       const UnitAddress &unit, unsigned afterLoss, unsigned limit) {
     // No handler of the program runs here; a terminal's interrupt and hangup are ignored.
     struct sigaction action {};
     sigemptyset(&action.sa_mask);
@@ -80,7 +104,12 @@ void closeRange(unsigned first, unsigned last, unsigned limit) {
     if (got == 1) {
         ::_exit(0);
     }
-    // The program has gone without letting go.
+    // The program has gone without letting go. Connections to the unit's address are never
+    // taken; asking needs only that one can be made.
+    if (named >= 0 &&
+        ::bind(named, reinterpret_cast<const sockaddr *>(&unit.address), unit.length) == 0) {
+        ::listen(named, SOMAXCONN);
+    }
     const long long deadline = monotonicMilliseconds() + afterLoss;
     for (long long left = afterLoss; left > 0; left = deadline - monotonicMilliseconds()) {
         ::poll(nullptr, 0, static_cast<int>(std::min<long long>(left, INT_MAX)));
@@ -90,7 +119,8 @@ void closeRange(unsigned first, unsigned last, unsigned limit) {
 
 }  // namespace
 
-UpdateKeeper::UpdateKeeper(const std::vector<int> &kept, unsigned afterLossMilliseconds) {
+UpdateKeeper::UpdateKeeper(const std::vector<int> &kept, unsigned afterLossMilliseconds,
+                           const std::string &unitName) {
     std::vector<int> descriptors;
     for (const int fd : kept) {
         if (fd >= 0 && ::fcntl(fd, F_GETFD) >= 0) {
@@ -106,6 +136,11 @@ UpdateKeeper::UpdateKeeper(const std::vector<int> &kept, unsigned afterLossMilli
         return;
     }
     descriptors.push_back(ends[1]);
+    const UnitAddress unit = unitAddress(unitName);
+    const int named = unitName.empty() ? -1 : ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (named >= 0) {
+        descriptors.push_back(named);
+    }
     std::sort(descriptors.begin(), descriptors.end());
     descriptors.erase(std::unique(descriptors.begin(), descriptors.end()), descriptors.end());
     rlimit files{};
@@ -115,9 +150,13 @@ UpdateKeeper::UpdateKeeper(const std::vector<int> &kept, unsigned afterLossMilli
 
     const pid_t pid = ::fork();
     if (pid == 0) {
-        keep(descriptors.data(), descriptors.size(), ends[1], afterLossMilliseconds, limit);
+        keep(descriptors.data(), descriptors.size(), ends[1], named, unit, afterLossMilliseconds,
+             limit);
     }
     ::close(ends[1]);
+    if (named >= 0) {
+        ::close(named);
+    }
     if (pid < 0) {
         std::fprintf(stderr, "cdrw-fwupdate: no keeper process (%s)\n", std::strerror(errno));
         ::close(ends[0]);
@@ -125,6 +164,26 @@ UpdateKeeper::UpdateKeeper(const std::vector<int> &kept, unsigned afterLossMilli
     }
     m_pid = pid;
     m_socket = ends[0];
+}
+
+bool UpdateKeeper::keepsUnitOfEndedUpdate(const std::string &unitName) {
+    const UnitAddress unit = unitAddress(unitName);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        return false;
+    }
+    // Anyone may bind any abstract address: the one there must be this user's keeper.
+    bool kept = false;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&unit.address), unit.length) == 0 &&
+        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid()) {
+        std::string name;
+        std::getline(std::ifstream("/proc/" + std::to_string(peer.pid) + "/comm"), name);
+        kept = name == kName;
+    }
+    ::close(fd);
+    return kept;
 }
 
 UpdateKeeper::~UpdateKeeper() {

@@ -7,7 +7,7 @@ CDRW_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
-  libsgutils2-dev
+  libsystemd-dev
   clang libclang-rt-14-dev binutils
   fonts-dejavu-core fonts-liberation2 fonts-ipafont-gothic
   desktop-file-utils

@@ -2,6 +2,7 @@
 #include "update/UpdateSequence.h"
 
 #include <memory>
+#include <string>
 
 #include "app/FirmwareVariants.h"
 #include "app/UnitLine.h"
@@ -11,6 +12,7 @@
 #include "image/PrepareDownloadImage.h"
 #include "platform/InputlessWait.h"
 #include "platform/Platform.h"
+#include "platform/UpdateKeeper.h"
 #include "update/Journal.h"
 
 namespace update {
@@ -66,9 +68,11 @@ const char *answerName(errors::CommandAnswer answer) {
     return "stop";
 }
 
-// Sends one block until it succeeds, is ignored or stopped. Returns false on Stop.
-bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block,
-               UpdateRecord &record) {
+enum class BlockEnd { Taken, Ignored, Stopped };
+
+// Sends one block until it succeeds, is ignored or stopped.
+BlockEnd sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block,
+                   UpdateRecord &record) {
     errors::CommandErrorDialog &dialog = windows.commandErrorDialog();
     const aspi::DriveCommands commands(state.aspi, [&windows]() { return windows.busType(); });
     for (;;) {
@@ -77,7 +81,7 @@ bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block
                                      block.offset, state.DownloadImage + block.offset,
                                      state.LastSense, block.mode, 0, block.lastBlockFlag ? 1 : 0);
         if (errors::CheckCommandResult(state, state.LastResult, aspi::kOpWriteBuffer, dialog)) {
-            return true;
+            return BlockEnd::Taken;
         }
         const errors::CommandAnswer answer = errors::answerOf(dialog);
         // The sense bytes belong to this failure when the dialog showed them: status SS_ERR.
@@ -85,24 +89,32 @@ bool sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block
                            (state.LastResult & 0xFF) == aspi::SS_ERR, answerName(answer));
         switch (answer) {
             case errors::CommandAnswer::Stop:
-                return false;
+                return BlockEnd::Stopped;
             case errors::CommandAnswer::Ignore:
-                return true;
+                return BlockEnd::Ignored;
             case errors::CommandAnswer::Retry:
                 break;  // the same command again; the progress target stays
         }
     }
 }
 
-// Sends every block. Returns false on Stop.
+// Sends every block, counting them and those ignored in the state. Returns false on Stop.
 bool sendImage(app::MainState &state, UpdateWindows &windows, bool withEdc, UpdateRecord &record) {
     const std::uint32_t length = transferLength(state.ImageLength, withEdc);
     const std::uint32_t commandCount = (length + kBlockSize - 1) / kBlockSize;
+    state.BlockCount = commandCount;
+    state.IgnoredBlocks = 0;
     const int maximum = windows.progressMaximum();
     for (std::uint32_t index = 0; index < commandCount; ++index) {
         state.ProgressTarget = progressTarget(maximum, index, commandCount, state.ImageLength);
-        if (!sendBlock(state, windows, blockAt(index, commandCount, length, withEdc), record)) {
-            return false;
+        switch (sendBlock(state, windows, blockAt(index, commandCount, length, withEdc), record)) {
+            case BlockEnd::Stopped:
+                return false;
+            case BlockEnd::Ignored:
+                ++state.IgnoredBlocks;
+                break;
+            case BlockEnd::Taken:
+                break;
         }
         record.blockDone(index + 1);
     }
@@ -143,6 +155,16 @@ UpdateFacts journalFacts(const app::MainState &state, const UpdateWindows &windo
 
 }  // namespace
 
+std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCount) {
+    if (ignoredBlocks == 0) {
+        return kCompletedText;
+    }
+    return "The unit did not take " + std::to_string(ignoredBlocks) + " of " +
+           std::to_string(blockCount) +
+           " blocks: its firmware may be incomplete. Update it again before you switch the PC "
+           "off. End the program?";
+}
+
 std::string guardReason(const app::UnitTable &units, int adapter, int target) {
     return "Updating the firmware of " +
            trimmed(units.vendor[adapter][target], sizeof units.vendor[adapter][target]) + " " +
@@ -170,6 +192,8 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows, const J
         return UpdateOutcome::AlreadyRunning;
     }
     const RunningUpdate running(state, windows);
+    state.BlockCount = 0;
+    state.IgnoredBlocks = 0;
 
     std::string line;
     if (!windows.selectedUnitLine(line) ||
@@ -208,7 +232,10 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows, const J
             unitHold = aspi::ManagerUnitHold::take(state.aspi, state.SelectedAdapter,
                                                    state.SelectedTarget, status);
             if (status == aspi::SS_ASPI_IS_BUSY) {
-                platform::messageBox(kUnitInUseText, std::nullopt, platform::Icon::Warning);
+                const bool storing = platform::UpdateKeeper::keepsUnitOfEndedUpdate(
+                    aspi::ManagerUnitHold::nameOf(state.SelectedAdapter, state.SelectedTarget));
+                platform::messageBox(storing ? kUnitStoringText : kUnitInUseText, std::nullopt,
+                                     platform::Icon::Warning);
                 return UpdateOutcome::UnitInUse;
             }
         }
@@ -241,7 +268,8 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows, const J
         record.end(false);
     }  // a termination signal held meanwhile ends the program here, without the question
 
-    if (platform::messageBox(kCompletedText, std::string(kConfirmCaption), platform::Icon::Question,
+    if (platform::messageBox(finalQuestionText(state.IgnoredBlocks, state.BlockCount),
+                             std::string(kConfirmCaption), platform::Icon::Question,
                              platform::Buttons::YesNo) == platform::Answer::Yes) {
         platform::exitProcess(0);
     }

@@ -7,7 +7,8 @@
 // From right before the first block until the wait ends (or Stop) the update holds the host's
 // update guard (platform/UpdateGuard.h) and, with a manager that can, the unit itself
 // (aspi/UnitHold.h); when another program holds the unit, or another update the machine, nothing
-// is sent.
+// is sent. When the holder is this program's keeper of an update of the unit that ended moments
+// ago (platform/UpdateKeeper.h), the message says so and how long to wait.
 //
 // The sequence reaches the windows only through UpdateWindows and the host only through
 // platform::host(), so it runs in tests with scripted answers and a recording sleep.
@@ -38,6 +39,9 @@ inline constexpr const char *kAnotherUpdateText =
 inline constexpr const char *kUnitInUseText =
     "The unit is in use by another program (a mounted disc or a recording program). Close that "
     "program or eject the disc, then try again.";
+inline constexpr const char *kUnitStoringText =
+    "An update of this unit ended less than 70 seconds ago and the unit may still be storing its "
+    "firmware. Wait a minute, then try again.";
 
 // What the update needs of the main window and its dialogs.
 class UpdateWindows {
@@ -73,9 +77,10 @@ enum class UpdateOutcome {
     FileProblem,  // a file could not be opened, read or written, or the HEX file was refused
     NotEligible,  // the side files were written; nothing was sent
     AnotherUpdateRunning,  // the side files were written; another update holds the machine
-    UnitInUse,             // the side files were written; another program holds the unit
-    Stopped,               // Stop in the command error dialog
-    Declined,              // No at the final question
+    UnitInUse,  // the side files were written; another program, or the keeper of an update of
+                // it that ended moments ago, holds the unit
+    Stopped,    // Stop in the command error dialog
+    Declined,   // No at the final question
 };
 
 // Number of bytes sent: the image with or without its EDC, rounded up to an even count.
@@ -85,16 +90,22 @@ std::uint32_t transferLength(std::uint32_t imageLength, bool withEdc);
 std::int32_t progressTarget(int maximum, std::uint32_t index, std::uint32_t commandCount,
                             std::uint32_t imageLength);
 
+// The text of the final question. With no ignored block it is kCompletedText; otherwise it
+// tells how many of the transfer's blocks the unit did not take, that its firmware may be
+// incomplete and that it must be updated again before the PC is switched off. Yes still ends the
+// program and No returns to the list.
+std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCount);
+
 // What the update guard tells the desktop: "Updating the firmware of <vendor> <product>", the
 // unit's texts without their trailing blanks.
 std::string guardReason(const app::UnitTable &units, int adapter, int target);
 
-// Runs one update. Changes the state's selected unit, image, LastResult, LastSense and
-// ProgressTarget; writes the side files beside the HEX file. From its start until it returns,
-// state.UpdateRunning is set and the window's controls are held; a call meanwhile (the chooser,
-// the command error dialog, the wait and the final question run event loops, and an
-// accessibility client's action reaches a button whatever modality or its enabled state says)
-// returns AlreadyRunning at once.
+// Runs one update. Changes the state's selected unit, image, LastResult, LastSense,
+// ProgressTarget, BlockCount and IgnoredBlocks; writes the side files beside the HEX file. From its
+// start until it returns, state.UpdateRunning is set and the window's controls are held; a call
+// meanwhile (the chooser, the command error dialog, the wait and the final question run event
+// loops, and an accessibility client's action reaches a button whatever modality or its enabled
+// state says) returns AlreadyRunning at once.
 // With a journal (update/Journal.h) the update is recorded there from its first block on.
 UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows,
                           const Journal *journal = nullptr);

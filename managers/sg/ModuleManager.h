@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The one manager that the module's entry points serve. The module defines it over the
-// kernel's pass-through (SgExports.cpp); a test module defines it over a seam of its own and
-// shares the entry points unchanged.
+// The one manager that the module's entry points serve, defined over the kernel's pass-through
+// (SgExports.cpp).
 #pragma once
 
 #include "managers/sg/SgManager.h"

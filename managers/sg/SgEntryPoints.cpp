@@ -10,6 +10,9 @@
 //                                        hold the unit for an update and let go of it
 //                                        (HeldUnit.h): 0x01 held / let go, 0xE5 another program
 //                                        holds it, 0x81 / 0x82 no such adapter / unit
+//   uint32_t GetScanReport(aspi::ScanReport *)
+//                                        what the latest enumeration found, for an empty unit
+//                                        list (aspi/ScanReport.h)
 #include <cstdint>
 #include <mutex>
 
@@ -41,4 +44,10 @@ extern "C" __attribute__((visibility("default"))) std::uint32_t ReleaseUnitForUp
     std::uint8_t HaId, std::uint8_t Target, std::uint8_t Lun) {
     const std::lock_guard<std::mutex> hold(g_lock);
     return sg::moduleManager().releaseUnit(HaId, Target, Lun);
+}
+
+extern "C" __attribute__((visibility("default"))) std::uint32_t GetScanReport(
+    aspi::ScanReport *report) {
+    const std::lock_guard<std::mutex> hold(g_lock);
+    return sg::moduleManager().scanReport(report);
 }

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The real drive-access manager over the kernel's SCSI pass-through, built as wnaspi32.DLL in the
 // folder named by the executable's RUNPATH. It exports exactly the two entry points every manager
-// defines and the unit hold's two (SgEntryPoints.cpp), and nothing else. It reads /sys and opens
-// /dev/sgN read-write (and for a hold /dev/srN); it reads no variable of its own.
+// defines, the unit hold's two and the scan report (SgEntryPoints.cpp), and nothing else. It reads
+// /sys and opens /dev/sgN read-write (and for a hold /dev/srN); it reads no variable of its own.
 #include "managers/sg/ModuleManager.h"
-#include "managers/sg/SgUtilsPassThrough.h"
+#include "managers/sg/SgIoPassThrough.h"
 
 namespace sg {
 
 // Built on first use and kept until the process ends.
 SgManager &moduleManager() {
-    static SgUtilsPassThrough passThrough;
+    static SgIoPassThrough passThrough;
     static SgManager instance(SgConfig{}, passThrough);
     return instance;
 }

@@ -39,7 +39,9 @@ SgManager::~SgManager() {
 
 std::uint32_t SgManager::supportInfo() {
     closeUnits();
-    m_adapters = numberAdapters(scanScsiGeneric(m_config.sysfsRoot));
+    m_driverLoaded = genericDriverLoaded(m_config.sysfsRoot);
+    m_devices = scanScsiGeneric(m_config.sysfsRoot);
+    m_adapters = numberAdapters(m_devices);
     m_hostNames.clear();
     for (const Adapter &adapter : m_adapters) {
         m_hostNames.push_back(hostDriverName(m_config.sysfsRoot, adapter.host));
@@ -137,6 +139,35 @@ std::uint32_t SgManager::releaseUnit(std::uint8_t adapter, std::uint8_t target, 
         sg::releaseUnit(held->second);
         m_held.erase(held);
     }
+    return aspi::SS_COMP;
+}
+
+std::uint32_t SgManager::scanReport(aspi::ScanReport *report) {
+    if (report == nullptr || report->ReportSize != sizeof(aspi::ScanReport)) {
+        return aspi::SS_INVALID_SRB;
+    }
+    if (!m_enumerated) {
+        supportInfo();
+    }
+    aspi::ScanReport found{};
+    found.ReportSize = sizeof(found);
+    found.DriverLoaded = m_driverLoaded ? 1 : 0;
+    for (const ScsiDevice &device : m_devices) {
+        if (device.type != kTypeCdDvd || found.CdUnits == UINT8_MAX) {
+            continue;
+        }
+        ++found.CdUnits;
+        const std::string path = (m_config.devRoot / device.name).string();
+        if (openUnit(device) >= 0 || m_denied.count(path) == 0) {
+            continue;
+        }
+        if (found.DeniedUnits < aspi::kReportedNodes) {
+            char *node = found.DeniedNodes[found.DeniedUnits];
+            path.copy(node, aspi::kReportedNodeLength - 1);
+        }
+        ++found.DeniedUnits;
+    }
+    *report = found;
     return aspi::SS_COMP;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "aspi/AspiRecords.h"
+#include "aspi/ScanReport.h"
 #include "managers/sg/AdapterMap.h"
 #include "managers/sg/HeldUnit.h"
 #include "managers/sg/PassThrough.h"
@@ -58,6 +59,13 @@ class SgManager {
     // SS_INVALID_HA or SS_NO_DEVICE for an address without a unit.
     std::uint32_t releaseUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
 
+    // Fills `report` (aspi/ScanReport.h) from the latest enumeration (enumerating first if there
+    // was none): whether the generic driver is loaded, the CD/DVD units it lists and those of
+    // them this process may not open. Each CD/DVD unit not open yet is opened to find out, as a
+    // command would (a refusal is said once on standard error). Returns SS_COMP, or
+    // SS_INVALID_SRB, writing nothing, for a null record or one of another size.
+    std::uint32_t scanReport(aspi::ScanReport *report);
+
   private:
     std::uint8_t hostAdapterInquiry(aspi::SRB_HAInquiry &record);
     std::uint8_t deviceType(aspi::SRB_GDEVBlock &record);
@@ -81,6 +89,8 @@ class SgManager {
     SgConfig m_config;
     PassThrough &m_passThrough;
     bool m_enumerated = false;
+    bool m_driverLoaded = false;
+    std::vector<ScsiDevice> m_devices;  // every device of the enumeration
     std::vector<Adapter> m_adapters;
     std::vector<std::string> m_hostNames;    // driver name per adapter
     std::map<std::string, int> m_handles;    // open handle per device name

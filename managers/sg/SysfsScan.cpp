@@ -141,6 +141,12 @@ std::vector<ScsiDevice> scanScsiGeneric(const fs::path &sysfsRoot) {
     return devices;
 }
 
+bool genericDriverLoaded(const fs::path &sysfsRoot) {
+    std::error_code error;
+    const fs::directory_iterator entries(sysfsRoot / "class" / "scsi_generic", error);
+    return !error;
+}
+
 std::string hostDriverName(const fs::path &sysfsRoot, int host) {
     const std::string hostName = "host" + std::to_string(host);
     return driverNameFromText(

@@ -33,6 +33,10 @@ struct ScsiDevice {
 // is the order of the entries' numbers (sg0, sg1, ..., sg10).
 std::vector<ScsiDevice> scanScsiGeneric(const std::filesystem::path &sysfsRoot);
 
+// True when <sysfsRoot>/class/scsi_generic can be listed, that is when the generic driver is
+// loaded (with or without devices).
+bool genericDriverLoaded(const std::filesystem::path &sysfsRoot);
+
 // The driver name of a SCSI host (<sysfsRoot>/class/scsi_host/host<N>/proc_name), or "host<N>"
 // when it cannot be read.
 std::string hostDriverName(const std::filesystem::path &sysfsRoot, int host);

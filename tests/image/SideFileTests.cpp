@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image/FileNames.h"
@@ -21,7 +23,13 @@
 #include "tests/image/ImageTestSupport.h"
 #include "tests/support/WithoutPrivilege.h"
 
+using testing_support::WithoutPrivilege;
+
 using namespace image_test;
+
+namespace image_test {
+extern bool unnamedFilesRefused;  // see NoUnnamedFiles.cpp
+}
 
 namespace {
 
@@ -50,13 +58,20 @@ class Deadline {
 // A HEX file of one data byte: a 51-byte image.
 const std::string kOneByteHex = hexLines({dataRecord(0, {1}), kEndRecord});
 
-// The path whose fsync the stand-in below fails with EIO, as a failing disk would, together with
-// the temporary files written for it (the path, ".", anything, ".tmp"); empty: none.
-std::string failingSync;
+// The fsync calls of a row, counted from 1 once it sets syncCount to 0: the one numbered
+// failingSync fails with EIO, as a failing disk would, and the one numbered killingSync ends the
+// process with SIGKILL instead; 0: none. A preparation syncs the new .bin (1), the new .asc (2),
+// then the folder (3).
+int syncCount = 0;
+int failingSync = 0;
+int killingSync = 0;
 
-bool isFailingSync(const std::string &path) {
-    return path == failingSync || (path.starts_with(failingSync + ".") && path.ends_with(".tmp"));
-}
+// A name whose rename(2) the stand-in below refuses with EPERM, as when another user's file took
+// it in a sticky folder after it was checked; empty: none.
+std::string refusedRename;
+
+// Another account, whose files a shared folder holds beside this user's.
+constexpr uid_t kOtherUser = 4242;
 
 // The names in the current folder, sorted.
 std::vector<std::string> folderEntries(const std::filesystem::path &folder = ".") {
@@ -92,19 +107,26 @@ class FileSizeLimit {
 
 }  // namespace
 
-// The test program's own fsync stands in for the C library's (a definition in the program comes
-// first for every caller in it) and fails for the one path a row names.
+// The test program's own fsync and rename stand in for the C library's (a definition in the
+// program comes first for every caller in it) and fail as a row asks.
 extern "C" int fsync(int fd) {
-    if (!failingSync.empty()) {
-        std::error_code error;
-        const auto target =
-            std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
-        if (!error && isFailingSync(target.string())) {
-            errno = EIO;
-            return -1;
-        }
+    ++syncCount;
+    if (syncCount == killingSync) {
+        ::kill(::getpid(), SIGKILL);
+    }
+    if (syncCount == failingSync) {
+        errno = EIO;
+        return -1;
     }
     return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+extern "C" int rename(const char *from, const char *to) noexcept {
+    if (!refusedRename.empty() && std::string_view(to).ends_with(refusedRename)) {
+        errno = EPERM;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 0));
 }
 
 TEST(FileNames, BaseNameIsCutAtTheFirstDot) {
@@ -298,37 +320,54 @@ TEST_F(SideFiles, ASideFileMustBeARegularFileOfItsOwn) {
 
 // A write or sync that fails (here: past the process's file size limit, or a sync that the
 // stand-in fsync fails) reports its file and ends the preparation; the .asc is not written after
-// a failed .bin. The previous pair stays as it was, and nothing is left beside it, unless the
-// failing sync is the folder's, after both names were replaced: then both are the new pair.
+// a failed .bin. So does a rename of the .asc refused after the .bin was put in place: the .bin
+// goes back to what it was. The previous pair (or none) stays as it was, and nothing is left
+// beside it, unless the failing sync is the folder's, after both names were replaced: then both
+// are the new pair.
 TEST_F(SideFiles, WriteAndSyncErrorsAreReportedAndKeepThePreviousPair) {
-    const std::string folder = std::filesystem::current_path().string();
     const struct {
         rlim_t limit;
-        std::string failSync;  // the path whose sync fails
+        int failSync;              // the number of the fsync that fails
+        const char *refuseRename;  // the name whose rename fails
+        bool previous;             // a previous pair is there
         const char *message;
         bool replaced;
     } cases[] = {
-        {20, "", "Can not write the .BIN file !", false},
-        {60, "", "Can not write the .ASC file !", false},
-        {RLIM_INFINITY, folder + "/FW01.bin", "Can not write the .BIN file !", false},
-        {RLIM_INFINITY, folder + "/FW01.asc", "Can not write the .ASC file !", false},
-        {RLIM_INFINITY, folder, "Can not write the .BIN file !", true},
+        {20, 0, "", true, "Can not write the .BIN file !", false},
+        {60, 0, "", true, "Can not write the .ASC file !", false},
+        {RLIM_INFINITY, 1, "", true, "Can not write the .BIN file !", false},
+        {RLIM_INFINITY, 2, "", true, "Can not write the .ASC file !", false},
+        {RLIM_INFINITY, 3, "", true, "Can not write the .BIN file !", true},
+        {RLIM_INFINITY, 0, "FW01.asc", true, "Can not write the .ASC file !", false},
+        {RLIM_INFINITY, 0, "FW01.asc", false, "Can not write the .ASC file !", false},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.message) + " " + c.failSync);
+        SCOPED_TRACE(std::string(c.message) + " sync " + std::to_string(c.failSync) + " rename " +
+                     c.refuseRename + (c.previous ? " over a previous pair" : ""));
         writeFile("FW01.hex", kOneByteHex);
-        writeFile("FW01.bin", "old bin");
-        writeFile("FW01.asc", "old asc");
+        std::filesystem::remove("FW01.bin");
+        std::filesystem::remove("FW01.asc");
+        if (c.previous) {
+            writeFile("FW01.bin", "old bin");
+            writeFile("FW01.asc", "old asc");
+        }
         host.boxes.clear();
         bool prepared = true;
         {
             FileSizeLimit limit(c.limit);
+            syncCount = 0;
             failingSync = c.failSync;
+            refusedRename = c.refuseRename;
             prepared = prepare();
-            failingSync.clear();
+            failingSync = 0;
+            refusedRename.clear();
         }
         EXPECT_FALSE(prepared);
         expectRefusal(c.message);
+        if (!c.previous) {
+            EXPECT_EQ(folderEntries(), std::vector<std::string>{"FW01.hex"});
+            continue;
+        }
         EXPECT_EQ(folderEntries(), (std::vector<std::string>{"FW01.asc", "FW01.bin", "FW01.hex"}));
         EXPECT_EQ(std::filesystem::file_size("FW01.bin"), c.replaced ? 55u : 7u);
         EXPECT_EQ(std::filesystem::file_size("FW01.asc"), c.replaced ? 219u : 7u);
@@ -368,7 +407,7 @@ TEST_F(SideFiles, FolderThatCannotBeWrittenGivesTheOpenMessage) {
     writeFile("FW01.hex", kOneByteHex);
     ::chmod(".", 0555);
     {
-        const testing_support::WithoutPrivilege user;
+        const WithoutPrivilege user;
         EXPECT_FALSE(prepare());
     }
     expectRefusal("Can not open the .BIN file !");
@@ -385,7 +424,7 @@ TEST_F(SideFiles, FolderThatCannotBeWrittenGivesTheOpenMessage) {
     ::chmod("ro", 0555);
     host.boxes.clear();
     {
-        const testing_support::WithoutPrivilege user;
+        const WithoutPrivilege user;
         EXPECT_FALSE(prepare());
     }
     ::chmod("ro", 0755);
@@ -395,4 +434,108 @@ TEST_F(SideFiles, FolderThatCannotBeWrittenGivesTheOpenMessage) {
     EXPECT_EQ(folderEntries(),
               (std::vector<std::string>{"FW01.asc", "FW01.bin", "FW01.hex", "ro"}));
     EXPECT_EQ(folderEntries("ro"), std::vector<std::string>{"FW01.asc"});
+}
+
+// In a sticky folder that two users may write (such as /tmp), this user may not rename over the
+// other user's files, however writable: such a side file name is refused where it is opened,
+// with its open message, before anything is built, and the previous pair stays whole. Links
+// planted at the names that earlier versions gave their temporary files
+// (<name>.<process>-<n>.tmp) change nothing. Each row runs with unnamed new files, and again as
+// on a file system without them.
+TEST_F(SideFiles, AStickyFolderSharedWithAnotherUser) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a file to another user needs root";
+    }
+    const struct {
+        const char *name;
+        const char *othersFile;  // the side file of the other user
+        const char *refusal;     // nullptr: the update goes ahead
+    } rows[] = {
+        {"the other user's .asc", "FW01.asc", "Can not open the .ASC file !"},
+        {"the other user's .bin", "FW01.bin", "Can not open the .BIN file !"},
+        {"links at the names of earlier versions", "", nullptr},
+    };
+    ::chmod(".", 01777);
+    for (const bool unnamed : {true, false}) {
+        for (const auto &row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (unnamed ? ", unnamed" : ", named") +
+                         " new files");
+            for (const auto &entry : std::filesystem::directory_iterator(".")) {
+                std::filesystem::remove(entry.path());
+            }
+            writeFile("FW01.hex", kOneByteHex);
+            for (const char *side : {"FW01.bin", "FW01.asc"}) {
+                writeFile(side, "old");
+                ::chmod(side, 0666);
+                ASSERT_EQ(
+                    ::chown(side,
+                            std::string_view(side) == row.othersFile ? kOtherUser
+                                                                     : WithoutPrivilege::kNobody,
+                            0),
+                    0);
+                for (int n = 0; row.refusal == nullptr && n < 100; ++n) {
+                    std::filesystem::create_symlink(
+                        "planted", std::string(side) + "." + std::to_string(::getpid()) + "-" +
+                                       std::to_string(n) + ".tmp");
+                }
+            }
+            host.boxes.clear();
+            bool prepared = false;
+            {
+                unnamedFilesRefused = !unnamed;
+                const WithoutPrivilege user;
+                prepared = prepare();
+                unnamedFilesRefused = false;
+            }
+            const std::vector<std::string> entries = folderEntries();
+            if (row.refusal != nullptr) {
+                EXPECT_FALSE(prepared);
+                expectRefusal(row.refusal);
+                EXPECT_EQ(readFile("FW01.bin"), "old");
+                EXPECT_EQ(readFile("FW01.asc"), "old");
+                EXPECT_EQ(entries, (std::vector<std::string>{"FW01.asc", "FW01.bin", "FW01.hex"}));
+                continue;
+            }
+            EXPECT_TRUE(prepared);
+            EXPECT_TRUE(host.boxes.empty());
+            EXPECT_EQ(std::filesystem::file_size("FW01.bin"), 55u);
+            EXPECT_EQ(std::filesystem::file_size("FW01.asc"), 219u);
+            EXPECT_EQ(entries.size(), 203u) << "the planted links stay";
+            EXPECT_FALSE(std::filesystem::exists("planted"));
+        }
+    }
+}
+
+// A process killed after writing both new files and before renaming them leaves nothing behind
+// when they are unnamed. Named ones (on a file system without unnamed files) stay until a later
+// run for the same names removes them. Either way the previous pair stays whole until then.
+TEST_F(SideFiles, AProcessKilledBeforeItsRenamesLeavesNothingALaterRunKeeps) {
+    for (const bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "unnamed new files" : "named new files");
+        writeFile("FW01.hex", kOneByteHex);
+        writeFile("FW01.bin", "old bin");
+        writeFile("FW01.asc", "old asc");
+        unnamedFilesRefused = !unnamed;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            syncCount = 0;
+            killingSync = 2;  // the .asc's
+            prepare();
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        const std::vector<std::string> left = folderEntries();
+        EXPECT_EQ(std::ranges::count_if(
+                      left, [](const std::string &name) { return name.ends_with(".tmp"); }),
+                  unnamed ? 0 : 2);
+        EXPECT_EQ(readFile("FW01.bin"), "old bin");
+        EXPECT_EQ(readFile("FW01.asc"), "old asc");
+
+        EXPECT_TRUE(prepare());
+        unnamedFilesRefused = false;
+        EXPECT_EQ(folderEntries(), (std::vector<std::string>{"FW01.asc", "FW01.bin", "FW01.hex"}));
+        EXPECT_EQ(std::filesystem::file_size("FW01.bin"), 55u);
+    }
 }

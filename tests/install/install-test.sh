@@ -5,8 +5,9 @@
 # probe manager in place of the real one and starts the installed program on the offscreen
 # platform, with no LD_LIBRARY_PATH and from a folder that holds a decoy manager, to show that the
 # program finds its manager through its RUNPATH; asks it for --help and --version and gives it an
-# unknown option, each without a display, which it must answer without loading the manager; and
-# starts the rehearsal launcher with the probe in the simulator's place, and again with the
+# unknown option, each without a display (and beside Qt's options), which it must answer without
+# loading the manager, and a standard output that cannot be written; starts it with "--" and with
+# Qt's options, which it must leave to Qt; and starts the rehearsal launcher with the probe in the simulator's place, and again with the
 # simulator and then the program missing, which it must refuse before it makes a folder. Prints
 # one line per failed check; exits 0 only when all hold.
 #
@@ -93,7 +94,7 @@ if [ "$mode" = --deb ]; then
   done
   # dpkg-shlibdeps names what the program and the real manager link; the font is named by hand.
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in libqt6widgets6 libsgutils2; do
+  for library in libqt6widgets6 libstdc++6; do
     grep -qF "$library" <<<"$depends" || fail "Depends does not name $library: $depends"
   done
   grep -qE '(^|, )fonts-liberation(,|$)' <<<"$depends" ||
@@ -289,12 +290,12 @@ started_on "$prefix/$managers/wnaspi32.DLL" "$work/decoy" "$program"
 stop_program
 
 # The command line is answered without a display and without loading a manager.
-answers() {  # answers STATUS OPTION...: runs the program with OPTION..., expects exit STATUS
+answers() {  # [out=FILE] answers STATUS OPTION...: runs the program with OPTION..., expects STATUS
   local expected=$1 status
   shift
   rm -f "$report"
   env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u LD_LIBRARY_PATH -u LD_PRELOAD \
-    CDRW_PROBE_REPORT="$report" timeout 10 "$program" "$@" >"$work/cli.out" 2>"$work/cli.err"
+    CDRW_PROBE_REPORT="$report" timeout 10 "$program" "$@" >"${out:-$work/cli.out}" 2>"$work/cli.err"
   status=$?
   [ "$status" = "$expected" ] ||
     fail "cdrw-fwupdate $*: exit status $status, not $expected: $(cat "$work/cli.err")"
@@ -311,6 +312,24 @@ answers 2 --no-such-option
 [ -s "$work/cli.out" ] && fail "cdrw-fwupdate --no-such-option printed on standard output"
 grep -q no-such-option "$work/cli.err" ||
   fail "cdrw-fwupdate --no-such-option: standard error says '$(cat "$work/cli.err")'"
+# Qt's options are left to Qt, beside the program's own too; what is left is refused.
+answers 0 -style fusion -reverse --version
+grep -q "^cdrw-fwupdate " "$work/cli.out" || fail "-style fusion -reverse --version printed nothing"
+answers 2 -platform offscreen --no-such-option
+answers 2 -style
+answers 2 -- argument
+# An answer that cannot be written is an error, said on standard error.
+out=/dev/full answers 1 --version
+grep -q "write error" "$work/cli.err" ||
+  fail "cdrw-fwupdate --version >/dev/full: standard error says '$(cat "$work/cli.err")'"
+
+# "--" ends the options and the program starts as without any; so it does with Qt's options,
+# which choose the platform here (no QT_QPA_PLATFORM and no display).
+started_on "$prefix/$managers/wnaspi32.DLL" "$work/decoy" "$program" --
+stop_program
+started_on "$prefix/$managers/wnaspi32.DLL" "$work/decoy" env -u QT_QPA_PLATFORM -u DISPLAY \
+  -u WAYLAND_DISPLAY "$program" -platform offscreen -style=fusion -reverse -session 1f2e_3d4c --
+stop_program
 
 # The launcher, with the probe in the simulator's place too: the program runs in the folder the
 # launcher names, which holds a copy of the example, and binds the simulator alone.

@@ -1,20 +1,21 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The program on the real manager. With the built module (LD_LIBRARY_PATH names build/lib), on a
-// machine with no generic SCSI device: it starts quietly with an empty unit list and Update
-// disabled. With the test module that runs the real manager over a kernel seam of the test's own
-// (tests/managers/fake_kernel): a whole update through the real windows.
-#include <dlfcn.h>
+// The program on the real manager as built (LD_LIBRARY_PATH names build/lib). On a machine with
+// no generic SCSI device: it starts with an empty unit list and Update disabled. With the kernel
+// stand-in preloaded (KernelStandIn.cpp): the box that explains an empty list, and a whole update
+// through the real windows, the module's commands answered at ioctl(SG_IO) by a simulated
+// recorder.
 #include <gtest/gtest.h>
-#include <cerrno>
 
 #include <QTimer>
-#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <vector>
 
 #include "app/DownloadMain.h"
 #include "app/ProgramWindows.h"
-#include "managers/sim/SimUnit.h"
+#include "app/StartupNotices.h"
 #include "tests/image/ImageTestSupport.h"
 #include "tests/managers/SgTestSupport.h"
 #include "tests/support/GuiSupport.h"
@@ -23,80 +24,25 @@
 
 namespace {
 
-// A kernel whose one unit is a simulated recorder. Every command runs on the unit, except that
-// the WRITE BUFFER at `residualOffset` ends GOOD, its first `residualAttempts` times, with a
-// residual of its whole length and nothing taken, as a unit or a USB bridge may answer.
-class SimulatedKernel final : public sg::PassThrough {
-  public:
-    explicit SimulatedKernel(const sim::UnitDescription &unit) : m_unit(unit, {}) {}
-
-    int open(const std::string &) override { return 3; }
-    void close(int) override {}
-    // No node to hold: the update goes on as with a manager that cannot hold units.
-    int openNode(const std::string &, int) override { return -ENOENT; }
-    sg::PassThroughResult run(int, const sg::PassThroughCommand &command) override {
-        const std::uint8_t *cdb = command.cdb.data();
+// The buffer offsets of the WRITE BUFFER commands in the stand-in's log, in order.
+std::vector<unsigned> blockOffsets(const std::filesystem::path &log) {
+    std::vector<unsigned> offsets;
+    std::ifstream in(log);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string node;
+        unsigned cdb[6] = {};
+        fields >> node >> std::hex;
+        for (unsigned &byte : cdb) {
+            fields >> byte;
+        }
         if (cdb[0] == 0x3B) {
-            const unsigned offset = (cdb[3] << 16) | (cdb[4] << 8) | cdb[5];
-            blockOffsets.push_back(offset);
-            if (offset == residualOffset && residualAttempts > 0) {
-                --residualAttempts;
-                return {.residual = static_cast<int>(command.length)};
-            }
-        }
-        const sim::Reply reply = m_unit.execute(cdb, static_cast<std::uint8_t>(command.cdb.size()),
-                                                command.data, command.length);
-        sg::PassThroughResult result{.scsiStatus = reply.targStat};
-        if (reply.haStat != 0) {
-            result.hostStatus = 0x07;  // DID_ERROR
-        }
-        if (reply.targStat == aspi::STATUS_CHKCOND) {
-            result.driverStatus = sg::kDriverSense;
-            std::copy(reply.sense.begin(), reply.sense.end(), result.sense.begin());
-            result.senseLength = reply.sense.size();
-        }
-        return result;
-    }
-
-    const sim::SimUnit &unit() const { return m_unit; }
-
-    unsigned residualOffset = 0;
-    int residualAttempts = 0;
-    std::vector<unsigned> blockOffsets;  // of every WRITE BUFFER, in order
-
-  private:
-    sim::SimUnit m_unit;
-};
-
-// Hands a sysfs tree and a kernel to the test module for its lifetime, from before the program
-// binds the module.
-class InstalledKernel {
-  public:
-    InstalledKernel(const std::filesystem::path &sysfsRoot, sg::PassThrough &kernel) {
-        void *module = dlopen(aspi::kManagerLibraryName, RTLD_NOW);
-        if (module == nullptr) {
-            ADD_FAILURE() << dlerror();
-            return;
-        }
-        m_install = reinterpret_cast<Install>(dlsym(module, "FakeKernelInstall"));
-        if (m_install == nullptr) {
-            ADD_FAILURE() << "not the fake kernel manager";
-            return;
-        }
-        m_install(sysfsRoot.c_str(), &kernel);
-    }
-    ~InstalledKernel() {
-        if (m_install != nullptr) {
-            m_install(nullptr, nullptr);
+            offsets.push_back((cdb[3] << 16) | (cdb[4] << 8) | cdb[5]);
         }
     }
-    InstalledKernel(const InstalledKernel &) = delete;
-    InstalledKernel &operator=(const InstalledKernel &) = delete;
-
-  private:
-    using Install = void (*)(const char *, sg::PassThrough *);
-    Install m_install = nullptr;
-};
+    return offsets;
+}
 
 }  // namespace
 
@@ -112,21 +58,16 @@ TEST(SgMainWindow, NoDeviceMeansEmptyListAndDisabledUpdate) {
     EXPECT_FALSE(form.Update->isEnabled());
 }
 
-// A block that the unit ends GOOD without taking it fails (status 02h, host adapter status 12h):
-// the command error dialog explains it, and Retry sends the whole block again. The update then
-// completes with the whole image on the unit.
-TEST(SgFakeKernelWindow, BlockNotTakenFailsAndRetrySendsItAgain) {
+// A block that the unit ends GOOD without taking it (the kernel's resid is its length) fails
+// (status 02h, host adapter status 12h): the command error dialog explains it, and Retry sends
+// the whole block again. The update then completes with the whole image on the unit.
+TEST(SgKernelStandInWindow, BlockNotTakenFailsAndRetrySendsItAgain) {
     sg_testing::FakeSysfs sysfs;
-    sysfs.addDevice(0, "0:0:3:0", 5);
-    sim::UnitDescription recorder;
-    recorder.target = 3;
-    std::ranges::copy(std::string_view("VEK     "), recorder.vendor.begin());
-    std::ranges::copy(std::string_view("CDRW 8432       "), recorder.product.begin());
-    std::ranges::copy(std::string_view("1.10"), recorder.revision.begin());
-    SimulatedKernel kernel(recorder);
-    kernel.residualOffset = 0x4000;
-    kernel.residualAttempts = 1;
-    const InstalledKernel installed(sysfs.root(), kernel);
+    sysfs.addDevice(0, "0:0:3:0", 5, "sr0");
+    sysfs.addNode("sg0", "VEK     CDRW 8432       1.10");
+    sysfs.addNode("sr0");
+    std::ofstream(sysfs.folder() / "residuals") << "3b 0x4000 length 1\n";
+    const sg_testing::StandInRoot standIn(sysfs.folder());
 
     testing_support::TempDir folder("cdrw-sg-window");
     const std::filesystem::path previous = std::filesystem::current_path();
@@ -161,10 +102,66 @@ TEST(SgFakeKernelWindow, BlockNotTakenFailsAndRetrySendsItAgain) {
               "Host Adapter ID:0   Device ID:3\nOperate Code:3b\n"
               "ASPI State:2    SCSI command has been aborted.\n"
               "Host adapter and target state:12    Data over-run/under-run.\n");
-    EXPECT_EQ(kernel.blockOffsets, (std::vector<unsigned>{0, 0x4000, 0x4000, 0x8000}));
+    EXPECT_EQ(blockOffsets(sysfs.folder() / "log"),
+              (std::vector<unsigned>{0, 0x4000, 0x4000, 0x8000}));
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].text, "Update completed. Shutdown PC.");
     const std::string bin = image_test::readFile((folder.path() / "lix101.bin").string());
     ASSERT_GT(bin.size(), 4u);
-    EXPECT_EQ(kernel.unit().received(), image_test::Bytes(bin.begin() + 4, bin.end()));
+    EXPECT_EQ(image_test::readFile((sysfs.folder() / "images" / "sg0.bin").string()),
+              bin.substr(4));
+}
+
+// A start-up scan that lists no unit is explained in one information box once the main window
+// is up, from what the manager found; with a unit listed there is none.
+TEST(SgKernelStandInWindow, AnEmptyListIsExplainedOnce) {
+    using sg_testing::FakeSysfs;
+    const std::string recorder = "VEK     CDRW 8432       1.10";
+    const struct {
+        const char *name;
+        std::function<void(FakeSysfs &)> layOut;
+        std::vector<std::string> said;  // each in the box's text; no box when empty
+    } cases[] = {
+        // First: the manager remembers for the process's life which nodes refused it.
+        {"a unit listed",
+         [&](FakeSysfs &sysfs) {
+             sysfs.addDevice(0, "0:0:3:0", 5);
+             sysfs.addNode("sg0", recorder);
+         },
+         {}},
+        {"no sg driver", [](FakeSysfs &) {}, {"(sg)", "sudo modprobe sg", "/etc/modules-load.d/"}},
+        {"units that this user may not open",
+         [&](FakeSysfs &sysfs) {
+             for (int n = 0; n < 5; ++n) {
+                 sysfs.addDevice(n, "0:0:" + std::to_string(n) + ":0", 5);
+                 sysfs.addNode("sg" + std::to_string(n), recorder, std::filesystem::perms::none);
+             }
+         },
+         {"5 CD/DVD units were found that you may not use: /dev/sg0, /dev/sg1, /dev/sg2, "
+          "/dev/sg3 and 1 more.",
+          "group \"cdrom\"", "local desktop session", "log in again"}},
+        {"no CD/DVD unit, a disk",
+         [](FakeSysfs &sysfs) { sysfs.addDevice(0, "0:0:0:0", 0); },
+         {"no CD/DVD unit was found"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeSysfs sysfs;
+        c.layOut(sysfs);
+        const sg_testing::StandInRoot standIn(sysfs.folder());
+        testing_support::TestHost host;
+        ProgramWindows program;
+        program.MainForm.show();
+        app::showStartupNotices(program.MainForm);
+        app::showStartupNotices(program.MainForm);
+        if (c.said.empty()) {
+            EXPECT_TRUE(host.boxes.empty());
+            continue;
+        }
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].icon, platform::Icon::Information);
+        for (const std::string &words : c.said) {
+            EXPECT_NE(host.boxes[0].text.find(words), std::string::npos) << host.boxes[0].text;
+        }
+    }
 }

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cerrno>
 #include <cstring>
@@ -26,10 +27,20 @@ namespace fs = std::filesystem;
 
 // A sysfs tree laid out as the kernel lays it out: class/scsi_generic/sgN/device is a link to the
 // device's folder, which is named H:C:I:L and holds the type attribute and, under block/, the
-// block device a driver made for it.
+// block device a driver made for it. It is the sys/ folder of a temporary folder whose dev/
+// holds the nodes, as the kernel stand-in (KernelStandIn.cpp) reads them.
 class FakeSysfs {
   public:
-    const fs::path &root() const { return m_dir.path(); }
+    const fs::path &root() const { return m_root; }
+    const fs::path &folder() const { return m_dir.path(); }
+
+    // Adds the node dev/<name>, a plain file holding `contents` with the given mode.
+    void addNode(const std::string &name, const std::string &contents = "",
+                 fs::perms mode = fs::perms::owner_read | fs::perms::owner_write) {
+        fs::create_directories(folder() / "dev");
+        std::ofstream(folder() / "dev" / name) << contents;
+        fs::permissions(folder() / "dev" / name, mode);
+    }
 
     // The generic driver's class folder, present once the driver is loaded.
     void loadDriver() { fs::create_directories(root() / "class" / "scsi_generic"); }
@@ -60,6 +71,19 @@ class FakeSysfs {
 
   private:
     testing_support::TempDir m_dir{"cdrw-sg"};
+    fs::path m_root = m_dir.path() / "sys";
+};
+
+// Points the preloaded kernel stand-in at a tree for the object's lifetime: the manager's next
+// enumeration reads it.
+class StandInRoot {
+  public:
+    explicit StandInRoot(const fs::path &folder) {
+        ::setenv("CDRW_FAKE_SG_ROOT", folder.c_str(), 1);
+    }
+    ~StandInRoot() { ::unsetenv("CDRW_FAKE_SG_ROOT"); }
+    StandInRoot(const StandInRoot &) = delete;
+    StandInRoot &operator=(const StandInRoot &) = delete;
 };
 
 // The kernel seam, scripted: open() answers per path (a new handle unless told otherwise), run()

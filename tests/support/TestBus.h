@@ -15,13 +15,17 @@ namespace testing_support {
 
 class TestBus {
   public:
-    // `logindArguments` follow the address on the test logind's command line. On failure
-    // address() is empty.
-    explicit TestBus(const QStringList &logindArguments = {}) {
+    // `logindArguments` follow the address on the test logind's command line. With `alsoTcp` the
+    // bus also listens on TCP (127.0.0.1, a free port), taking anonymous clients there, as a TCP
+    // bus takes a client without credentials. On failure address() is empty.
+    explicit TestBus(const QStringList &logindArguments = {}, bool alsoTcp = false) {
         const std::string socket = (m_dir.path() / "bus").string();
         std::ofstream(m_dir.path() / "bus.conf")
-            << "<busconfig><type>custom</type><listen>unix:path=" << socket
-            << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+            << "<busconfig><type>custom</type><listen>unix:path=" << socket << "</listen>"
+            << (alsoTcp ? "<listen>tcp:host=127.0.0.1</listen><auth>ANONYMOUS</auth>"
+                          "<allow_anonymous/>"
+                        : "")
+            << "<auth>EXTERNAL</auth><policy context=\"default\">"
                "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/>"
                "<allow receive_sender=\"*\"/></policy></busconfig>\n";
         m_daemon.start(QStringLiteral("dbus-daemon"),
@@ -31,7 +35,13 @@ class TestBus {
         if (!m_daemon.waitForReadyRead(5000)) {
             return;
         }
-        const QString address = QString::fromLocal8Bit(m_daemon.readLine()).trimmed();
+        // One entry per listening address, in no fixed order; the test logind needs the Unix
+        // socket, which alone passes descriptors.
+        QString address;
+        for (const QString &entry :
+             QString::fromLocal8Bit(m_daemon.readLine()).trimmed().split(QLatin1Char(';'))) {
+            (entry.startsWith(QLatin1String("tcp:")) ? m_tcpAddress : address) = entry;
+        }
         m_logind.start(QStringLiteral(CDRW_TEST_LOGIND), QStringList{address} + logindArguments);
         if (waitForLine(QStringLiteral("ready")).isEmpty()) {
             return;
@@ -47,7 +57,10 @@ class TestBus {
     TestBus(const TestBus &) = delete;
     TestBus &operator=(const TestBus &) = delete;
 
+    // The bus's Unix socket.
     const std::string &address() const { return m_address; }
+    // Its TCP address, with `alsoTcp`; empty otherwise.
+    std::string tcpAddress() const { return m_tcpAddress.toStdString(); }
 
     // The first line of the test logind not yet taken that starts with `prefix`, waiting up to
     // `milliseconds` for it; empty when none came. Lines before it are taken too.
@@ -70,6 +83,7 @@ class TestBus {
     QProcess m_daemon;
     QProcess m_logind;
     std::string m_address;
+    QString m_tcpAddress;
 };
 
 }  // namespace testing_support

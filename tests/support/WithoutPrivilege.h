@@ -24,8 +24,9 @@ class WithoutPrivilege {
     WithoutPrivilege(const WithoutPrivilege &) = delete;
     WithoutPrivilege &operator=(const WithoutPrivilege &) = delete;
 
-  private:
     static constexpr uid_t kNobody = 65534;
+
+  private:
     bool m_root;
 };
 

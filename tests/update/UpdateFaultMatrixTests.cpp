@@ -248,7 +248,16 @@ TEST_P(FaultMatrix, SendsHoldsAndReportsExactly) {
     } else {
         EXPECT_EQ(outcome, UpdateOutcome::Declined);
         EXPECT_EQ(host.sleeps, std::vector<unsigned>{update::kFinalWaitMilliseconds});
-        EXPECT_EQ(host.boxes.size(), 1u);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        // Only an update whose every block the unit took is called completed.
+        const unsigned notTaken = !ignored() ? 0 : edcRefused() ? 2 : 1;
+        EXPECT_EQ(state.IgnoredBlocks, notTaken);
+        EXPECT_EQ(host.boxes[0].text,
+                  notTaken == 0 ? "Update completed. Shutdown PC."
+                                : "The unit did not take " + std::to_string(notTaken) +
+                                      " of 3 blocks: its firmware may be incomplete. Update it "
+                                      "again before you switch the PC off. End the program?");
+        EXPECT_EQ(host.boxes[0].buttons, platform::Buttons::YesNo);
     }
 }
 

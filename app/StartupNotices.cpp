@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "app/StartupNotices.h"
+
+#include "app/DownloadMain.h"
+#include "app/EmptyListNotice.h"
+#include "app/UpdateVerdicts.h"
+#include "platform/Platform.h"
+
+namespace app {
+
+namespace {
+
+// An empty unit list explained: why the manager found nothing to list, and what to do.
+void showEmptyUnitListNotice(TMainForm &mainForm) {
+    const auto text =
+        emptyUnitListText(mainForm.DrivesList->count(), mainForm.state.aspi.scanReport());
+    if (text) {
+        platform::messageBox(*text, std::nullopt, platform::Icon::Information);
+    }
+}
+
+// What became of earlier updates, from the journal (app/UpdateVerdicts.h).
+void showUpdateVerdictsNotice(TMainForm &mainForm) {
+    const update::Journal *journal = mainForm.journal();
+    if (journal == nullptr) {
+        return;
+    }
+    const aspi::AspiManager &manager = mainForm.state.aspi;
+    showUpdateVerdicts(*journal, journal->context(manager.simulated(), manager.simulatedBoot()),
+                       listedUnits(mainForm.state.units, mainForm.unitLines()));
+}
+
+}  // namespace
+
+void showStartupNotices(TMainForm &mainForm) {
+    if (mainForm.state.StartupNoticesShown) {
+        return;
+    }
+    mainForm.state.StartupNoticesShown = true;
+    showEmptyUnitListNotice(mainForm);
+    showUpdateVerdictsNotice(mainForm);
+}
+
+}  // namespace app
