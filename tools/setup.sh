@@ -5,13 +5,14 @@ set -euo pipefail
 
 CDRW_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   libsgutils2-dev
   clang libclang-rt-14-dev binutils
   fonts-dejavu-core fonts-liberation2 fonts-ipafont-gothic
   desktop-file-utils
   dbus-daemon
+  xvfb
 )
 
 # ./package and the package test (label package): dpkg-buildpackage (whose other needs are the
