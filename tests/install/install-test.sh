@@ -227,6 +227,14 @@ refused() {  # refused WHAT MOVED...: runs the launcher with the files MOVED put
     fail "launcher without the $what: standard error says '$(cat "$work/demo.err")'"
   [ -z "$(ls -A "$work/tmp")" ] || fail "launcher without the $what made $(ls -A "$work/tmp")"
 }
+# --help answers on standard output with status 0, and makes nothing.
+rm -rf "$work/tmp" && mkdir "$work/tmp"
+TMPDIR=$work/tmp timeout 10 "$demo" --help >"$work/demo.out" 2>"$work/demo.err"
+status=$?
+[ "$status" = 0 ] || fail "cdrw-fwupdate-demo --help: exit status $status, not 0"
+grep -q '^Usage: cdrw-fwupdate-demo' "$work/demo.out" ||
+  fail "cdrw-fwupdate-demo --help printed '$(cat "$work/demo.out" "$work/demo.err")'"
+[ -z "$(ls -A "$work/tmp")" ] || fail "cdrw-fwupdate-demo --help made $(ls -A "$work/tmp")"
 refused simulator "$prefix/$managers/sim/wnaspi32.DLL"
 refused program "$prefix/bin/cdrw-fwupdate"
 
