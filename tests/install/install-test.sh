@@ -96,8 +96,8 @@ if [ "$mode" = --deb ]; then
   for library in libqt6widgets6 libsgutils2; do
     grep -qF "$library" <<<"$depends" || fail "Depends does not name $library: $depends"
   done
-  grep -qE '(^|, )fonts-liberation(,|$)' <<<"$depends" ||
-    fail "Depends does not name fonts-liberation alone: $depends"
+  grep -qE '(^|, )fonts-liberation2 \| fonts-liberation(,|$)' <<<"$depends" ||
+    fail "Depends does not name fonts-liberation2 | fonts-liberation: $depends"
   if command -v lintian >/dev/null; then
     # No error, no warning and no note: an intended finding has its override, with its reason,
     # in debian/cdrw-fwupdate.lintian-overrides.
