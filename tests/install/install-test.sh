@@ -100,8 +100,14 @@ if [ "$mode" = --deb ]; then
     fail "Depends does not name fonts-liberation2 | fonts-liberation: $depends"
   if command -v lintian >/dev/null; then
     # No error, no warning and no note: an intended finding has its override, with its reason,
-    # in debian/cdrw-fwupdate.lintian-overrides.
-    lintian --pedantic -I -E --fail-on error,warning "$changes" >"$work/lintian.log" 2>&1 ||
+    # in debian/cdrw-fwupdate.lintian-overrides. Lintian of Debian 13 reports the metainfo as
+    # failing appstreamcli for the one finding url-homepage-missing, which this test checks
+    # itself below; lintian of Debian 12 knows no such tag and refuses an override of it.
+    suppressed=()
+    lintian-explain-tags appstream-metadata-validation-failed >/dev/null 2>&1 &&
+      suppressed=(--suppress-tags appstream-metadata-validation-failed)
+    lintian --pedantic -I -E --fail-on error,warning "${suppressed[@]}" "$changes" \
+      >"$work/lintian.log" 2>&1 ||
       fail "lintian: $(cat "$work/lintian.log")"
     unexplained=$(grep -v '^running with root privileges' "$work/lintian.log")
     [ -z "$unexplained" ] || fail "lintian notes without an override: $unexplained"
