@@ -5,7 +5,7 @@ set -euo pipefail
 
 CDRW_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev libxcb1-dev
+  qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   libsgutils2-dev
   clang libclang-rt-14-dev binutils

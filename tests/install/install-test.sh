@@ -137,8 +137,8 @@ elif ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; th
   exit 1
 fi
 
-# Exactly these files, nothing else; the package adds its copyright file, changelog and lintian
-# overrides and compresses the man pages.
+# Exactly these files, nothing else; the package adds its copyright file, changelog, README and
+# lintian overrides and compresses the man pages.
 man_suffix=
 [ "$mode" = --deb ] && man_suffix=.gz
 expected=$({
@@ -146,11 +146,13 @@ expected=$({
     "./$managers/sim/wnaspi32.DLL" "./$managers/wnaspi32.DLL" \
     ./share/applications/cdrw-fwupdate-demo.desktop ./share/applications/cdrw-fwupdate.desktop \
     ./share/cdrw-fwupdate/examples/lix0101.hex \
-    ./share/icons/hicolor/{16x16,32x32,48x48}/apps/cdrw-fwupdate.png \
+    ./share/icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/cdrw-fwupdate.png \
+    ./share/icons/hicolor/scalable/apps/cdrw-fwupdate.svg \
     ./share/man/man1/cdrw-fwupdate{,-demo}.1$man_suffix \
     ./share/metainfo/example.cdrw_fwupdate.CdrwFwupdate.metainfo.xml
   [ "$mode" = --deb ] &&
     printf '%s\n' ./share/doc/cdrw-fwupdate/changelog.gz ./share/doc/cdrw-fwupdate/copyright \
+      ./share/doc/cdrw-fwupdate/README.md.gz \
       ./share/lintian/overrides/cdrw-fwupdate
 } | LC_ALL=C sort)
 actual=$(cd "$prefix" && find . ! -type d | LC_ALL=C sort)
@@ -171,14 +173,17 @@ grep -q CDRW_SIM_BUS "$prefix/$managers/wnaspi32.DLL" &&
 grep -q CDRW_SIM_BUS "$prefix/$managers/sim/wnaspi32.DLL" ||
   fail "$managers/sim/wnaspi32.DLL is not the simulator"
 
-# Each icon is a PNG of its folder's size (width and height from the IHDR chunk).
-for size in 16 32 48; do
+# Each icon is a PNG of its folder's size (width and height from the IHDR chunk); the scalable
+# one is an SVG picture.
+for size in 16 32 48 64 128 256; do
   icon=$prefix/share/icons/hicolor/${size}x${size}/apps/cdrw-fwupdate.png
   signature=$(od -An -tx1 -N8 "$icon" | tr -d ' \n')
   read -r width height < <(od -An -tu4 --endian=big -j16 -N8 "$icon")
   [ "$signature" = 89504e470d0a1a0a ] || fail "$size px icon is not a PNG"
   [ "${width:-}x${height:-}" = "${size}x${size}" ] || fail "$size px icon is ${width:-?}x${height:-?}"
 done
+grep -q '<svg ' "$prefix/share/icons/hicolor/scalable/apps/cdrw-fwupdate.svg" ||
+  fail "the scalable icon is no SVG picture"
 
 # Each desktop entry starts its installed command by name and shows the installed icon.
 for command in cdrw-fwupdate cdrw-fwupdate-demo; do
