@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # SPDX-FileCopyrightText: The cdrw-fwupdate developers
-# Gives every file of the project the two lines of the REUSE specification, as a comment in the
+# Gives every file of the project the two lines that REUSE asks for, as a comment in the
 # file's own syntax: its licence (GPL-2.0-or-later; CC0-1.0 for the AppStream metainfo) and its
 # copyright holder (the cdrw-fwupdate developers). They go first, or after a "#!" or "<?xml"
 # line; a file with a licence line keeps it and gets the copyright line after it. Files that
