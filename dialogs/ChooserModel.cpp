@@ -39,10 +39,6 @@ bool wildcardMatch(QStringView pattern, QStringView name) {
     return p == pattern.size();
 }
 
-bool isUnder(const QString &path, const QString &base) {
-    return path == base || base == QStringLiteral("/") || path.startsWith(base + u'/');
-}
-
 QString joinPath(const QString &directory, const QString &name) {
     return directory.endsWith(u'/') ? directory + name : directory + u'/' + name;
 }
@@ -100,6 +96,10 @@ QStringList listSubdirectories(const QString &directory) {
     }
     sortNames(names);
     return names;
+}
+
+bool isUnder(const QString &path, const QString &base) {
+    return path == base || base == QStringLiteral("/") || path.startsWith(base + u'/');
 }
 
 std::vector<DirectoryEntry> directoryEntries(const QString &root, const QString &current) {

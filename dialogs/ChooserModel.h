@@ -50,6 +50,9 @@ struct DirectoryEntry {
     int level;  // indentation: 0 for the root, one more per step down
 };
 
+// Whether the clean absolute `path` is `base` or lies below it.
+bool isUnder(const QString &path, const QString &base);
+
 // The directory list for `current` on the volume mounted at `root`: the root and every directory
 // on the path down to `current` (open folders), `current` itself (current folder; the root when
 // they are the same), then the sub-directories of `current` (closed folders, sorted). When

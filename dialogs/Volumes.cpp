@@ -2,11 +2,12 @@
 #include "dialogs/Volumes.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QStorageInfo>
 #include <algorithm>
 #include <array>
+
+#include "dialogs/ChooserModel.h"
+#include "platform/MountTable.h"
 
 namespace dialogs {
 
@@ -24,32 +25,9 @@ bool isOneOf(const QString &type, const Names &names) {
                        [&type](const char *name) { return type == QLatin1String(name); });
 }
 
-// The block layer says per disk whether its media can be removed; a partition asks its disk.
-bool deviceIsRemovable(const QString &device) {
-    if (!device.startsWith(QStringLiteral("/dev/"))) {
-        return false;
-    }
-    const QString node = QFileInfo(device).canonicalFilePath();
-    const QString name = QFileInfo(node.isEmpty() ? device : node).fileName();
-    const QString block = QFileInfo(QStringLiteral("/sys/class/block/") + name).canonicalFilePath();
-    if (block.isEmpty()) {
-        return false;
-    }
-    for (const QString &flag : {block + QStringLiteral("/removable"),
-                                QFileInfo(block).path() + QStringLiteral("/removable")}) {
-        QFile file(flag);
-        if (file.open(QIODevice::ReadOnly)) {
-            return file.readAll().trimmed() == "1";
-        }
-    }
-    return false;
-}
-
-Volume fromStorage(const QStorageInfo &storage) {
-    const QString type = QString::fromLatin1(storage.fileSystemType());
-    const QString device = QString::fromLocal8Bit(storage.device());
-    return {storage.rootPath(), storage.name(), device,
-            classifyVolume(type, device, deviceIsRemovable(device))};
+Volume fromEntry(const platform::MountEntry &entry) {
+    return {entry.rootPath, entry.label, entry.device,
+            classifyVolume(entry.fileSystemType, entry.device, entry.removableMedia)};
 }
 
 }  // namespace
@@ -86,16 +64,12 @@ QString volumeCaption(const Volume &volume) {
 
 std::vector<Volume> mountedVolumes() {
     std::vector<Volume> volumes;
-    for (const QStorageInfo &storage : QStorageInfo::mountedVolumes()) {
-        // Bind mounts of single files (common in containers) are no place to browse.
-        if (!storage.isValid() || !storage.isReady() || !QFileInfo(storage.rootPath()).isDir()) {
-            continue;
-        }
+    for (const platform::MountEntry &entry : platform::mountTable().mounted()) {
         const bool known = std::any_of(volumes.begin(), volumes.end(), [&](const Volume &v) {
-            return v.rootPath == storage.rootPath();
+            return v.rootPath == entry.rootPath;
         });
         if (!known) {
-            volumes.push_back(fromStorage(storage));
+            volumes.push_back(fromEntry(entry));
         }
     }
     std::sort(volumes.begin(), volumes.end(),
@@ -104,11 +78,16 @@ std::vector<Volume> mountedVolumes() {
 }
 
 Volume volumeOf(const QString &path) {
-    const QStorageInfo storage(path);
-    if (!storage.isValid()) {
-        return {QStringLiteral("/"), QString(), QString(), VolumeKind::Fixed};
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QString here = QDir::cleanPath(canonical.isEmpty() ? path : canonical);
+    // Sorted by root, the volumes above `here` come outermost first.
+    Volume holder{QStringLiteral("/"), QString(), QString(), VolumeKind::Fixed};
+    for (Volume &volume : mountedVolumes()) {
+        if (isUnder(here, volume.rootPath)) {
+            holder = std::move(volume);
+        }
     }
-    return fromStorage(storage);
+    return holder;
 }
 
 void LastDirectories::remember(const QString &root, const QString &directory) {

@@ -28,11 +28,12 @@ VolumeKind classifyVolume(const QString &fileSystemType, const QString &device, 
 // an empty label adds nothing.
 QString volumeCaption(const Volume &volume);
 
-// The mounted volumes whose root is a directory and which are ready, sorted by root path, each
-// root once.
+// The mounted volumes of the platform's mount table (platform/MountTable.h), sorted by root
+// path, each root once.
 std::vector<Volume> mountedVolumes();
 
-// The volume that holds `path`: the deepest mount point above it.
+// The volume that holds `path`: the deepest of mountedVolumes() whose root is above it; "/" as a
+// fixed volume when there is none (a chroot that is not a mount point lists no volume for "/").
 Volume volumeOf(const QString &path);
 
 // Remembers, per volume root, the directory last shown on that volume, for as long as the

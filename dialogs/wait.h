@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The wait notice shown during the fixed wait after the last block: its words in the title bar and
-// in its own client area (for a desktop without window frames, and for a screen reader), and
-// nothing the user can close.
+// The wait notice shown during the fixed wait after the last block: its words in its title and in
+// its own client area (for a frame without title bar, and for a screen reader), and nothing the
+// user can close or minimise.
 //
 // Use: showNotice() before the wait, finish() after it. Close requests and Esc are refused while
-// it is up; only finish() takes it down.
+// it is up, and a minimised notice comes back at once; only finish() takes it down. It stays above
+// other windows; on X11 it asks the window manager for a border alone, without title bar.
 #pragma once
 
 #include <QDialog>
@@ -28,4 +29,5 @@ class TWaitDlg : public QDialog {
 
   protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 };

@@ -5,13 +5,14 @@ set -euo pipefail
 
 CDRW_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   libsystemd-dev
   clang libclang-rt-14-dev binutils
   fonts-dejavu-core fonts-liberation2 fonts-ipafont-gothic
   desktop-file-utils
   dbus-daemon
+  xvfb
 )
 
 # ./package and the package test (label package): dpkg-buildpackage (whose other needs are the
@@ -72,14 +73,23 @@ cdrw_install_build_depends() {
 
 # cdrw_build DIR [cmake options...] [-- targets...]: configures the first time (and again when
 # options are given, so that they hold in a folder another command configured), then builds the
-# targets named, or all, incrementally.
+# targets named, or all, incrementally. One build at a time per folder: `./run demo` started
+# while `./test` builds in build/ waits for that build (a lock on DIR/.cdrw-build.lock), then
+# finds its targets built.
 cdrw_build() {
   local dir=$1; shift
   local options=() targets=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
   if [ $# -gt 0 ]; then shift; targets=(--target "$@"); fi
-  if [ ! -f "$dir/build.ninja" ] || [ ${#options[@]} -gt 0 ]; then
-    cmake -S . -B "$dir" -G Ninja "${options[@]}" >/dev/null
-  fi
-  cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
+  mkdir -p "$dir"
+  (
+    if ! flock -n 9; then
+      echo "Waiting for the other build in $dir/ to finish ..." >&2
+      flock 9
+    fi
+    if [ ! -f "$dir/build.ninja" ] || [ ${#options[@]} -gt 0 ]; then
+      cmake -S . -B "$dir" -G Ninja "${options[@]}" >/dev/null
+    fi
+    cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
+  ) 9>"$dir/.cdrw-build.lock"
 }

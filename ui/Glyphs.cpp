@@ -27,11 +27,9 @@ QIcon glyphFromXpm(const char *const *xpm) {
     return icon;
 }
 
-QPixmap programIconPixmap(int size) {
+void paintProgramIcon(QPainter &painter, int size) {
     // A recordable disc with a red download arrow across it.
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
+    painter.save();
     painter.setRenderHint(QPainter::Antialiasing, size > 16);
     const qreal s = size / 32.0;
     QRadialGradient disc(QPointF(12 * s, 12 * s), 18 * s);
@@ -52,6 +50,14 @@ QPixmap programIconPixmap(int size) {
     const QPointF head[] = {QPointF(18 * s, 15 * s), QPointF(31 * s, 15 * s),
                             QPointF(24.5 * s, 24 * s)};
     painter.drawPolygon(head, 3);
+    painter.restore();
+}
+
+QPixmap programIconPixmap(int size) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    paintProgramIcon(painter, size);
     return pixmap;
 }
 

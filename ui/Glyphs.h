@@ -4,12 +4,16 @@
 #pragma once
 
 #include <QIcon>
+#include <QPainter>
 #include <QPixmap>
 
 namespace ui {
 
 QIcon programIcon();
-QPixmap programIconPixmap(int size);  // 16, 32 or 48
+QPixmap programIconPixmap(int size);  // 16 to 256
+// Paints the program icon into the square (0, 0, size, size) of any paint device (a pixmap, a
+// scalable picture); at 16 pixels without smoothing, so that the smallest icon stays crisp.
+void paintProgramIcon(QPainter &painter, int size);
 
 // Builds a glyph icon from an XPM picture, adding its greyed disabled form.
 QIcon glyphFromXpm(const char *const *xpm);

@@ -12,6 +12,7 @@
 #include "dialogs/ChooserModel.h"
 #include "dialogs/Volumes.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/TestMountTable.h"
 
 using namespace dialogs;
 
@@ -165,19 +166,51 @@ TEST(ChooserVolumes, KindsAndCaptions) {
     }
 }
 
-TEST(ChooserVolumes, MountedVolumesAreSortedDirectoriesHoldingTheTemporaryFolder) {
-    const std::vector<Volume> volumes = mountedVolumes();
-    ASSERT_FALSE(volumes.empty());
-    for (size_t i = 0; i < volumes.size(); ++i) {
-        EXPECT_TRUE(QFileInfo(volumes[i].rootPath).isDir()) << volumes[i].rootPath.toStdString();
-        if (i > 0) {
-            EXPECT_LT(volumes[i - 1].rootPath, volumes[i].rootPath) << "sorted, each root once";
-        }
+TEST(ChooserVolumes, MountTableSortedOnceAndTheDeepestVolumeHoldsAPath) {
+    using platform::MountEntry;
+    const MountEntry stick{"/media/stick", "STICK", "/dev/sdb1", "vfat", true};
+    const testing_support::TestMountTable table({
+        stick,
+        {"/", "SYSTEM", "/dev/sda1", "ext4", false},
+        stick,
+        {"/mnt/fw", "", "//server/firmware", "cifs", false},
+        {"/media/stick/cd", "FW_DISC", "/dev/sr0", "iso9660", true},
+    });
+    QStringList roots;
+    std::vector<VolumeKind> kinds;
+    for (const Volume &volume : mountedVolumes()) {
+        roots << volume.rootPath;
+        kinds.push_back(volume.kind);
     }
-    const QString temp = QDir(QDir::tempPath()).canonicalPath();
-    const Volume holder = volumeOf(temp);
-    EXPECT_TRUE(temp == holder.rootPath || holder.rootPath == QStringLiteral("/") ||
-                temp.startsWith(holder.rootPath + u'/'));
+    EXPECT_EQ(roots, (QStringList{"/", "/media/stick", "/media/stick/cd", "/mnt/fw"}));
+    EXPECT_EQ(kinds, (std::vector{VolumeKind::Fixed, VolumeKind::Removable, VolumeKind::Cd,
+                                  VolumeKind::Network}));
+
+    const std::pair<const char *, const char *> holders[] = {
+        {"/media/stick/fw/lix0101.hex", "/media/stick"},
+        {"/media/stick/cd", "/media/stick/cd"},
+        {"/media/stick/cdrom", "/media/stick"},
+        {"/mnt/fw/", "/mnt/fw"},
+        {"/mnt/fwold", "/"},
+    };
+    for (const auto &[path, root] : holders) {
+        EXPECT_EQ(volumeOf(QString::fromLatin1(path)).rootPath, QString::fromLatin1(root)) << path;
+    }
+    EXPECT_EQ(volumeOf("/media/stick/fw").label, QStringLiteral("STICK"));
+}
+
+TEST(ChooserVolumes, WithoutAVolumeForTheRootTheRootStandsIn) {
+    // A build chroot that is not a mount point: the table lists nothing that holds its folders.
+    const testing_support::TestMountTable table({{"/proc", "", "proc", "proc", false}});
+    const Volume holder = volumeOf(QDir::tempPath());
+    EXPECT_EQ(holder.rootPath, QStringLiteral("/"));
+    EXPECT_EQ(holder.kind, VolumeKind::Fixed);
+}
+
+TEST(ChooserVolumes, TheHostsTableListsDirectoriesOnly) {
+    for (const platform::MountEntry &entry : platform::mountTable().mounted()) {
+        EXPECT_TRUE(QFileInfo(entry.rootPath).isDir()) << entry.rootPath.toStdString();
+    }
 }
 
 TEST(ChooserVolumes, EachVolumeRemembersItsLastDirectory) {

@@ -1,20 +1,22 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The firmware file chooser on the offscreen platform, browsing a temporary directory tree. Each
-// test starts in <tree>/start and puts the process's current directory back afterwards.
+// The firmware file chooser on the offscreen platform, browsing a temporary directory tree that a
+// mount table of the test's own lists as a volume beside "/". Each test starts in <tree>/start and
+// puts the process's current directory back afterwards.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QPainter>
-#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
+#include <optional>
 
 #include "dialogs/ChooserGlyphs.h"
 #include "dialogs/OpenFileForm.h"
 #include "tests/support/GuiSupport.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/TestMountTable.h"
 
 namespace {
 
@@ -48,6 +50,9 @@ class Chooser : public ::testing::Test {
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         }
         ASSERT_TRUE(QDir::setCurrent(start));
+        m_volumes.emplace(
+            std::vector<platform::MountEntry>{{"/", "SYSTEM", "/dev/sda1", "ext4", false},
+                                              {root, "FIRMWARE", "/dev/sdb1", "vfat", true}});
     }
 
     void TearDown() override { QDir::setCurrent(m_saved); }
@@ -78,6 +83,7 @@ class Chooser : public ::testing::Test {
   private:
     QString m_saved = QDir::currentPath();
     QTemporaryDir m_tree;
+    std::optional<testing_support::TestMountTable> m_volumes;
 };
 
 TEST_F(Chooser, WindowAndControlsFollowTheLayout) {
@@ -125,9 +131,11 @@ TEST_F(Chooser, WindowAndControlsFollowTheLayout) {
     }
     EXPECT_FALSE(dialog.FileChosen);
 
-    // The drive selector stands on the volume that holds the starting directory.
-    EXPECT_EQ(dialog.DriveComboBox1->currentData().toString(), QStorageInfo(start).rootPath());
-    EXPECT_TRUE(dialog.DriveComboBox1->currentText().startsWith(QStorageInfo(start).rootPath()));
+    // The drive selector lists the volumes and stands on the one that holds the starting
+    // directory (a removable one: its root alone).
+    EXPECT_EQ(dialog.DriveComboBox1->count(), 2);
+    EXPECT_EQ(dialog.DriveComboBox1->currentData().toString(), root);
+    EXPECT_EQ(dialog.DriveComboBox1->currentText(), root);
     EXPECT_FALSE(dialog.DriveComboBox1->itemIcon(dialog.DriveComboBox1->currentIndex()).isNull());
 }
 

@@ -75,6 +75,7 @@ TEST(WaitNotice, CannotBeClosedByTheUser) {
         EXPECT_FALSE(wait.windowFlags() & button) << button;
     }
     EXPECT_TRUE(wait.windowFlags() & Qt::WindowTitleHint);
+    EXPECT_TRUE(wait.windowFlags() & Qt::WindowStaysOnTopHint);
     // The words in the client area too, whole, and named for a screen reader.
     EXPECT_EQ(wait.Message->text(), QStringLiteral("Wait a moment please..."));
     EXPECT_EQ(wait.Message->accessibleName(), wait.Message->text());
@@ -93,6 +94,9 @@ TEST(WaitNotice, CannotBeClosedByTheUser) {
     EXPECT_FALSE(closeEvent.isAccepted()) << "a close request is refused";
     EXPECT_FALSE(wait.close());
     QTest::keyClick(&wait, Qt::Key_Escape);
+    EXPECT_TRUE(wait.isVisible());
+    wait.setWindowState(Qt::WindowMinimized);
+    EXPECT_FALSE(wait.isMinimized()) << "a minimised notice comes back";
     EXPECT_TRUE(wait.isVisible());
 
     wait.finish();
