@@ -25,7 +25,8 @@ std::string deniedNodes(const aspi::ScanReport &report) {
         nodes += (i == 0 ? "" : ", ") + std::string(node, strnlen(node, aspi::kReportedNodeLength));
     }
     if (report.DeniedUnits > named) {
-        nodes += " and " + std::to_string(report.DeniedUnits - named) + " more";
+        const std::size_t others = report.DeniedUnits - named;
+        nodes += " and " + std::to_string(others) + (others == 1 ? " other node" : " other nodes");
     }
     return nodes;
 }

@@ -223,7 +223,7 @@ walk_runs() {
     if [ "$outcome" = not-eligible ] && [ "$record" = ide ]; then
       continue
     fi
-    local block=0 answer="" all_down=1 stopped=0 dialog
+    local block=0 answer="" all_down=1 stopped=0 ignored=0 dialog
     local -a shown_dialogs
     mapfile -t shown_dialogs < <(sed -n "s/^ERROR-DIALOG \([0-9]*\) run=$run\$/\1/p" "$log")
     while [ "$block" -lt "${#kBlocks[@]}" ]; do
@@ -252,7 +252,7 @@ walk_runs() {
       answer=$(sed -n "s/^ANSWER $dialog //p" "$log")
       case $answer in
         retry) ;;
-        ignore) all_down=0 block=$((block + 1)) ;;
+        ignore) all_down=0 ignored=$((ignored + 1)) block=$((block + 1)) ;;
         stop) all_down=0 stopped=1; break ;;
         *) fail "error dialog $dialog has no answer"; return ;;
       esac
@@ -264,12 +264,15 @@ walk_runs() {
       [ "$outcome" = declined ] || fail "run $run sent every block but ended '$outcome'"
       [ "$all_down" = 1 ] && complete_forms+=" $form"
     fi
-    # The final wait and question belong to a run that was not stopped, and only to it.
-    local tail
+    # The final wait and question belong to a run that was not stopped, and only to it; after
+    # ignored blocks the question says how many the unit did not take instead of "completed".
+    local tail question="Update completed. Shutdown PC."
+    [ "$ignored" = 0 ] ||
+      question="The unit did not take $ignored of ${#kBlocks[@]} blocks: its firmware may be incomplete. Update it again before you switch the PC off. End the program?"
     tail=$(sed -n "/^RUN $run /,/^RUN-END $run /p" "$log")
     local finished=0
     grep -qxF "SLEEP 70000" <<<"$tail" &&
-      grep -qxF "BOX caption='Confirm' text='Update completed. Shutdown PC.' answer=no" <<<"$tail" &&
+      grep -qxF "BOX caption='Confirm' text='$question' answer=no" <<<"$tail" &&
       finished=1
     [ "$finished" = $((1 - stopped)) ] || fail "run $run: the final wait and question do not fit its end"
     [ "${#shown_dialogs[@]}" = 0 ] ||

@@ -138,7 +138,7 @@ TEST(SgKernelStandInWindow, AnEmptyListIsExplainedOnce) {
              }
          },
          {"5 CD/DVD units were found that you may not use: /dev/sg0, /dev/sg1, /dev/sg2, "
-          "/dev/sg3 and 1 more.",
+          "/dev/sg3 and 1 other node.",
           "group \"cdrom\"", "local desktop session", "log in again"}},
         {"no CD/DVD unit, a disk",
          [](FakeSysfs &sysfs) { sysfs.addDevice(0, "0:0:0:0", 0); },
