@@ -3,7 +3,6 @@
 
 #include <QFile>
 
-#include "app/FirmwareVariants.h"
 #include "app/MainGlyphs.h"
 #include "dialogs/AboutDialogForm.h"
 #include "dialogs/OpenFileForm.h"
@@ -11,6 +10,7 @@
 #include "errors/Cmd_error_FM.h"
 #include "platform/Platform.h"
 #include "ui/WindowSetup.h"
+#include "units/FirmwareVariants.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ TMainForm::TMainForm(QWidget *parent) : QWidget(parent) {
     // to ATAPI.
     BUS->setCurrentIndex(0);
     state.aspi.LoadAspiManager();
-    app::ScanUnits(state, *this);
+    units::ScanUnits(state, *this);
     BUS->setCurrentIndex(1);
     state.BlockSize = 16384;
     if (DrivesList->count() > 0) {
@@ -152,13 +152,13 @@ void TMainForm::createHiddenControls() {
     constexpr int kColumns = 4;
     constexpr int kRows = 2;
     const int columnWidth = (369 - 16) / kColumns;
-    for (int i = 0; i < static_cast<int>(app::kFirmwareVariants.size()); ++i) {
-        auto *item = new QRadioButton(ui::ansi(app::kFirmwareVariants[i].caption), RadioGroup);
+    for (int i = 0; i < static_cast<int>(units::kFirmwareVariants.size()); ++i) {
+        auto *item = new QRadioButton(ui::ansi(units::kFirmwareVariants[i].caption), RadioGroup);
         item->setGeometry(8 + (i / kRows) * columnWidth, 20 + (i % kRows) * 40, columnWidth, 17);
         RadioGroupItems->addButton(item, i);
         RadioItems[i] = item;
     }
-    RadioItems[app::kDefaultFirmwareVariant]->setChecked(true);
+    RadioItems[units::kDefaultFirmwareVariant]->setChecked(true);
     connect(RadioGroupItems, &QButtonGroup::idToggled, this, [this](int, bool checked) {
         if (checked) {
             RadioGroupClick();
@@ -285,7 +285,7 @@ errors::CommandErrorDialog &TMainForm::commandErrorDialog() {
 
 void TMainForm::SetAboutTitle() {
     if (m_windows.AboutDialog != nullptr) {
-        m_windows.AboutDialog->Label1->setText(ui::ansi(app::aboutTitle(firmwareVariant())));
+        m_windows.AboutDialog->Label1->setText(ui::ansi(units::aboutTitle(firmwareVariant())));
     }
 }
 
@@ -320,7 +320,7 @@ void TMainForm::RadioGroupClick() {
         RadioItems[m_heldVariant]->setChecked(true);
         return;
     }
-    app::ScanUnits(state, *this);
+    units::ScanUnits(state, *this);
 }
 
 void TMainForm::BUSChange() {

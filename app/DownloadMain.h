@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Discovery.h"
-#include "app/MainState.h"
+#include "units/Discovery.h"
+#include "units/MainState.h"
 #include "update/UpdateSequence.h"
 
 class TAboutDialog;
@@ -42,7 +42,7 @@ struct AppWindows {
     TFinishBox *FinishBox = nullptr;
 };
 
-class TMainForm : public QWidget, public app::UnitListView, public update::UpdateWindows {
+class TMainForm : public QWidget, public units::UnitListView, public update::UpdateWindows {
     Q_OBJECT
   public:
     // Builds the layout, then: SCSI selected, the manager bound (fatal failures end the process
@@ -57,9 +57,9 @@ class TMainForm : public QWidget, public app::UnitListView, public update::Updat
     // The unit list's lines, top to bottom.
     std::vector<std::string> unitLines() const;
 
-    app::MainState state;
+    units::MainState state;
 
-    // app::UnitListView
+    // units::UnitListView
     int busType() const override { return BUS->currentIndex(); }
     int firmwareVariant() const override;
     void appendUnitLine(const std::string &line) override;

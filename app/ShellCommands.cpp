@@ -9,13 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "app/Discovery.h"
-#include "app/FirmwareVariants.h"
-#include "app/MainState.h"
-#include "app/UnitLine.h"
+#include "units/Discovery.h"
+#include "units/FirmwareVariants.h"
+#include "units/MainState.h"
+#include "units/UnitLine.h"
 #include "update/JournalReader.h"
 
 namespace app {
+
+using units::DecodeUnitLine;
+using units::entryText;
+using units::kTableTargets;
 
 namespace {
 
@@ -95,10 +99,10 @@ void printJson(const QJsonArray &array) {
 }
 
 // Collects the lines a scan appends, with the selections the window starts with.
-class ListedLines : public UnitListView {
+class ListedLines : public units::UnitListView {
   public:
     int busType() const override { return 0; }  // the start-up scan's SCSI form
-    int firmwareVariant() const override { return kDefaultFirmwareVariant; }
+    int firmwareVariant() const override { return units::kDefaultFirmwareVariant; }
     void appendUnitLine(const std::string &line) override { lines.push_back(line); }
     std::vector<std::string> lines;
 };
@@ -125,11 +129,11 @@ int printHistory(bool json) {
 }
 
 int printUnitList(bool json) {
-    MainState state;
+    units::MainState state;
     state.allocateBuffers();
     state.aspi.LoadAspiManager();
     ListedLines view;
-    ScanUnits(state, view);
+    units::ScanUnits(state, view);
     QJsonArray array;
     for (const std::string &line : view.lines) {
         std::uint8_t a = 0;

@@ -5,10 +5,13 @@
 #include <QJsonObject>
 #include <algorithm>
 
-#include "app/UnitLine.h"
 #include "platform/Platform.h"
+#include "units/UnitLine.h"
 
 namespace app {
+
+using units::DecodeUnitLine;
+using units::entryText;
 
 namespace {
 
@@ -56,7 +59,8 @@ const ListedUnit *sameUnit(const update::JournalUpdate &update,
 
 }  // namespace
 
-std::vector<ListedUnit> listedUnits(const UnitTable &units, const std::vector<std::string> &lines) {
+std::vector<ListedUnit> listedUnits(const units::UnitTable &units,
+                                    const std::vector<std::string> &lines) {
     std::vector<ListedUnit> listed;
     for (const std::string &line : lines) {
         std::uint8_t a = 0;

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/UnitTable.h"
+#include "units/UnitTable.h"
 #include "update/JournalReader.h"
 
 namespace app {
@@ -29,7 +29,8 @@ struct ListedUnit {
 };
 
 // The units of the unit list's `lines`, with their texts from `units`.
-std::vector<ListedUnit> listedUnits(const UnitTable &units, const std::vector<std::string> &lines);
+std::vector<ListedUnit> listedUnits(const units::UnitTable &units,
+                                    const std::vector<std::string> &lines);
 
 struct UpdateVerdict {
     std::string id;

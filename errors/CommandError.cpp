@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "errors/CommandError.h"
 
-#include "app/MainState.h"
 #include "errors/NumberForms.h"
 #include "errors/SenseTexts.h"
+#include "units/MainState.h"
 
 namespace errors {
 
@@ -16,7 +16,7 @@ constexpr std::size_t kAscqByte = 13;
 
 }  // namespace
 
-CommandErrorInfo makeCommandErrorInfo(const app::MainState &state, aspi::CommandResult result,
+CommandErrorInfo makeCommandErrorInfo(const units::MainState &state, aspi::CommandResult result,
                                       std::uint8_t opCode) {
     CommandErrorInfo info;
     info.HostAdapterId = state.SelectedAdapter;
@@ -52,7 +52,7 @@ std::vector<std::string> commandErrorLines(const CommandErrorInfo &info) {
     return lines;
 }
 
-bool CheckCommandResult(const app::MainState &state, aspi::CommandResult result,
+bool CheckCommandResult(const units::MainState &state, aspi::CommandResult result,
                         std::uint8_t opCode, CommandErrorDialog &dialog) {
     if (result == aspi::kCommandSuccess) {
         return true;

@@ -15,7 +15,7 @@
 
 #include "aspi/AspiManager.h"
 
-namespace app {
+namespace units {
 struct MainState;
 }
 
@@ -38,7 +38,7 @@ struct CommandErrorInfo {
 // Fills the record from the selected unit, the shared sense buffer and the result. The sense
 // buffer holds the sense data of the latest command that ended in CHECK CONDITION with no host
 // adapter status; for other failures these are an earlier command's bytes, or zeros.
-CommandErrorInfo makeCommandErrorInfo(const app::MainState &state, aspi::CommandResult result,
+CommandErrorInfo makeCommandErrorInfo(const units::MainState &state, aspi::CommandResult result,
                                       std::uint8_t opCode);
 
 // The lines a record adds to the error text box, the separating empty line last: six lines
@@ -62,7 +62,7 @@ class CommandErrorDialog {
 // True exactly when `result` is 0x0001 (success with no adapter or target status); nothing is
 // shown then. Otherwise fills the record, shows `dialog` modally and returns false once it has
 // closed; the caller then reads the answer with answerOf.
-bool CheckCommandResult(const app::MainState &state, aspi::CommandResult result,
+bool CheckCommandResult(const units::MainState &state, aspi::CommandResult result,
                         std::uint8_t opCode, CommandErrorDialog &dialog);
 
 enum class CommandAnswer { Stop, Retry, Ignore };

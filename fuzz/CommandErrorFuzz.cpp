@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/MainState.h"
 #include "errors/CommandError.h"
 #include "errors/SenseTexts.h"
 #include "fuzz/FuzzCheck.h"
+#include "units/MainState.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < kHeaderLength) {
         return 0;
     }
-    static app::MainState state;
+    static units::MainState state;
     const auto result = static_cast<aspi::CommandResult>(data[0] | data[1] << 8);
     const std::uint8_t opCode = data[2];
     state.SelectedAdapter = data[3];

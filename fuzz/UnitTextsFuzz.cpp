@@ -20,14 +20,14 @@
 #include <string_view>
 #include <vector>
 
-#include "app/FirmwareVariants.h"
-#include "app/UnitLine.h"
 #include "aspi/LowMemory.h"
 #include "fuzz/FuzzCheck.h"
 #include "managers/sg/AdapterMap.h"
 #include "managers/sg/ExecCommand.h"
 #include "managers/sg/SgManager.h"
 #include "managers/sg/SysfsScan.h"
+#include "units/FirmwareVariants.h"
+#include "units/UnitLine.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ using fuzz_support::check;
 // cut from both ends is the variant's vendor word, letter for letter in either case (the words
 // are plain ASCII capitals).
 bool takenByVariant(int variant, const char *field) {
-    const char *word = app::kFirmwareVariants[static_cast<std::size_t>(variant)].vendorWord;
+    const char *word = units::kFirmwareVariants[static_cast<std::size_t>(variant)].vendorWord;
     if (word == nullptr) {
         return true;
     }
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::vector<sg::Adapter> adapters = sg::numberAdapters(devices);
     check(adapters.size() <= devices.size());
 
-    app::UnitTable units;
+    units::UnitTable units;
     // The INQUIRY buffer keeps what an earlier answer left past a shorter one, as the program's
     // does; it is as long as the program's.
     static std::array<std::uint8_t, aspi::kInquiryLength> inquiry;
@@ -113,10 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (std::size_t a = 0; a < adapters.size(); ++a) {
         const std::string driver = sg::driverNameFromText(procName, adapters[a].host);
         check(!driver.empty() && driver.find('\n') == std::string::npos);
-        if (a >= static_cast<std::size_t>(app::kTableAdapters)) {
+        if (a >= static_cast<std::size_t>(units::kTableAdapters)) {
             continue;
         }
-        for (int target = 0; target < app::kTableTargets; ++target) {
+        for (int target = 0; target < units::kTableTargets; ++target) {
             const sg::ScsiDevice *unit =
                 sg::findUnit(adapters[a], static_cast<std::uint8_t>(target), 0);
             if (unit == nullptr) {
@@ -132,18 +132,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             if (sg::applyResult(result, sg::DataDirection::toHost, record) != aspi::SS_COMP) {
                 continue;
             }
-            app::storeUnitTexts(units, static_cast<int>(a), target, inquiry.data());
+            units::storeUnitTexts(units, static_cast<int>(a), target, inquiry.data());
             check(units.vendor[a][target][8] == '\0');
             const std::string line =
-                app::UnitLine(units, static_cast<int>(a), sg::kOwnScsiId, target);
+                units::UnitLine(units, static_cast<int>(a), sg::kOwnScsiId, target);
             check(line.size() <= kMaxLineLength);
             std::uint8_t lineAdapter = 0xFF;
             std::uint8_t lineTarget = 0xFF;
-            check(app::DecodeUnitLine(line, lineAdapter, lineTarget));
+            check(units::DecodeUnitLine(line, lineAdapter, lineTarget));
             check(lineAdapter == a && lineTarget == target);
-            app::CheckUnitEligibility(units, variant, static_cast<int>(a), target,
-                                      app::entryText(units.vendor[a][target], 8));
-            check(units.Eligible[a * app::kTableTargets + static_cast<std::size_t>(target)] ==
+            units::CheckUnitEligibility(units, variant, static_cast<int>(a), target,
+                                        units::entryText(units.vendor[a][target], 8));
+            check(units.Eligible[a * units::kTableTargets + static_cast<std::size_t>(target)] ==
                   (takenByVariant(variant, units.vendor[a][target]) ? 1 : 0));
         }
     }

@@ -4,8 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "app/FirmwareVariants.h"
-#include "app/UnitLine.h"
 #include "aspi/DriveCommands.h"
 #include "aspi/UnitHold.h"
 #include "errors/CommandError.h"
@@ -13,6 +11,8 @@
 #include "platform/InputlessWait.h"
 #include "platform/Platform.h"
 #include "platform/UpdateKeeper.h"
+#include "units/FirmwareVariants.h"
+#include "units/UnitLine.h"
 #include "update/Journal.h"
 
 namespace update {
@@ -23,7 +23,7 @@ namespace {
 // exception): marks the state as updating and holds the window's controls, then lets go of both.
 class RunningUpdate {
   public:
-    RunningUpdate(app::MainState &state, UpdateWindows &windows)
+    RunningUpdate(units::MainState &state, UpdateWindows &windows)
         : m_state(state), m_windows(windows) {
         m_state.UpdateRunning = true;
         m_windows.holdControls();
@@ -36,7 +36,7 @@ class RunningUpdate {
     RunningUpdate &operator=(const RunningUpdate &) = delete;
 
   private:
-    app::MainState &m_state;
+    units::MainState &m_state;
     UpdateWindows &m_windows;
 };
 
@@ -71,7 +71,7 @@ const char *answerName(errors::CommandAnswer answer) {
 enum class BlockEnd { Taken, Ignored, Stopped };
 
 // Sends one block until it succeeds, is ignored or stopped.
-BlockEnd sendBlock(app::MainState &state, UpdateWindows &windows, const Block &block,
+BlockEnd sendBlock(units::MainState &state, UpdateWindows &windows, const Block &block,
                    UpdateRecord &record) {
     errors::CommandErrorDialog &dialog = windows.commandErrorDialog();
     const aspi::DriveCommands commands(state.aspi, [&windows]() { return windows.busType(); });
@@ -99,7 +99,8 @@ BlockEnd sendBlock(app::MainState &state, UpdateWindows &windows, const Block &b
 }
 
 // Sends every block, counting them and those ignored in the state. Returns false on Stop.
-bool sendImage(app::MainState &state, UpdateWindows &windows, bool withEdc, UpdateRecord &record) {
+bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
+               UpdateRecord &record) {
     const std::uint32_t length = transferLength(state.ImageLength, withEdc);
     const std::uint32_t commandCount = (length + kBlockSize - 1) / kBlockSize;
     state.BlockCount = commandCount;
@@ -123,13 +124,13 @@ bool sendImage(app::MainState &state, UpdateWindows &windows, bool withEdc, Upda
 
 // The unit's text up to its first NUL, without trailing blanks.
 std::string trimmed(const char *entry, std::size_t width) {
-    std::string text(app::entryText(entry, width));
+    std::string text(units::entryText(entry, width));
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
 }
 
 // What the journal records of the update about to send its first block.
-UpdateFacts journalFacts(const app::MainState &state, const UpdateWindows &windows,
+UpdateFacts journalFacts(const units::MainState &state, const UpdateWindows &windows,
                          const std::string &unitLine, const image::HexFileFacts &hexFile,
                          bool withEdc, JournalContext context, long long keeperPid) {
     const int a = state.SelectedAdapter;
@@ -137,9 +138,10 @@ UpdateFacts journalFacts(const app::MainState &state, const UpdateWindows &windo
     UpdateFacts facts;
     facts.context = std::move(context);
     facts.unitAddress = unitLine.substr(0, unitLine.find(' '));
-    facts.vendor = app::entryText(state.units.vendor[a][t], 8);
-    facts.product = app::entryText(state.units.product[a][t], sizeof state.units.product[a][t]);
-    facts.revision = app::entryText(state.units.revision[a][t], sizeof state.units.revision[a][t]);
+    facts.vendor = units::entryText(state.units.vendor[a][t], 8);
+    facts.product = units::entryText(state.units.product[a][t], sizeof state.units.product[a][t]);
+    facts.revision =
+        units::entryText(state.units.revision[a][t], sizeof state.units.revision[a][t]);
     facts.bus = windows.busType() == 0 ? "SCSI" : "ATAPI";
     facts.filePath = hexFile.path;
     facts.fileSha256 = hexFile.sha256;
@@ -165,7 +167,7 @@ std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCo
            "off. End the program?";
 }
 
-std::string guardReason(const app::UnitTable &units, int adapter, int target) {
+std::string guardReason(const units::UnitTable &units, int adapter, int target) {
     return "Updating the firmware of " +
            trimmed(units.vendor[adapter][target], sizeof units.vendor[adapter][target]) + " " +
            trimmed(units.product[adapter][target], sizeof units.product[adapter][target]);
@@ -186,7 +188,7 @@ std::int32_t progressTarget(int maximum, std::uint32_t index, std::uint32_t comm
     return static_cast<std::int32_t>(reached / (std::int64_t{imageLength} + 4));
 }
 
-UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows, const Journal *journal) {
+UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows, const Journal *journal) {
     // A second update inside the first would rebuild the image that is being sent.
     if (state.UpdateRunning) {
         return UpdateOutcome::AlreadyRunning;
@@ -197,7 +199,7 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows, const J
 
     std::string line;
     if (!windows.selectedUnitLine(line) ||
-        !app::DecodeUnitLine(line, state.SelectedAdapter, state.SelectedTarget)) {
+        !units::DecodeUnitLine(line, state.SelectedAdapter, state.SelectedTarget)) {
         return UpdateOutcome::NoUnitSelected;
     }
 
@@ -205,7 +207,7 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows, const J
     if (!windows.chooseFirmwareFile(fileName)) {
         return UpdateOutcome::Cancelled;
     }
-    if (!app::IsFileNameAccepted(windows.firmwareVariant(), fileName)) {
+    if (!units::IsFileNameAccepted(windows.firmwareVariant(), fileName)) {
         platform::messageBox(kNameRefusedText, std::string(kNameRefusedCaption),
                              platform::Icon::Warning);
         return UpdateOutcome::NameRefused;
@@ -216,8 +218,8 @@ UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows, const J
         return UpdateOutcome::FileProblem;
     }
 
-    const int unit = state.SelectedAdapter * app::kTableTargets + state.SelectedTarget;
-    if (state.SelectedAdapter >= app::kTableAdapters || state.units.Eligible[unit] != 1) {
+    const int unit = state.SelectedAdapter * units::kTableTargets + state.SelectedTarget;
+    if (state.SelectedAdapter >= units::kTableAdapters || state.units.Eligible[unit] != 1) {
         return UpdateOutcome::NotEligible;
     }
 

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/MainState.h"
+#include "units/MainState.h"
 
 namespace errors {
 class CommandErrorDialog;
@@ -98,7 +98,7 @@ std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCo
 
 // What the update guard tells the desktop: "Updating the firmware of <vendor> <product>", the
 // unit's texts without their trailing blanks.
-std::string guardReason(const app::UnitTable &units, int adapter, int target);
+std::string guardReason(const units::UnitTable &units, int adapter, int target);
 
 // Runs one update. Changes the state's selected unit, image, LastResult, LastSense,
 // ProgressTarget, BlockCount and IgnoredBlocks; writes the side files beside the HEX file. From its
@@ -107,7 +107,7 @@ std::string guardReason(const app::UnitTable &units, int adapter, int target);
 // loops, and an accessibility client's action reaches a button whatever modality or its enabled
 // state says) returns AlreadyRunning at once.
 // With a journal (update/Journal.h) the update is recorded there from its first block on.
-UpdateOutcome UpdateClick(app::MainState &state, UpdateWindows &windows,
+UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows,
                           const Journal *journal = nullptr);
 
 }  // namespace update

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Discovery.h"
 #include "app/DownloadMain.h"
 #include "tests/aspi/BoundFakeManager.h"
+#include "units/Discovery.h"
 
 using testing_support::ProcessExit;
 using testing_support::TestHost;
@@ -114,19 +114,19 @@ TEST_F(BindingGood, CommandResultAndSenseCopy) {
 // One host adapter inquiry record serves every adapter of a scan. An adapter whose inquiry the
 // manager leaves untouched must not pass for answered on the previous adapter's success.
 TEST_F(BindingGood, AnAdapterLeftUnansweredIsNotScanned) {
-    struct Lines : app::UnitListView {
+    struct Lines : units::UnitListView {
         int busType() const override { return 0; }
         int firmwareVariant() const override { return 4; }
         void appendUnitLine(const std::string &line) override { lines.push_back(line); }
         std::vector<std::string> lines;
     } list;
-    app::MainState state;
+    units::MainState state;
     state.allocateBuffers();
     state.aspi.LoadAspiManager();
     ASSERT_EQ(state.aspi.AspiSupport() & 0xFF, 2) << "two adapters";
     setReply(aspi::SS_COMP, 0, 0, 5, unitSense, 0);
     fakeManagerEntry<void (*)(int)>("FakeSetSilentFrom")(1);
-    app::ScanUnits(state, list);
+    units::ScanUnits(state, list);
     fakeManagerEntry<void (*)(int)>("FakeSetSilentFrom")(256);
     ASSERT_EQ(list.lines.size(), 7u) << "targets 0 to 6 of adapter 0";
     for (const std::string &line : list.lines) {

@@ -8,9 +8,9 @@
 #include <QTimer>
 #include <QWindow>
 
-#include "app/MainState.h"
 #include "errors/Cmd_error_FM.h"
 #include "tests/support/GuiSupport.h"
+#include "units/MainState.h"
 
 using errors::CommandAnswer;
 using Lines = QStringList;
@@ -50,7 +50,7 @@ class CommandErrorDialog : public ::testing::Test {
 
     Lines memoLines() const { return form.Memo1->toPlainText().split(QLatin1Char('\n')); }
 
-    app::MainState state;
+    units::MainState state;
     TCMD_Error_Form form;
 };
 

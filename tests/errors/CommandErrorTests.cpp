@@ -3,8 +3,8 @@
 // two examples and the flag rules through the real window.
 #include <gtest/gtest.h>
 
-#include "app/MainState.h"
 #include "errors/CommandError.h"
+#include "units/MainState.h"
 
 using namespace errors;
 
@@ -23,7 +23,7 @@ class RecordingDialog : public CommandErrorDialog {
 }  // namespace
 
 TEST(CheckCommandResult, OnlyExactSuccessPassesWithoutShowing) {
-    app::MainState state;
+    units::MainState state;
     RecordingDialog dialog;
     EXPECT_TRUE(CheckCommandResult(state, 0x0001, 0x3B, dialog));
     EXPECT_TRUE(dialog.shown.empty());
@@ -35,7 +35,7 @@ TEST(CheckCommandResult, OnlyExactSuccessPassesWithoutShowing) {
 }
 
 TEST(CheckCommandResult, FillsTheRecordFromSelectedUnitSenseAndResult) {
-    app::MainState state;
+    units::MainState state;
     state.SelectedAdapter = 2;
     state.SelectedTarget = 5;
     state.LastSense[2] = 0x25;

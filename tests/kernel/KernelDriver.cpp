@@ -56,13 +56,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/Discovery.h"
-#include "app/FirmwareVariants.h"
-#include "app/MainState.h"
 #include "aspi/DriveCommands.h"
 #include "errors/CommandError.h"
 #include "platform/Platform.h"
 #include "tests/support/HexText.h"
+#include "units/Discovery.h"
+#include "units/FirmwareVariants.h"
+#include "units/MainState.h"
 #include "update/UpdateSequence.h"
 
 namespace {
@@ -287,13 +287,13 @@ class ScriptedErrorDialog : public errors::CommandErrorDialog {
 
 // The main window as discovery and the update see it: the unit list printed as it fills, the
 // run's line selected, the default variant, the EDC box checked.
-class DriverWindows : public app::UnitListView, public update::UpdateWindows {
+class DriverWindows : public units::UnitListView, public update::UpdateWindows {
   public:
-    explicit DriverWindows(const app::MainState &state) : m_state(state) {}
+    explicit DriverWindows(const units::MainState &state) : m_state(state) {}
 
     // UnitListView
     int busType() const override { return bus; }
-    int firmwareVariant() const override { return app::kDefaultFirmwareVariant; }
+    int firmwareVariant() const override { return units::kDefaultFirmwareVariant; }
     void appendUnitLine(const std::string &line) override {
         std::printf("UNIT-LINE %s\n", line.c_str());
         lines.push_back(line);
@@ -332,7 +332,7 @@ class DriverWindows : public app::UnitListView, public update::UpdateWindows {
     ScriptedErrorDialog dialog;
 
   private:
-    const app::MainState &m_state;
+    const units::MainState &m_state;
 };
 
 // The firmware file: a byte pattern contiguous from address 0.
@@ -398,7 +398,7 @@ int main(int argc, char **argv) {
 
     // Start-up: buffers, binding (a failure shows its box and ends the process), the scan in
     // the SCSI form.
-    app::MainState state;
+    units::MainState state;
     state.allocateBuffers();
     state.aspi.LoadAspiManager(!options.withoutHold);
     std::printf("SUPPORT word=0x%04x\n", state.aspi.AspiSupport());
@@ -406,7 +406,7 @@ int main(int argc, char **argv) {
     DriverWindows windows(state);
     windows.bus = aspi::kBusScsi;
     const auto scanStart = std::chrono::steady_clock::now();
-    app::ScanUnits(state, windows);
+    units::ScanUnits(state, windows);
     std::printf("SCAN-END ms=%lld\n",
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                            std::chrono::steady_clock::now() - scanStart)

@@ -125,12 +125,12 @@ class Journaled : public UpdateBench {
     std::vector<app::ListedUnit> restart(const std::string &bus, const std::string &boot) {
         bench.useBus(bus);
         setenv("CDRW_SIM_BOOT", boot.c_str(), 1);
-        m_restarted = std::make_unique<app::MainState>();
+        m_restarted = std::make_unique<units::MainState>();
         m_restarted->allocateBuffers();
         m_restarted->aspi.LoadAspiManager();
         ScriptedWindows view;
         view.bus = 0;
-        app::ScanUnits(*m_restarted, view);
+        units::ScanUnits(*m_restarted, view);
         return app::listedUnits(m_restarted->units, view.lines);
     }
     update::JournalContext restartedContext(const update::Journal &journal) const {
@@ -138,7 +138,7 @@ class Journaled : public UpdateBench {
     }
 
   private:
-    std::unique_ptr<app::MainState> m_restarted;
+    std::unique_ptr<units::MainState> m_restarted;
 };
 
 // ---- The lines of each end ----

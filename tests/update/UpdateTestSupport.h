@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "app/Discovery.h"
-#include "app/MainState.h"
 #include "errors/CommandError.h"
 #include "tests/image/ImageTestSupport.h"
 #include "tests/support/SimBench.h"
 #include "tests/support/TestHost.h"
+#include "units/Discovery.h"
+#include "units/MainState.h"
 #include "update/UpdateSequence.h"
 
 namespace update_test {
@@ -57,7 +57,7 @@ class ScriptedErrorDialog : public errors::CommandErrorDialog {
     bool m_retry = false;
 };
 
-class ScriptedWindows : public update::UpdateWindows, public app::UnitListView {
+class ScriptedWindows : public update::UpdateWindows, public units::UnitListView {
   public:
     // UnitListView
     int busType() const override { return bus; }
@@ -179,7 +179,7 @@ class UpdateBench : public ::testing::Test {
         state.allocateBuffers();
         state.aspi.LoadAspiManager();
         windows.bus = 0;
-        app::ScanUnits(state, windows);
+        units::ScanUnits(state, windows);
         windows.bus = 1;
         state.BlockSize = 16384;
     }
@@ -194,7 +194,7 @@ class UpdateBench : public ::testing::Test {
 
     testing_support::TestHost host;
     testing_support::SimBench bench;
-    app::MainState state;
+    units::MainState state;
     ScriptedWindows windows;
 
   private:

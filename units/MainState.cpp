@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "app/MainState.h"
+#include "units/MainState.h"
 
 #include "platform/Platform.h"
 
-namespace app {
+namespace units {
 
 void MainState::allocateBuffers() {
     aspi::LowBuffers buffers;
@@ -15,4 +15,4 @@ void MainState::allocateBuffers() {
     DownloadImage = buffers.DownloadImage;
 }
 
-}  // namespace app
+}  // namespace units

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "app/UnitLine.h"
+#include "units/UnitLine.h"
 
 #include <cstring>
 
-namespace app {
+namespace units {
 
 namespace {
 
@@ -91,4 +91,4 @@ bool DecodeUnitLine(const std::string &line, std::uint8_t &adapter, std::uint8_t
     return true;
 }
 
-}  // namespace app
+}  // namespace units

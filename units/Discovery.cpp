@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "app/Discovery.h"
+#include "units/Discovery.h"
 
 #include <algorithm>
 
-#include "app/FirmwareVariants.h"
-#include "app/UnitLine.h"
 #include "aspi/DriveCommands.h"
+#include "units/FirmwareVariants.h"
+#include "units/UnitLine.h"
 
-namespace app {
+namespace units {
 
 namespace {
 
@@ -57,4 +57,4 @@ void ScanUnits(MainState &state, UnitListView &view) {
     }
 }
 
-}  // namespace app
+}  // namespace units

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "app/Discovery.h"
-#include "app/UnitLine.h"
 #include "tests/support/SimBench.h"
 #include "tests/support/TestHost.h"
+#include "units/Discovery.h"
+#include "units/UnitLine.h"
 
 namespace {
 
-class RecordingList : public app::UnitListView {
+class RecordingList : public units::UnitListView {
   public:
     int busType() const override { return bus; }
     int firmwareVariant() const override { return variant; }
@@ -44,7 +44,7 @@ class Discovery : public ::testing::Test {
         bench.useBus(busText);
         state.allocateBuffers();
         state.aspi.LoadAspiManager();
-        app::ScanUnits(state, list);
+        units::ScanUnits(state, list);
     }
     std::uint8_t eligible(int adapter, int target) const {
         return state.units.Eligible[adapter * 7 + target];
@@ -60,7 +60,7 @@ class Discovery : public ::testing::Test {
 
     testing_support::TestHost host;
     testing_support::SimBench bench;
-    app::MainState state;
+    units::MainState state;
     RecordingList list;
 };
 
@@ -116,7 +116,7 @@ TEST_F(Discovery, ARescanAppendsTheUnitsAgainAndFlagsFollowTheVariant) {
 
     list.variant = 5;
     list.bus = 1;
-    app::ScanUnits(state, list);
+    units::ScanUnits(state, list);
     EXPECT_EQ(list.lines, (Lines{list.lines[0], list.lines[1], list.lines[0], list.lines[1]}));
     EXPECT_EQ(eligible(0, 2), 0);
     EXPECT_EQ(eligible(0, 4), 1);
@@ -139,12 +139,12 @@ TEST_F(Discovery, AnAdapterThatStopsAnsweringKeepsItsLinesAndFlags) {
 
     // Variant 0 would make every unit it scans eligible.
     list.variant = 0;
-    app::ScanUnits(state, list);
+    units::ScanUnits(state, list);
     EXPECT_EQ(list.lines, (Lines{first[0], first[1], first[2], first[2]}));
     EXPECT_EQ(eligible(0, 2), 1);
     EXPECT_EQ(eligible(0, 4), 0) << "adapter 0 was not scanned again";
     EXPECT_EQ(eligible(1, 0), 1);
-    EXPECT_EQ(app::entryText(state.units.product[0][4], 16), "KEPT TOO");
+    EXPECT_EQ(units::entryText(state.units.product[0][4], 16), "KEPT TOO");
 }
 
 TEST_F(Discovery, ATwoDigitOwnIdStillDecodesToTheRightTarget) {
@@ -156,7 +156,7 @@ TEST_F(Discovery, ATwoDigitOwnIdStillDecodesToTheRightTarget) {
     ASSERT_EQ(addresses(), (Lines{"1:12:3", "1:12:5"}));
     std::uint8_t adapter = 9;
     std::uint8_t target = 9;
-    ASSERT_TRUE(app::DecodeUnitLine(list.lines[0], adapter, target));
+    ASSERT_TRUE(units::DecodeUnitLine(list.lines[0], adapter, target));
     EXPECT_EQ(adapter, 1);
     EXPECT_EQ(target, 3) << "not the fifth character, 2";
     EXPECT_EQ(eligible(adapter, target), 1) << "leads to the eligible VEK unit";
@@ -178,17 +178,17 @@ TEST_F(Discovery, AtMostThreeAdaptersAreScanned) {
 TEST(DecodeUnitLine, ReadsTheColonSeparatedAddress) {
     std::uint8_t adapter = 0;
     std::uint8_t target = 0;
-    ASSERT_TRUE(app::DecodeUnitLine("2:7:6         VEK", adapter, target));
+    ASSERT_TRUE(units::DecodeUnitLine("2:7:6         VEK", adapter, target));
     EXPECT_EQ(adapter, 2);
     EXPECT_EQ(target, 6);
-    ASSERT_TRUE(app::DecodeUnitLine("0:255:4", adapter, target));
+    ASSERT_TRUE(units::DecodeUnitLine("0:255:4", adapter, target));
     EXPECT_EQ(target, 4);
 
     adapter = 9;
     target = 9;
     for (const char *bad : {"", "0:7", "0:7:", ":7:3", "0;7;3", "3:7:1 ", "0:7:7", "0:7:12",
                             "0:7:3x", "00001:7:3", "a:7:3"}) {
-        EXPECT_FALSE(app::DecodeUnitLine(bad, adapter, target)) << bad;
+        EXPECT_FALSE(units::DecodeUnitLine(bad, adapter, target)) << bad;
     }
     EXPECT_EQ(adapter, 9) << "outputs unchanged on refusal";
     EXPECT_EQ(target, 9);

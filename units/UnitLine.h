@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/UnitTable.h"
+#include "units/UnitTable.h"
 
-namespace app {
+namespace units {
 
 // The characters of a fixed-width table entry before its first NUL (all `width` when none).
 std::string_view entryText(const char *entry, std::size_t width);
@@ -34,4 +34,4 @@ std::string UnitLine(const UnitTable &units, int adapter, int ownId, int target)
 // decimal numbers or the address lies outside the unit table (adapter 0-2, target 0-6).
 bool DecodeUnitLine(const std::string &line, std::uint8_t &adapter, std::uint8_t &target);
 
-}  // namespace app
+}  // namespace units

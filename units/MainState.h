@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The working state that the main window owns for the whole life of the process: the manager
-// binding, the unit tables, the shared command buffers, the selected unit, the transfer block
-// size, the progress target and the download image. Kept apart from the window so the logic
-// that works on it runs in tests without a display.
+// The working state that the program's face (the main window, or the shell's update) owns for the
+// whole life of the process: the manager binding, the unit tables, the shared command buffers, the
+// selected unit, the transfer block size, the progress target and the download image. Kept apart
+// from both faces so that the update sequence and the logic that works on it serve either, and run
+// in tests without a display.
 #pragma once
 
 #include <cstdint>
 
-#include "app/UnitTable.h"
 #include "aspi/AspiManager.h"
 #include "aspi/LowMemory.h"
+#include "units/UnitTable.h"
 
-namespace app {
+namespace units {
 
 struct MainState {
     MainState() = default;
@@ -59,4 +60,4 @@ struct MainState {
     void allocateBuffers();
 };
 
-}  // namespace app
+}  // namespace units

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "app/FirmwareVariants.h"
+#include "units/FirmwareVariants.h"
 
 namespace {
 
@@ -30,8 +30,8 @@ const Variant kVariants[7] = {
 
 // Eligibility of one unit at (1, 3) under `variant`, starting from a cleared flag.
 bool eligible(int variant, const std::string &vendor) {
-    app::UnitTable units;
-    app::CheckUnitEligibility(units, variant, 1, 3, vendor);
+    units::UnitTable units;
+    units::CheckUnitEligibility(units, variant, 1, 3, vendor);
     return units.Eligible[1 * 7 + 3] == 1;
 }
 
@@ -48,10 +48,10 @@ TEST(AnsiUpper, LatinOneLettersMoveDownBy0x20) {
                                            {'\xE9', '\xC9'}, {'\xFE', '\xDE'}, {'\xF7', '\xF7'},
                                            {'\xFF', '\xFF'}, {'\xDF', '\xDF'}};
     for (const auto &[in, out] : cases) {
-        EXPECT_EQ(app::ansiUpper(in), out) << static_cast<int>(static_cast<unsigned char>(in));
+        EXPECT_EQ(units::ansiUpper(in), out) << static_cast<int>(static_cast<unsigned char>(in));
     }
-    EXPECT_EQ(app::normalisedVendor(std::string("\t vek\x01\0 ", 8)), "VEK");
-    EXPECT_EQ(app::normalisedVendor("ZA V"), "ZA V");
+    EXPECT_EQ(units::normalisedVendor(std::string("\t vek\x01\0 ", 8)), "VEK");
+    EXPECT_EQ(units::normalisedVendor("ZA V"), "ZA V");
 }
 
 TEST(CheckUnitEligibility, VendorRuleOfEveryVariant) {
@@ -85,12 +85,12 @@ TEST(CheckUnitEligibility, VendorRuleOfEveryVariant) {
 }
 
 TEST(CheckUnitEligibility, OnlyEverSetsTheFlagOfItsOwnAddress) {
-    app::UnitTable units;
+    units::UnitTable units;
     units.Eligible[2 * 7 + 6] = 1;
-    app::CheckUnitEligibility(units, 4, 2, 6, padded("ZAV"));
+    units::CheckUnitEligibility(units, 4, 2, 6, padded("ZAV"));
     EXPECT_EQ(units.Eligible[2 * 7 + 6], 1) << "a refusal leaves the flag as it was";
 
-    app::CheckUnitEligibility(units, 4, 0, 1, padded("VEK"));
+    units::CheckUnitEligibility(units, 4, 0, 1, padded("VEK"));
     int set = 0;
     for (std::uint8_t flag : units.Eligible) {
         set += flag;
@@ -99,11 +99,11 @@ TEST(CheckUnitEligibility, OnlyEverSetsTheFlagOfItsOwnAddress) {
     EXPECT_EQ(units.Eligible[1], 1);
 
     // Addresses and variants outside the table change nothing.
-    app::UnitTable untouched;
-    app::CheckUnitEligibility(untouched, 0, 3, 0, "VEK");
-    app::CheckUnitEligibility(untouched, 0, 0, 7, "VEK");
-    app::CheckUnitEligibility(untouched, 7, 0, 0, "VEK");
-    app::CheckUnitEligibility(untouched, -1, 0, 0, "VEK");
+    units::UnitTable untouched;
+    units::CheckUnitEligibility(untouched, 0, 3, 0, "VEK");
+    units::CheckUnitEligibility(untouched, 0, 0, 7, "VEK");
+    units::CheckUnitEligibility(untouched, 7, 0, 0, "VEK");
+    units::CheckUnitEligibility(untouched, -1, 0, 0, "VEK");
     for (std::uint8_t flag : untouched.Eligible) {
         EXPECT_EQ(flag, 0);
     }
@@ -116,7 +116,7 @@ TEST(IsFileNameAccepted, CodeRuleOfEveryVariant) {
         SCOPED_TRACE(upper);
         for (const std::string &name :
              {lower + "1.hex", upper + "1.HEX", upper + "7.hex", upper, lower + upper}) {
-            EXPECT_TRUE(app::IsFileNameAccepted(variant, name)) << name;
+            EXPECT_TRUE(units::IsFileNameAccepted(variant, name)) << name;
         }
         // Mixed case within the code, names shorter than three characters, the chooser's
         // initial text, and a drive or directory in front of the name.
@@ -124,24 +124,24 @@ TEST(IsFileNameAccepted, CodeRuleOfEveryVariant) {
              {upper.substr(0, 1) + lower.substr(1), lower.substr(0, 2) + upper.substr(2),
               lower.substr(0, 2), std::string(), std::string("*.hex"), "C:\\" + lower + "1.hex",
               "/tmp/" + lower + "1.hex", "fw/" + lower + "1.hex", " " + lower}) {
-            EXPECT_FALSE(app::IsFileNameAccepted(variant, name)) << name;
+            EXPECT_FALSE(units::IsFileNameAccepted(variant, name)) << name;
         }
         for (const Variant &other : kVariants) {
             if (!other.lowerCode.empty() && other.lowerCode != lower) {
-                EXPECT_FALSE(app::IsFileNameAccepted(variant, other.lowerCode + "1.hex"));
+                EXPECT_FALSE(units::IsFileNameAccepted(variant, other.lowerCode + "1.hex"));
             }
         }
     }
     for (const char *name : {"*.hex", "li", "", "anything.bin", "C:\\x.hex"}) {
-        EXPECT_TRUE(app::IsFileNameAccepted(0, name)) << name;
+        EXPECT_TRUE(units::IsFileNameAccepted(0, name)) << name;
     }
-    EXPECT_FALSE(app::IsFileNameAccepted(7, "lix1.hex"));
-    EXPECT_FALSE(app::IsFileNameAccepted(-1, "lix1.hex"));
+    EXPECT_FALSE(units::IsFileNameAccepted(7, "lix1.hex"));
+    EXPECT_FALSE(units::IsFileNameAccepted(-1, "lix1.hex"));
 }
 
 TEST(AboutTitle, OnePerVariant) {
     for (int variant = 0; variant < 7; ++variant) {
-        EXPECT_STREQ(app::aboutTitle(variant), kVariants[variant].aboutTitle);
+        EXPECT_STREQ(units::aboutTitle(variant), kVariants[variant].aboutTitle);
     }
-    EXPECT_STREQ(app::aboutTitle(7), "");
+    EXPECT_STREQ(units::aboutTitle(7), "");
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "app/FirmwareVariants.h"
+#include "units/FirmwareVariants.h"
 
-namespace app {
+namespace units {
 
 namespace {
 
@@ -72,4 +72,4 @@ const char *aboutTitle(int variant) {
     return info == nullptr ? "" : info->aboutTitle;
 }
 
-}  // namespace app
+}  // namespace units

@@ -6,12 +6,12 @@
 
 #include <string>
 
-#include "app/MainState.h"
+#include "units/MainState.h"
 
-namespace app {
+namespace units {
 
-// What discovery needs of the main window: the current bus and variant selections, and the list
-// to append lines to. The window implements it; tests use a plain recording one.
+// What discovery needs of the face that scans: the current bus and variant selections, and the
+// list to append lines to. The main window implements it; tests use a plain recording one.
 class UnitListView {
   public:
     virtual ~UnitListView() = default;
@@ -32,4 +32,4 @@ class UnitListView {
 // nothing.
 void ScanUnits(MainState &state, UnitListView &view);
 
-}  // namespace app
+}  // namespace units

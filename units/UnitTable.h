@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace app {
+namespace units {
 
 inline constexpr int kTableAdapters = 3;
 inline constexpr int kTableTargets = 7;
@@ -21,4 +21,4 @@ struct UnitTable {
     std::uint8_t Eligible[kTableAdapters * kTableTargets] = {};
 };
 
-}  // namespace app
+}  // namespace units

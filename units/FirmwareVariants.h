@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/UnitTable.h"
+#include "units/UnitTable.h"
 
-namespace app {
+namespace units {
 
 struct FirmwareVariantInfo {
     const char *caption;     // radio item caption
@@ -59,4 +59,4 @@ bool IsFileNameAccepted(int variant, std::string_view name);
 // The About box title of `variant`; empty for a variant outside 0-6.
 const char *aboutTitle(int variant);
 
-}  // namespace app
+}  // namespace units
