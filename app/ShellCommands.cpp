@@ -98,15 +98,6 @@ void printJson(const QJsonArray &array) {
     std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
 }
 
-// Collects the lines a scan appends, with the selections the window starts with.
-class ListedLines : public units::UnitListView {
-  public:
-    int busType() const override { return 0; }  // the start-up scan's SCSI form
-    int firmwareVariant() const override { return units::kDefaultFirmwareVariant; }
-    void appendUnitLine(const std::string &line) override { lines.push_back(line); }
-    std::vector<std::string> lines;
-};
-
 }  // namespace
 
 int printHistory(bool json) {
@@ -130,12 +121,8 @@ int printHistory(bool json) {
 
 int printUnitList(bool json) {
     units::MainState state;
-    state.allocateBuffers();
-    state.aspi.LoadAspiManager();
-    ListedLines view;
-    units::ScanUnits(state, view);
     QJsonArray array;
-    for (const std::string &line : view.lines) {
+    for (const std::string &line : units::scanAtStart(state, units::kDefaultFirmwareVariant)) {
         std::uint8_t a = 0;
         std::uint8_t t = 0;
         if (!DecodeUnitLine(line, a, t)) {

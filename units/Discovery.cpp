@@ -57,4 +57,23 @@ void ScanUnits(MainState &state, UnitListView &view) {
     }
 }
 
+std::vector<std::string> scanAtStart(MainState &state, int variant) {
+    // Collects the lines with the selections the window starts with.
+    class Lines : public UnitListView {
+      public:
+        explicit Lines(int variant) : m_variant(variant) {}
+        int busType() const override { return aspi::kBusScsi; }
+        int firmwareVariant() const override { return m_variant; }
+        void appendUnitLine(const std::string &line) override { lines.push_back(line); }
+        std::vector<std::string> lines;
+
+      private:
+        int m_variant;
+    } view(variant);
+    state.allocateBuffers();
+    state.aspi.LoadAspiManager();
+    ScanUnits(state, view);
+    return view.lines;
+}
+
 }  // namespace units

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "units/MainState.h"
 
@@ -31,5 +32,11 @@ class UnitListView {
 // view.firmwareVariant() applied. LastResult and LastSense follow every command. Reports
 // nothing.
 void ScanUnits(MainState &state, UnitListView &view);
+
+// The main window's start without a window, for the command line's unit list and the shell's
+// update: reserves the buffers, binds the manager the program loads (a failure is said through
+// the host and ends the process with status 1), and scans in the SCSI form for `variant`, as the
+// window does when it is built. Returns the unit list's lines, in order.
+std::vector<std::string> scanAtStart(MainState &state, int variant);
 
 }  // namespace units
