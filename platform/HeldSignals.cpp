@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 namespace platform {
 
@@ -15,10 +16,19 @@ namespace {
 // The first held signal; written by the handler, so it must be lock-free.
 std::atomic<int> g_firstSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+// The write end of the watcher's wake pipe while the signals are held; -1 otherwise.
+std::atomic<int> g_wakeFd{-1};
 
 void keepFirst(int signal) {
     int none = 0;
     g_firstSignal.compare_exchange_strong(none, signal);
+    // The handler may run on any thread that has the signal open; the byte wakes the watcher.
+    const int savedErrno = errno;
+    if (const int fd = g_wakeFd.load(); fd >= 0) {
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+    }
+    errno = savedErrno;
 }
 
 sigset_t heldSet() {
@@ -30,24 +40,42 @@ sigset_t heldSet() {
     return set;
 }
 
-// The watcher: waits with only the four signals open until told to end.
-void watch(int stopFd) {
+// The watcher: waits with only the four signals open until told to end; tells `onHeld` of the
+// first signal held once a handler has woken it.
+void watch(int stopFd, int wakeFd, const std::function<void(int)> &onHeld) {
     sigset_t open;
     sigfillset(&open);
     for (const int signal : HeldSignals::kSignals) {
         sigdelset(&open, signal);
     }
     pthread_sigmask(SIG_SETMASK, &open, nullptr);
-    pollfd stop{stopFd, POLLIN, 0};
-    while (::poll(&stop, 1, -1) <= 0) {
-        // Interrupted by a signal, whose handler has run.
+    pollfd watched[2] = {{stopFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    bool told = false;
+    for (;;) {
+        if (::poll(watched, wakeFd >= 0 ? 2 : 1, -1) <= 0) {
+            continue;  // interrupted by a signal, whose handler has run and woken the poll
+        }
+        if (watched[0].revents != 0) {
+            return;
+        }
+        char drained[16];
+        while (::read(wakeFd, drained, sizeof drained) > 0) {
+        }
+        const int first = g_firstSignal.load();
+        if (!told && first != 0 && onHeld) {
+            told = true;
+            onHeld(first);
+        }
     }
 }
 
 }  // namespace
 
-HeldSignals::HeldSignals() {
+HeldSignals::HeldSignals(std::function<void(int)> onHeld) : m_onHeld(std::move(onHeld)) {
     g_firstSignal.store(0);
+    if (::pipe2(m_wakeWatcher, O_CLOEXEC | O_NONBLOCK) == 0) {
+        g_wakeFd.store(m_wakeWatcher[1]);
+    }
     struct sigaction keep {};
     keep.sa_handler = keepFirst;
     keep.sa_flags = SA_RESTART;
@@ -63,7 +91,7 @@ HeldSignals::HeldSignals() {
         }
     }
     if (::pipe2(m_stopWatcher, O_CLOEXEC) == 0) {
-        m_watcher = std::thread(watch, m_stopWatcher[0]);
+        m_watcher = std::thread(watch, m_stopWatcher[0], m_wakeWatcher[0], std::cref(m_onHeld));
     }
     const sigset_t held = heldSet();
     pthread_sigmask(SIG_BLOCK, &held, &m_previousMask);
@@ -87,6 +115,12 @@ int HeldSignals::release() {
     pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
         sigaction(kSignals[i], &m_previousActions[i], nullptr);
+    }
+    g_wakeFd.store(-1);
+    for (const int fd : m_wakeWatcher) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
     return g_firstSignal.exchange(0);
 }

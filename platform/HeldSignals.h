@@ -7,12 +7,14 @@
 // The calling thread blocks the four signals too, so that a signal never interrupts a drive
 // command it is waiting on (threads it starts meanwhile inherit the block). A watcher thread
 // keeps them open, so that each signal runs the handler as it arrives and the first one is
-// known as the first.
+// known as the first; the handler wakes the watcher, whichever thread it ran on, so that the
+// watcher can tell that a signal is being held.
 #pragma once
 
 #include <signal.h>
 
 #include <array>
+#include <functional>
 #include <thread>
 
 namespace platform {
@@ -21,7 +23,9 @@ class HeldSignals {
   public:
     static constexpr std::array<int, 4> kSignals = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 
-    HeldSignals();
+    // `onHeld`, when given, is called once with the number of the first signal held, on the
+    // watcher thread, soon after it arrived (not in the signal handler), so that it may say so.
+    explicit HeldSignals(std::function<void(int)> onHeld = {});
     ~HeldSignals();
     HeldSignals(const HeldSignals &) = delete;
     HeldSignals &operator=(const HeldSignals &) = delete;
@@ -35,6 +39,8 @@ class HeldSignals {
     sigset_t m_previousMask{};
     bool m_held = true;
     int m_stopWatcher[2] = {-1, -1};  // a pipe; writing to it ends the watcher
+    int m_wakeWatcher[2] = {-1, -1};  // a pipe; the handler writes to it when a signal arrives
+    std::function<void(int)> m_onHeld;
     std::thread m_watcher;
 };
 

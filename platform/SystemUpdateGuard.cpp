@@ -24,9 +24,12 @@ class SystemUpdateGuard : public UpdateGuard {
         // The inhibitors first: their requests may take a while on a slow bus, and meanwhile a
         // termination signal must still end the program, as nothing has been sent yet.
         m_inhibitor.emplace(settings.busAddress, why);
-        m_portal.emplace(settings.sessionBusAddress, why,
-                         settings.windowIdentifier ? settings.windowIdentifier() : std::string());
-        m_signals.emplace();
+        if (settings.askDesktop) {
+            m_portal.emplace(
+                settings.sessionBusAddress, why,
+                settings.windowIdentifier ? settings.windowIdentifier() : std::string());
+        }
+        m_signals.emplace(settings.announceHeldSignal);
         m_closeRefusal.emplace();
         // Last, once everything it keeps is held: the unit's hold and the logind inhibitor. The
         // portal's inhibit lives in a bus connection, which a keeper cannot hold.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The program's update guard: the unit's hold or, without one, the machine-wide update lock, the
-// logind inhibitor, the desktop portal's inhibitor, the held termination signals and the refusal
-// of close requests, taken in that order and let go together; and a keeper process that holds the
+// logind inhibitor, the desktop portal's inhibitor (where the settings ask the desktop), the held
+// termination signals and the refusal of close requests, taken in that order and let go together; and a keeper process that holds the
 // logind inhibitor and the unit's hold on when the program ends without letting go.
 #pragma once
 

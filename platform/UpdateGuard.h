@@ -59,6 +59,12 @@ struct UpdateGuardSettings {
     // Called with the number of a termination signal that arrived while the guard was held, once
     // everything is let go. The program ends there with status 128 + that number.
     std::function<void(int)> onHeldSignal;
+    // Called once, on a thread of the guard's own, soon after the first termination signal was
+    // held, so that a face can say at once that the update goes on; none: nothing is said.
+    std::function<void(int)> announceHeldSignal;
+    // Whether the desktop is asked, through its portal, not to log out. A program without a
+    // window (the shell's update) has no desktop session of its own to ask.
+    bool askDesktop = true;
     // How long the keeper process (platform/UpdateKeeper.h) holds on when the program ends without
     // letting go of the guard: the drive's store time, as long as the update's wait. Only tests
     // shorten it.
