@@ -106,6 +106,7 @@ bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
     state.BlockCount = commandCount;
     state.IgnoredBlocks = 0;
     const int maximum = windows.progressMaximum();
+    windows.showBlocksDone(0, commandCount);
     for (std::uint32_t index = 0; index < commandCount; ++index) {
         state.ProgressTarget = progressTarget(maximum, index, commandCount, state.ImageLength);
         switch (sendBlock(state, windows, blockAt(index, commandCount, length, withEdc), record)) {
@@ -118,6 +119,7 @@ bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
                 break;
         }
         record.blockDone(index + 1);
+        windows.showBlocksDone(index + 1, commandCount);
     }
     return true;
 }
@@ -224,6 +226,9 @@ UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows, const
     }
 
     const bool withEdc = windows.createEdc();
+    if (!windows.confirmTransfer()) {
+        return UpdateOutcome::NotConfirmed;
+    }
     {
         // The unit first: when another program has it, nothing else is taken. A manager that
         // cannot hold it for another reason (the unit is gone) leaves the update as without a

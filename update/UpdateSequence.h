@@ -10,8 +10,9 @@
 // is sent. When the holder is this program's keeper of an update of the unit that ended moments
 // ago (platform/UpdateKeeper.h), the message says so and how long to wait.
 //
-// The sequence reaches the windows only through UpdateWindows and the host only through
-// platform::host(), so it runs in tests with scripted answers and a recording sleep.
+// The sequence reaches its face (the main window, or the shell's update) only through
+// UpdateWindows and the host only through platform::host(), so it runs in tests with scripted
+// answers and a recording sleep.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +62,14 @@ class UpdateWindows {
     virtual void showWaitNotice() = 0;                    // modeless
     virtual void closeWaitNotice() = 0;
     virtual errors::CommandErrorDialog &commandErrorDialog() = 0;
+    // Asked once the image is built and the unit found eligible, before the unit is held and
+    // anything is sent: false sends nothing. The window asks nothing here (the chooser's OK was
+    // the user's word); the shell asks on a terminal.
+    virtual bool confirmTransfer() { return true; }
+    // Told before the first block (done 0) and after each block the unit took or the user had
+    // ignored: `done` of the transfer's `count` blocks. The window's progress bar follows its
+    // timer and the progress target instead.
+    virtual void showBlocksDone(std::uint32_t /*done*/, std::uint32_t /*count*/) {}
     // The main window's controls that act (Update, About, Quit, the bus type, the variant group,
     // Create EDC): holdControls() disables them and notes how each was, releaseControls() gives
     // each back what it had. A window without such controls holds nothing.
@@ -72,10 +81,11 @@ class UpdateWindows {
 enum class UpdateOutcome {
     AlreadyRunning,  // called while an update runs: nothing was done
     NoUnitSelected,
-    Cancelled,    // the chooser was not closed with OK
-    NameRefused,  // the name does not begin with the variant's code
-    FileProblem,  // a file could not be opened, read or written, or the HEX file was refused
-    NotEligible,  // the side files were written; nothing was sent
+    Cancelled,     // the chooser was not closed with OK
+    NameRefused,   // the name does not begin with the variant's code
+    FileProblem,   // a file could not be opened, read or written, or the HEX file was refused
+    NotEligible,   // the side files were written; nothing was sent
+    NotConfirmed,  // the side files were written; the transfer was not confirmed
     AnotherUpdateRunning,  // the side files were written; another update holds the machine
     UnitInUse,  // the side files were written; another program, or the keeper of an update of
                 // it that ended moments ago, holds the unit

@@ -359,6 +359,8 @@ const char *outcomeName(update::UpdateOutcome outcome) {
             return "file-problem";
         case update::UpdateOutcome::NotEligible:
             return "not-eligible";
+        case update::UpdateOutcome::NotConfirmed:
+            return "not-confirmed";
         case update::UpdateOutcome::AnotherUpdateRunning:
             return "another-update-running";
         case update::UpdateOutcome::UnitInUse:
