@@ -116,10 +116,14 @@ std::string managerPath(const char *managerFolder) {
 void printUsage(const char *managerFolder) {
     std::printf(
         "Usage: %s [--help | --version | --history [--json] | --list [--json]]\n"
+        "       %s --update FILE --unit ADDRESS [--bus scsi|atapi] [--variant N]\n"
+        "                     [--no-edc] [--yes] [--on-error ask|stop]\n"
         "\n"
         "Replaces the firmware of CD-R/RW recorder units: started without arguments, it opens\n"
         "a window that lists the units on the SCSI and ATAPI buses and sends a firmware file\n"
-        "to the unit chosen.\n"
+        "to the unit chosen. With --update it updates from a shell, without a display: it\n"
+        "sends FILE to the unit at ADDRESS with the window's checks and guard, and writes\n"
+        "what the window would show on standard error.\n"
         "\n"
         "To rehearse an update on simulated units with an example firmware file, start\n"
         "cdrw-fwupdate-demo instead.\n"
@@ -127,16 +131,28 @@ void printUsage(const char *managerFolder) {
         "Drive-access manager: %s\n"
         "\n"
         "Options:\n"
-        "  -h, --help     Show this text and exit.\n"
-        "  -v, --version  Show the program's version and exit.\n"
-        "  --history      Show the journal of updates: when, which unit, which file, how each\n"
-        "                 ended and whether the new firmware took effect, and exit.\n"
-        "  --list         Show the units the window would list, each with whether it may take\n"
-        "                 this build's firmware, and exit.\n"
-        "  --json         With --history or --list: as JSON.\n"
+        "  -h, --help           Show this text and exit.\n"
+        "  -v, --version        Show the program's version and exit.\n"
+        "  --history            Show the journal of updates: when, which unit, which file, how\n"
+        "                       each ended and whether the new firmware took effect, and exit.\n"
+        "  --list               Show the units the window would list, each with whether it may\n"
+        "                       take this build's firmware, and exit.\n"
+        "  --json               With --history or --list: as JSON.\n"
+        "  --update FILE        Send the Intel HEX firmware file FILE.\n"
+        "  --unit ADDRESS       To the unit whose line in the unit list begins with ADDRESS\n"
+        "                       (adapter:own id:target, such as 0:7:2).\n"
+        "  --bus scsi|atapi     The commands' form, as the window's BUS Type (atapi).\n"
+        "  --variant N          The firmware variant: only this build's, 4.\n"
+        "  --no-edc             Send the image without its EDC (Create EDC unchecked).\n"
+        "  --yes                Send without asking first.\n"
+        "  --on-error ask|stop  On a failed block, ask Retry, Ignore or Stop (the default on\n"
+        "                       a terminal) or stop (the default elsewhere).\n"
+        "\n"
+        "An update from the shell ends with status 0 when the unit took every block and the\n"
+        "wait is over, 1 when anything was refused, stopped or failed, 2 for usage.\n"
         "\n"
         "Qt's own options (-style, -platform, -reverse ...) are passed on to Qt.\n",
-        kProgram, managerPath(managerFolder).c_str());
+        kProgram, kProgram, managerPath(managerFolder).c_str());
 }
 
 int refuse(const std::string &reason) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Program entry: answers the command line's options, or creates the six windows in order and
-// runs the message loop.
+// Program entry, above both faces: an update command goes to the shell's update (console/),
+// which opens no display; otherwise the command line's options are answered, or the six windows
+// are created in order (app/) and the message loop runs.
 #include <QPointer>
 #include <QTimer>
 #include <csignal>
@@ -10,12 +11,17 @@
 #include "app/CommandLine.h"
 #include "app/ProgramWindows.h"
 #include "app/StartupNotices.h"
+#include "console/ConsoleUpdate.h"
+#include "console/UpdateCommand.h"
 #include "platform/QtHost.h"
 #include "update/Journal.h"
 
 int main(int argc, char **argv) {
     // The EDC trace writes to standard output; a reader that has gone must not end an update.
     std::signal(SIGPIPE, SIG_IGN);
+    if (console::isUpdateCommand(argc, argv)) {
+        return console::runUpdateCommand(argc, argv);
+    }
     if (const auto status = app::answerCommandLine(argc, argv, CDRW_MANAGER_FOLDER)) {
         return *status;
     }

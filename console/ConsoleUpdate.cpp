@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "console/ConsoleUpdate.h"
+
+#include <cstdio>
+
+#include "console/ConsoleFace.h"
+#include "units/Discovery.h"
+#include "units/FirmwareVariants.h"
+#include "units/MainState.h"
+#include "units/UnitLine.h"
+#include "update/Journal.h"
+
+namespace console {
+
+namespace {
+
+constexpr int kFailed = 1;
+
+// The line whose address (up to its first blank) is `address`; empty when none is.
+std::string lineAt(const std::vector<std::string> &lines, const std::string &address) {
+    for (const std::string &line : lines) {
+        if (line.substr(0, line.find(' ')) == address) {
+            return line;
+        }
+    }
+    return {};
+}
+
+// Says that no unit answers at the address given, and which units there are.
+void sayNotListed(Terminal &terminal, const std::string &address,
+                  const std::vector<std::string> &lines) {
+    if (lines.empty()) {
+        terminal.line("cdrw-fwupdate: no unit " + address + ": the unit list is empty");
+        return;
+    }
+    terminal.line("cdrw-fwupdate: no unit " + address + " in the unit list:");
+    for (const std::string &line : lines) {
+        terminal.line("  " + line);
+    }
+}
+
+// The update's outcome as the shell's exit status, with a word where the sequence said nothing.
+int statusOf(update::UpdateOutcome outcome, const units::MainState &state, Terminal &terminal) {
+    switch (outcome) {
+        case update::UpdateOutcome::Declined:
+            // The final question was written and answered for the shell: the wait is over. A
+            // block the person chose to ignore is missing from the unit's firmware.
+            return state.IgnoredBlocks == 0 ? 0 : kFailed;
+        case update::UpdateOutcome::Stopped:
+            terminal.line(
+                "cdrw-fwupdate: stopped: the blocks after the failed one were not sent; update "
+                "the unit again");
+            return kFailed;
+        default:
+            // Refused, not confirmed or not sent: the reason is written already.
+            return kFailed;
+    }
+}
+
+}  // namespace
+
+int runUpdateCommand(int argc, char **argv, const ConsoleSettings &settings) {
+    UpdateCommand command;
+    if (const auto status = readUpdateCommand(argc, argv, command)) {
+        return *status;
+    }
+    const bool interactive = Terminal::standardStreamsAreTerminals();
+    if (command.onError == OnError::Ask && !interactive) {
+        std::fprintf(stderr,
+                     "cdrw-fwupdate: --on-error ask needs a terminal to ask on\n"
+                     "Try 'cdrw-fwupdate --help'.\n");
+        return 2;
+    }
+    const bool askOnError =
+        command.onError.value_or(interactive ? OnError::Ask : OnError::Stop) == OnError::Ask;
+    Terminal terminal(interactive);
+    ConsoleHost host(terminal, settings);
+    // The host serves until this function returns, whichever way.
+    struct Installed {
+        explicit Installed(platform::Host &host) { platform::installHost(&host); }
+        ~Installed() { platform::installHost(nullptr); }
+    } installed(host);
+
+    // As the window starts (a manager that cannot be bound is written and ends the process);
+    // the update then uses the bus the command names.
+    units::MainState state;
+    const std::vector<std::string> lines = units::scanAtStart(state, command.variant);
+    state.BlockSize = update::kBlockSize;
+    ConsoleFace face(state, command, terminal, askOnError);
+
+    // The unit named must be listed and may receive this build's firmware; the sequence checks the
+    // latter again, but only after the side files are written.
+    const std::string line = lineAt(lines, command.unit);
+    std::uint8_t adapter = 0;
+    std::uint8_t target = 0;
+    if (line.empty() || !units::DecodeUnitLine(line, adapter, target)) {
+        sayNotListed(terminal, command.unit, lines);
+        return kFailed;
+    }
+    if (state.units.Eligible[adapter * units::kTableTargets + target] != 1) {
+        const char *vendor = units::kFirmwareVariants[command.variant].vendorWord;
+        terminal.line(
+            "cdrw-fwupdate: this program sends firmware only to units whose vendor is " +
+            std::string(vendor != nullptr ? vendor : "") + "; the unit " + command.unit + " is " +
+            units::normalisedVendor(units::entryText(state.units.vendor[adapter][target], 8)));
+        return kFailed;
+    }
+    face.select(line);
+
+    // Recorded in the user's journal, as an update from the window is.
+    const update::Journal journal;
+    return statusOf(update::UpdateClick(state, face, &journal), state, terminal);
+}
+
+}  // namespace console

@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The shell's update from start to end: reads the update command, binds the manager the program
+// loads, scans the buses as the window's start does, and runs the window's update sequence on
+// the unit named, with the shell's face and host. No display is opened.
+#pragma once
+
+#include "console/ConsoleHost.h"
+
+namespace console {
+
+// Runs the update command of `argv` (see console/UpdateCommand.h) and returns the program's exit
+// status: 0 when every block went down and the wait is over; 1 when anything was refused,
+// stopped or failed, or a failed block was ignored; 2 for a command line it does not take. A
+// termination signal held during the update ends the process, once the update is over, with
+// status 128 + its number; a manager that cannot be bound, with status 1.
+int runUpdateCommand(int argc, char **argv, const ConsoleSettings &settings = {});
+
+}  // namespace console

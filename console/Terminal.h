@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Standard error as the shell's update writes to it, and standard input as it reads the user's
+// answers. Whole lines always; on a terminal also one line that redraws itself in place (the
+// progress bar, the countdown). Lines may come from two threads at once (the update guard says
+// on a thread of its own that a signal is held), so every write is whole.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace console {
+
+class Terminal {
+  public:
+    // `interactive`: a person answers on standard input and reads standard error.
+    explicit Terminal(bool interactive) : m_interactive(interactive) {}
+    Terminal(const Terminal &) = delete;
+    Terminal &operator=(const Terminal &) = delete;
+
+    // True when standard input and standard error are both terminals.
+    static bool standardStreamsAreTerminals();
+
+    bool interactive() const { return m_interactive; }
+
+    // Writes `text` as a line of its own: a line being redrawn is ended first, and a question
+    // waiting for its answer is asked again after it.
+    void line(const std::string &text);
+    // Draws `text` over the line being redrawn (terminal only; elsewhere nothing).
+    void redraw(const std::string &text);
+    // Ends the line being redrawn, if there is one.
+    void endRedraw();
+    // Writes `question` and reads one line of answer from standard input, without its line end;
+    // nothing when standard input ends or fails first.
+    std::optional<std::string> ask(const std::string &question);
+
+  private:
+    void write(const std::string &text);
+
+    std::mutex m_mutex;
+    const bool m_interactive;
+    bool m_redrawing = false;
+    std::string m_question;  // asked and not yet answered
+};
+
+}  // namespace console
