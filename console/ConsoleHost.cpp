@@ -59,7 +59,8 @@ void ConsoleHost::sleepMilliseconds(unsigned milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(slice));
         done += slice;
     }
-    m_terminal.endRedraw();
+    // The countdown goes, as the wait notice closes.
+    m_terminal.endRedraw(false);
 }
 
 void ConsoleHost::exitProcess(int status) {

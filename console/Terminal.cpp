@@ -43,10 +43,10 @@ void Terminal::redraw(const std::string &text) {
     m_redrawing = true;
 }
 
-void Terminal::endRedraw() {
+void Terminal::endRedraw(bool keep) {
     const std::lock_guard lock(m_mutex);
     if (m_redrawing) {
-        write("\n");
+        write(keep ? "\n" : std::string(kLineStart) + kClearToEnd);
         m_redrawing = false;
     }
 }

@@ -28,8 +28,8 @@ class Terminal {
     void line(const std::string &text);
     // Draws `text` over the line being redrawn (terminal only; elsewhere nothing).
     void redraw(const std::string &text);
-    // Ends the line being redrawn, if there is one.
-    void endRedraw();
+    // Ends the line being redrawn, if there is one: kept as it stands, or cleared away.
+    void endRedraw(bool keep = true);
     // Writes `question` and reads one line of answer from standard input, without its line end;
     // nothing when standard input ends or fails first.
     std::optional<std::string> ask(const std::string &question);

@@ -276,16 +276,6 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
          0,
          false,
          {"This file can't be downloaded by this program!\n"}},
-        {"a file cut short",
-         false,
-         false,
-         "",
-         {"--update=lix2.hex", kUnit, "--yes"},
-         {},
-         1,
-         0,
-         false,
-         {"The .HEX file ends before its end-of-file record: it is incomplete !\n"}},
         {"a unit that is not eligible",
          false,
          false,
@@ -312,7 +302,6 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
     const std::string hex = hex_text::hexWithData(40000);  // three blocks
     image_test::writeFile(folder + "/lix1.hex", hex);
     image_test::writeFile(folder + "/wol1.hex", hex);
-    image_test::writeFile(folder + "/lix2.hex", hex.substr(0, hex.rfind(":00000001FF")));
     std::size_t logged = 0;
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
