@@ -27,6 +27,7 @@
 // usage: cdrw-kernel-driver [--without-hold] [--wait-ms=N] [--blocks=N]
 //                           [--run=FORM[:ANSWER,...][@LINE]]...
 //        cdrw-kernel-driver --occupy=NODE
+//        cdrw-kernel-driver --at-terminal PROGRAM ARGUMENT...
 //   FORM    scsi or atapi: the bus selection during that update
 //   ANSWER  retry, ignore or stop: the answers to the run's error dialogs in order; every
 //           failure past the list is answered with retry
@@ -38,8 +39,22 @@
 //                   non-blocking, as a recording program or a mount holds it, prints
 //                   OCCUPIED NODE (or OCCUPY-FAILED NODE <error>), creates /tmp/occupied and
 //                   waits until it is killed
+//   --at-terminal   instead of all else: prints its identity, writes the firmware file (three
+//                   blocks), then runs PROGRAM with its arguments on a pseudo-terminal as a person
+//                   there would: a failed block put to r/i/s is answered r, a [y/N] question n.
+//                   What the program shows comes out line by line (a line redrawn in place, once
+//                   per drawing), each failed block as the error dialog's record:
+//                     TTY Sending [##########....................] 1/3 blocks
+//                     ERROR-DIALOG 1
+//                     DIALOG 1 Host Adapter ID:0   Device ID:0    (... each line of the dialog)
+//                     ANSWER 1 retry
+//                     TTY Update completed. Shutdown PC.
+//                     PROGRAM-EXIT 0                 (its exit status, 128 + N for signal N)
 // Without --run the driver only scans.
 #include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -195,6 +210,79 @@ Options parseOptions(int argc, char **argv) {
     for (;;) {
         ::pause();
     }
+}
+
+// What a person at a terminal sees of `program`, and answers; see --at-terminal above.
+[[noreturn]] void atTerminal(char **program) {
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child < 0) {
+        std::printf("FORKPTY-FAILED %s\n", std::strerror(errno));
+        std::exit(1);
+    }
+    if (child == 0) {
+        // The answers are not echoed: each is printed with its question instead.
+        termios modes{};
+        ::tcgetattr(STDIN_FILENO, &modes);
+        modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &modes);
+        ::execv(program[0], program);
+        std::fprintf(stderr, "cdrw-kernel-driver: %s: %s\n", program[0], std::strerror(errno));
+        ::_exit(127);
+    }
+    int dialog = 0;  // the dialog being shown; 0 outside one
+    int dialogs = 0;
+    std::string pending;  // output after the last line's end
+    const auto show = [&](std::string line) {
+        // Escape sequences (clearing the rest of a redrawn line) are not text.
+        for (std::size_t escape; (escape = line.find('\033')) != std::string::npos;) {
+            const std::size_t end = line.find_first_of("ABCDEFGHJKSTfhlmsu", escape);
+            line.erase(escape, end == std::string::npos ? std::string::npos : end - escape + 1);
+        }
+        if (line.empty() && dialog == 0) {
+            return;
+        }
+        if (line == "Command error information") {
+            dialog = ++dialogs;
+            std::printf("ERROR-DIALOG %d\n", dialog);
+        } else if (dialog != 0) {
+            std::printf("DIALOG %d %s\n", dialog, line.c_str());
+        } else {
+            std::printf("TTY %s\n", line.c_str());
+        }
+    };
+    char buffer[4096];
+    for (ssize_t count; (count = ::read(terminal, buffer, sizeof buffer)) > 0;) {
+        pending.append(buffer, static_cast<std::size_t>(count));
+        // A line ends in "\r\n" (the terminal's line end) or alone in "\r" (a line redrawn).
+        for (std::size_t end; (end = pending.find_first_of("\r\n")) != std::string::npos;) {
+            const bool crlf =
+                pending[end] == '\r' && end + 1 < pending.size() && pending[end + 1] == '\n';
+            if (pending[end] == '\r' && end + 1 == pending.size()) {
+                break;  // its "\n" may come with the next read
+            }
+            show(pending.substr(0, end));
+            pending.erase(0, end + (crlf ? 2 : 1));
+        }
+        const bool onError = pending.size() >= 8 && pending.ends_with("[r/i/s] ");
+        if (onError || pending.ends_with("[y/N] ")) {
+            if (onError) {
+                std::printf("ANSWER %d retry\n", dialog);
+                dialog = 0;
+            } else {
+                std::printf("TTY %sn\n", pending.c_str());
+            }
+            pending.clear();
+            const char *answer = onError ? "r\n" : "n\n";
+            [[maybe_unused]] const ssize_t written = ::write(terminal, answer, 2);
+        }
+    }
+    // The program has closed the terminal (reads end in EIO).
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::printf("PROGRAM-EXIT %d\n",
+                WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    std::exit(0);
 }
 
 // The update guard as the guest has it: nothing but the unit's hold (no logind, no second copy);
@@ -388,6 +476,11 @@ void printIdentity() {
 
 int main(int argc, char **argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (argc > 2 && std::string_view(argv[1]) == "--at-terminal") {
+        printIdentity();
+        writeFirmwareFile(kFirmwareBlocks);
+        atTerminal(argv + 2);
+    }
     const Options options = parseOptions(argc, argv);
     if (!options.occupy.empty()) {
         occupy(options.occupy);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Checks the serial output of the kernel test's guest (see init.sh and KernelDriver.cpp for the
-# lines). The driver's lines say what the program showed and answered; the GUEST KCMD lines say
-# what each unit received, as the kernel logged it. What a unit answered comes from the unit's own
+# lines). The driver's lines say what the program showed and answered (in a pass of the program
+# itself, what it showed on the terminal and what the driver answered there); the GUEST KCMD lines
+# say what each unit received, as the kernel logged it. What a unit answered comes from the unit's own
 # log: the kernel's target logs it (GUEST KSENSE), QEMU's units log it in QEMU's trace. Each pass
 # of the driver (GUEST PASS n ... GUEST PASS-END n) is checked on its own lines. Prints one line
 # per failed check, then the log; exits 0 only when every check holds.
@@ -206,8 +207,25 @@ check_dialog() {
   [ "$sense" = "$kInjectedSense" ] && injected_dialogs=$((injected_dialogs + 1))
 }
 
+# The next of the attempts (at index $next, which it advances), due as block $block in form $1:
+# sets a_sense to what the target answered ("-" for GOOD). Fails with status 1 when the target
+# never received it, 2 when it received another command first ($2 names the run).
+take_attempt() {
+  local a_form a_off a_len a_mode a_flag
+  if [ "$next" -ge "${#attempts[@]}" ]; then
+    fail "$2the target never received the block at offset ${kBlocks[$block]%% *}"
+    return 1
+  fi
+  read -r a_form a_off a_len a_mode a_flag a_sense <<<"${attempts[$next]}"
+  next=$((next + 1))
+  if [ "$a_form $a_off $a_len $a_mode $a_flag" != "$1 ${kBlocks[$block]}" ]; then
+    fail "$2the target received '$a_form $a_off $a_len $a_mode $a_flag' where '$1 ${kBlocks[$block]}' was due"
+    return 2
+  fi
+}
+
 # What the passes together must have shown.
-complete_forms="" stopped_runs=0 descriptor_dialogs=0
+complete_forms="" stopped_runs=0 descriptor_dialogs=0 programs=0
 injected_dialogs=0 injected_fixed=0 injected_descriptor=0 dropped_inquiries=0 ineligible_runs=0
 
 # Walks the driver's runs against the commands the target received: every block goes down in
@@ -227,16 +245,11 @@ walk_runs() {
     local -a shown_dialogs
     mapfile -t shown_dialogs < <(sed -n "s/^ERROR-DIALOG \([0-9]*\) run=$run\$/\1/p" "$log")
     while [ "$block" -lt "${#kBlocks[@]}" ]; do
-      if [ "$next" -ge "${#attempts[@]}" ]; then
-        fail "run $run: the target never received the block at offset ${kBlocks[$block]%% *}"
-        break
-      fi
-      read -r a_form a_off a_len a_mode a_flag a_sense <<<"${attempts[$next]}"
-      next=$((next + 1))
-      if [ "$a_form $a_off $a_len $a_mode $a_flag" != "$form ${kBlocks[$block]}" ]; then
-        fail "run $run: the target received '$a_form $a_off $a_len $a_mode $a_flag' where '$form ${kBlocks[$block]}' was due"
-        return  # the rest would only repeat the step out of line
-      fi
+      take_attempt "$form" "run $run: "
+      case $? in
+        1) break ;;
+        2) return ;;  # the rest would only repeat the step out of line
+      esac
       if [ "$a_sense" = - ]; then
         block=$((block + 1))
         continue
@@ -287,9 +300,9 @@ walk_runs() {
   fi
 }
 
-# The checks of one pass, on its lines in $log.
-check_pass() {
-  # The driver: a non-root member of group cdrom, bound to the manager, ending normally.
+# The driver (and the program it starts) ran as a non-root member of group cdrom, the target took
+# its attributes, and the driver ended normally.
+check_identity() {
   identity=$(grep -m1 '^IDENTITY ' "$log")
   if [ -z "$identity" ]; then
     fail "the driver printed no identity"
@@ -298,9 +311,58 @@ check_pass() {
     [[ $identity =~ groups=(.*,)?24(,|$) ]] || fail "the driver is not in group cdrom (24): $identity"
   fi
   grep -q "^GUEST SET-FAILED" "$log" && fail "a target attribute was not set: $(grep '^GUEST SET-FAILED' "$log")"
+  has_line "GUEST DRIVER-EXIT 0" || fail "the driver ended with a failure status"
+}
+
+# The checks of a pass in which the program itself updated the unit from a shell, with --yes, on
+# a terminal where the driver retried each failed block: the unit received what a driver's run in
+# the ATAPI form (the window's default) sends, every failure was shown with the error dialog's
+# lines, the wait was counted down, and the program ended with status 0.
+check_program_pass() {
+  check_identity
+  if [ "$expect" = none ]; then
+    grep -q '^TTY cdrw-fwupdate: no unit ' "$log" || fail "the program did not say that there is no unit"
+    has_line "PROGRAM-EXIT 1" || fail "the program did not end with status 1"
+    return
+  fi
+  has_line "PROGRAM-EXIT 0" || fail "the program ended with status $(sed -n 's/^PROGRAM-EXIT //p' "$log"), not 0"
+  local unit
+  for unit in "${units[@]}"; do
+    read -r sg hctl record line_text <<<"$unit"
+    IFS=: read -r _ _ target _ <<<"$hctl"
+    adapter=${line_text%%:*}
+    has_line "TTY Unit:  $line_text" || continue  # the program updated another unit
+    check_scan "$hctl"
+    read_attempts
+    local next=0 block=0 dialog=0 a_sense
+    while [ "$block" -lt "${#kBlocks[@]}" ]; do
+      take_attempt atapi "the program: " || break
+      if [ "$a_sense" = - ]; then
+        block=$((block + 1))
+      else
+        dialog=$((dialog + 1))
+        check_dialog "$dialog" "$a_sense"
+        has_line "ANSWER $dialog retry" || fail "error dialog $dialog was not answered"
+      fi
+    done
+    [ "$next" = "${#attempts[@]}" ] ||
+      fail "the target received $((${#attempts[@]} - next)) WRITE BUFFER commands after the last block"
+    [ "$(grep -c '^ERROR-DIALOG ' "$log")" = "$dialog" ] ||
+      fail "the program showed $(grep -c '^ERROR-DIALOG ' "$log") failures; the target answered $dialog"
+    unit_dialogs=$dialog
+    check_counts
+    has_line "TTY Wait a moment please... 70 s" || fail "the program did not count the wait down"
+    has_line "TTY Update completed. Shutdown PC." || fail "the program did not say that the update is complete"
+    programs=$((programs + 1))
+  done
+}
+
+# The checks of one pass, on its lines in $log.
+check_pass() {
+  # The driver: a non-root member of group cdrom, bound to the manager, ending normally.
+  check_identity
   grep -qE '^SUPPORT word=0x01[0-9a-f]{2}$' "$log" || fail "the manager's support word is not ready"
   has_line "DRIVER-END" || fail "the driver did not finish"
-  has_line "GUEST DRIVER-EXIT 0" || fail "the driver ended with a failure status"
 
   if [ "$expect" = none ]; then
     has_line "NO-ADAPTER" || fail "the manager was expected to report no adapter"
@@ -344,17 +406,35 @@ check_pass() {
   done
 }
 
+# The scan asked the unit at $1 for INQUIRY in the SCSI form first; every later command is a
+# WRITE BUFFER.
+check_scan() {
+  local first others
+  first=$(grep -m1 "^GUEST KCMD $1 " "$log")
+  [ "$first" = "GUEST KCMD $1 12 00 00 00 62 00" ] || fail "the scan's INQUIRY to $1 is not its first command: $first"
+  others=$(grep "^GUEST KCMD $1 " "$log" | tail -n +2 | grep -v "^GUEST KCMD $1 3b ")
+  [ -z "$others" ] || fail "commands other than WRITE BUFFER after the scan: $others"
+}
+
+# The kernel's counters agree with its log and with the dialogs: each command the unit ($sg,
+# $hctl) received was logged, and each one that failed ($unit_dialogs) was shown as failed.
+check_counts() {
+  if [ -n "$(count before requests)" ] && [ -n "$(count after errors)" ]; then
+    local requests errors logged
+    requests=$(($(count after requests) - $(count before requests)))
+    errors=$(($(count after errors) - $(count before errors)))
+    logged=$(grep -c "^GUEST KCMD $hctl " "$log")
+    [ "$requests" = "$logged" ] || fail "the kernel counted $requests commands to $sg, its log holds $logged"
+    [ "$errors" = "$unit_dialogs" ] || fail "the kernel failed $errors commands to $sg, the program showed $unit_dialogs"
+  else
+    fail "the kernel's command counts of $sg are missing"
+  fi
+}
+
 # The checks of one unit ($sg, $hctl, $target) in one pass: the commands it received, the runs
 # aimed at it (list line $1) and the kernel's counters.
 check_unit() {
-  # The scan asked the unit for INQUIRY in the SCSI form first; every later command is a
-  # WRITE BUFFER.
-  local first others
-  first=$(grep -m1 "^GUEST KCMD $hctl " "$log")
-  [ "$first" = "GUEST KCMD $hctl 12 00 00 00 62 00" ] || fail "the scan's INQUIRY to $hctl is not its first command: $first"
-  others=$(grep "^GUEST KCMD $hctl " "$log" | tail -n +2 | grep -v "^GUEST KCMD $hctl 3b ")
-  [ -z "$others" ] || fail "commands other than WRITE BUFFER after the scan: $others"
-
+  check_scan "$hctl"
   read_attempts
   unit_dialogs=0
   walk_runs "$1"
@@ -369,18 +449,7 @@ check_unit() {
     fi
   done
 
-  # The kernel's counters agree with its log and with the dialogs: each command the unit
-  # received was logged, and each one that failed was shown as failed.
-  if [ -n "$(count before requests)" ] && [ -n "$(count after errors)" ]; then
-    local requests errors logged
-    requests=$(($(count after requests) - $(count before requests)))
-    errors=$(($(count after errors) - $(count before errors)))
-    logged=$(grep -c "^GUEST KCMD $hctl " "$log")
-    [ "$requests" = "$logged" ] || fail "the kernel counted $requests commands to $sg, its log holds $logged"
-    [ "$errors" = "$unit_dialogs" ] || fail "the kernel failed $errors commands to $sg, the program showed $unit_dialogs"
-  else
-    fail "the kernel's command counts of $sg are missing"
-  fi
+  check_counts
   if [ -n "$units_log" ]; then
     local failed
     failed=$(grep -c "^GUEST KSENSE-TEXT $hctl " "$log")
@@ -397,7 +466,11 @@ for ((pass = 1; pass <= passes; pass++)); do
   grep -qx "GUEST PASS-END $pass" "$pass_log" || fail "pass $pass did not end"
   log=$pass_log where="pass $pass: "
   injected_dialogs=0
-  check_pass
+  if grep -qE '^GUEST PASS [0-9]+ (.* )?program( |$)' "$log"; then
+    check_program_pass
+  else
+    check_pass
+  fi
   if grep -q '^GUEST PASS [0-9]* .*dsense=1' "$log"; then
     injected_descriptor=$((injected_descriptor + injected_dialogs))
   else
@@ -414,6 +487,7 @@ if [ "$expect" = unit ] && [ -z "$units_log" ]; then
   [ "$injected_fixed" -ge 1 ] || fail "no error dialog showed an injected failure in fixed-format sense"
   [ "$injected_descriptor" -ge 1 ] || fail "no error dialog showed an injected failure in descriptor-format sense"
   [ "$dropped_inquiries" -ge 1 ] || fail "no pass dropped the scan's INQUIRY"
+  [ "$programs" -ge 1 ] || fail "the program itself updated no unit from a shell"
 elif [ "$expect" = unit ]; then
   [ "$stopped_runs" -ge 2 ] || fail "the updates of the virtio-scsi and USB units were not both stopped"
   [ "$ineligible_runs" -ge 1 ] || fail "no update was aimed at the ineligible ATAPI unit"

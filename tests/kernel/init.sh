@@ -2,9 +2,10 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # First process of the kernel test's guest (busybox sh). Brings up the kernel's SCSI target
 # (scsi_debug) and the SCSI generic driver, gives the generic nodes of CD units the owner and mode
-# that Debian's udev rules give them, runs the driver program in passes as a non-root member of
-# the cdrom group, prints after each pass the commands the target received as the kernel logged
-# them, then the end marker, and powers the guest off. Every line it prints starts with GUEST.
+# that Debian's udev rules give them, runs the driver program, or the program itself from a shell,
+# in passes as a non-root member of the cdrom group, prints after each pass the commands the target
+# received as the kernel logged them, then the end marker, and powers the guest off. Every line it
+# prints starts with GUEST.
 PATH=/bin
 export PATH
 
@@ -13,6 +14,9 @@ say() { echo "GUEST $*"; }
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+# Pseudo-terminals, for the program run as from a terminal.
+mkdir -p /dev/pts
+mount -t devpts -o ptmxmode=0666,mode=0620 devpts /dev/pts
 exec </dev/console >/dev/console 2>&1
 echo  # the firmware's last line may lack its end
 mkdir -p /tmp
@@ -132,18 +136,22 @@ start_occupant() {
 
 # One pass of the driver. Words NAME=VALUE set the target's driver attribute NAME (under
 # /sys/bus/pseudo/drivers/scsi_debug) first; words starting with -- are the driver's arguments;
-# the word occupy has another program hold the CD block device during the pass. The pass's lines
-# are framed by GUEST PASS n and GUEST PASS-END n.
+# the word occupy has another program hold the CD block device during the pass; the word program
+# runs the program itself instead, with the -- words as its arguments, on a terminal the driver
+# answers at (its --at-terminal), and marks its end in the kernel's log. The pass's lines are
+# framed by GUEST PASS n and GUEST PASS-END n.
 run_pass() {
   number=$1
   shift
   args=
   occupy=0
+  program=
   for word in "$@"; do
     case $word in
       --*) args="$args $word" ;;
       *=*) set_attribute "${word%%=*}" "${word#*=}" || say "SET-FAILED $word" ;;
       occupy) occupy=1 ;;
+      program) program=" --at-terminal /opt/cdrw/cdrw-fwupdate" ;;
     esac
   done
   say "PASS $number $*"
@@ -156,10 +164,11 @@ run_pass() {
     echo $(((7 << 9) | (7 << 12))) >/proc/sys/dev/scsi/logging_level
   fi
   [ $occupy = 0 ] || start_occupant
-  say "RUN driver as $(cat /etc/cdrw/user) with:$args"
+  say "RUN driver as $(cat /etc/cdrw/user) with:$program$args"
   su -s /bin/sh "$(cat /etc/cdrw/user)" -c \
-    "cd /tmp && LD_LIBRARY_PATH=/opt/cdrw/lib exec /opt/cdrw/bin/cdrw-kernel-driver$args" </dev/null
+    "cd /tmp && LD_LIBRARY_PATH=/opt/cdrw/lib exec /opt/cdrw/bin/cdrw-kernel-driver$program$args" </dev/null
   say "DRIVER-EXIT $?"
+  [ -z "$program" ] || echo "cdrw-kernel-test: program ends" >/dev/kmsg
   if [ -n "$occupant" ]; then
     kill "$occupant"
     wait "$occupant" 2>/dev/null
@@ -171,13 +180,15 @@ run_pass() {
   # unit's H:C:T:L. The kernel's target logs the sense as key,asc,ascq:
   #   GUEST KCMD 0:0:0:0 3b 06 00 00 40 00 00 40 00 00
   #   GUEST KSENSE 0:0:0:0 0x6,0x29,0x2
-  # and the end of the driver's update guard as GUEST KMARK guard-ends.
+  # and the end of the driver's update guard as GUEST KMARK guard-ends, the end of the program as
+  # GUEST KMARK program-ends.
   # The mid-layer logs each command twice (sent, done) and the sense in words:
   #   GUEST KSENSE-TEXT 0:0:3:0 Not Ready [current] | Medium not present
   dmesg | sed -n "/cdrw-kernel-test: pass $number starts/,\$p" | sed -n \
     -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): scsi_debug: tag=[^,]*, cmd \(.*[^ ]\) *$/GUEST KCMD \1 \2/p' \
     -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): scsi_debug: *\[sense_key,asc,ascq\]: \[\(.*\)\]$/GUEST KSENSE \1 \2/p' \
     -e 's/^.*cdrw-kernel-test: guard ends$/GUEST KMARK guard-ends/p' \
+    -e 's/^.*cdrw-kernel-test: program ends$/GUEST KMARK program-ends/p' \
     -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): \(tag#[0-9]*\) \(Send\):.*/SEND \1 \2/p' \
     -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): \(tag#[0-9]*\) CDB: [^0-9]*\([0-9a-f][0-9a-f]\( [0-9a-f][0-9a-f]\)*\) *$/CDB \1 \2 \3/p' \
     -e 's/^.* \([0-9]*:[0-9]*:[0-9]*:[0-9]*\): tag#[0-9]* Sense Key : \(.*[^ ]\) *$/KEY \1 \2/p' \

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the kernel test's initramfs (cpio newc, gzip): busybox-static with its applet links, the
-# cached modules, a non-root user in group cdrom, the driver program and the manager folder, the
-# shared libraries both need (as ldd names them, with the dynamic loader) and init.sh as /init.
+# cached modules, a non-root user in group cdrom, the driver program, the program itself and the
+# manager folder, the shared libraries they need (as ldd names them, with the dynamic loader) and
+# init.sh as /init.
 #
-# usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT MODULES UNITS PARAM... [-- PASS...]
+# usage: make-initramfs.sh CACHE_DIR DRIVER PROGRAM MANAGER_DIR OUTPUT MODULES UNITS PARAM...
+#                          [-- PASS...]
 #   CACHE_DIR    what prepare.sh left (modules/, modules.load, modules.dep)
 #   DRIVER       the driver program, placed as /opt/cdrw/bin/cdrw-kernel-driver
+#   PROGRAM      cdrw-fwupdate as built, placed as /opt/cdrw/cdrw-fwupdate, where its RUNPATH
+#                ($ORIGIN/lib) names the manager's folder
 #   MANAGER_DIR  a folder holding wnaspi32.DLL; its files go to /opt/cdrw/lib
 #   OUTPUT       the .cpio.gz to write
 #   MODULES      the modules the guest loads, comma-separated (their dependencies come along):
@@ -17,13 +21,13 @@
 #   PASS...      the driver's passes, one word each (see init.sh): "dsense=1 --run=scsi"
 set -euo pipefail
 
-if [ $# -lt 6 ]; then
-  echo "usage: make-initramfs.sh CACHE_DIR DRIVER MANAGER_DIR OUTPUT MODULES UNITS PARAM..." \
-    "[-- PASS...]" >&2
+if [ $# -lt 7 ]; then
+  echo "usage: make-initramfs.sh CACHE_DIR DRIVER PROGRAM MANAGER_DIR OUTPUT MODULES UNITS" \
+    "PARAM... [-- PASS...]" >&2
   exit 2
 fi
-cache=$1 driver=$2 manager_dir=$3 output=$4 modules=$5 units=$6
-shift 6
+cache=$1 driver=$2 program=$3 manager_dir=$4 output=$5 modules=$6 units=$7
+shift 7
 params=() passes=()
 while [ $# -gt 0 ] && [ "$1" != -- ]; do
   params+=("$1")
@@ -99,9 +103,12 @@ printf '%s\n' "${params[@]}" >"$root/etc/cdrw/scsi_debug.params"
 printf '%s\n' "${passes[@]}" >"$root/etc/cdrw/passes"
 
 cp "$driver" "$root/opt/cdrw/bin/cdrw-kernel-driver"
+cp "$program" "$root/opt/cdrw/cdrw-fwupdate"
 cp -L "$manager_dir"/* "$root/opt/cdrw/lib/"
 
-# Every shared library the driver and the manager load, at the path the loader looks for it.
+# Every shared library the driver, the program and the manager load, at the path the loader looks
+# for it. The program's include Qt's widget and display libraries, which it links but does not use
+# in an update from the shell: the guest has no display.
 copy_libraries() {
   local lib
   for lib in $(ldd "$1" 2>/dev/null | sed -n 's/.*=> \(\/[^ ]*\) .*/\1/p; s/^[[:space:]]*\(\/[^ ]*\) .*/\1/p'); do
@@ -113,6 +120,7 @@ copy_libraries() {
 }
 copy_libraries "$busybox"  # none for busybox-static
 copy_libraries "$driver"
+copy_libraries "$program"
 for file in "$manager_dir"/*; do
   copy_libraries "$file"
 done

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # The kernel test: boots a guest under QEMU's software emulation with CD units, the SCSI generic
-# driver, the manager and the driver program, keeps the guest's serial output and checks it with
-# check-serial.sh (check-hold.sh for hold). Three guest configurations:
+# driver, the manager, the driver program and the program itself, keeps the guest's serial output
+# and checks it with check-serial.sh (check-hold.sh for hold). Three guest configurations:
 #   scsi_debug  the kernel's own SCSI target presenting a CD unit, with its fault injection
 #   buses       QEMU's own CD units behind virtio-scsi, behind the IDE controller (libata ATAPI)
 #               and behind a USB mass-storage bridge on xHCI
 #   hold        the kernel's target again, with the CD driver polling it for media events every
 #               2 s as Debian's desktops set it: what reaches the unit during an update with and
 #               without the unit hold, and the hold refused while another program holds the unit
+# In the scsi_debug and hold guests the program itself also updates the unit from a shell.
 #
-# usage: run-guest.sh CONFIG CACHE_DIR DRIVER MANAGER_DIR WORK_DIR [check-serial.sh options...]
+# usage: run-guest.sh CONFIG CACHE_DIR DRIVER PROGRAM MANAGER_DIR WORK_DIR
+#                     [check-serial.sh options...]
 #   CONFIG       scsi_debug, buses or hold
 #   CACHE_DIR    the kernel cache (prepared here by prepare.sh when missing)
 #   WORK_DIR     receives initramfs.cpio.gz, serial.log and, for buses, units.log (QEMU's own
@@ -20,7 +22,9 @@
 set -euo pipefail
 
 readonly kSkip=77
-readonly kBootSeconds=150  # a boot takes well under a minute under software emulation
+# A boot takes well under a minute under software emulation; an update of the program itself
+# waits its 70 s.
+readonly kBootSeconds=300
 readonly kMemory=512
 
 # The scsi_debug guest. The unit: a CD/DVD unit (peripheral type 5) with INQUIRY texts of full
@@ -33,9 +37,11 @@ readonly kRevision='1.0K'
 # descriptor-format sense: every failure retried. Then the target's injected faults: every 3rd
 # command answered ABORTED COMMAND (a transport problem), in fixed and in descriptor format, each
 # failure retried; finally the scan's INQUIRY dropped, so it ends at the manager's time-out. Each
-# pass after a fault pass sets the attributes back.
+# pass after a fault pass sets the attributes back. The second pass is the program itself, updating
+# the unit from a shell in the form the window defaults to (ATAPI).
 readonly kDebugPasses=(
   'dsense=0 --run=atapi --run=scsi --run=scsi:retry,ignore --run=atapi:retry,stop'
+  'program --update=lix1.hex --unit=0:7:0 --yes'
   'dsense=1 --run=scsi'
   'dsense=0 statistics=1 every_nth=3 opts=0x11 --run=scsi'
   'dsense=1 statistics=1 every_nth=3 opts=0x11 --run=atapi'
@@ -44,12 +50,14 @@ readonly kDebugPasses=(
 
 # The hold guest's passes. Each command takes the target 0.4 s, so that the 10-block download
 # lasts about 4 s, and the update's wait (the store time) lasts 5 s: without the hold, then with
-# it, then with another program holding the block device exclusively.
+# it, then with another program holding the block device exclusively; last the program itself,
+# from a shell, with its own 70 s wait.
 readonly kHoldBlocks=10
 readonly kHoldPasses=(
   "ndelay=400000000 --without-hold --wait-ms=5000 --blocks=$kHoldBlocks --run=scsi"
   "ndelay=400000000 --wait-ms=5000 --blocks=$kHoldBlocks --run=scsi"
   "occupy --run=scsi"
+  "ndelay=400000000 program --update=lix1.hex --unit=0:7:0 --yes"
 )
 # The desktop's media polling interval (Debian's udev rules set it for removable media).
 readonly kHoldKernelArguments='block.events_dfl_poll_msecs=2000'
@@ -80,12 +88,13 @@ readonly kBusPasses=(
   '--run=scsi:retry,retry,stop@1 --run=atapi@2 --run=scsi:retry,retry,stop@3'
 )
 
-if [ $# -lt 5 ]; then
-  echo "usage: run-guest.sh CONFIG CACHE_DIR DRIVER MANAGER_DIR WORK_DIR [check options...]" >&2
+if [ $# -lt 6 ]; then
+  echo "usage: run-guest.sh CONFIG CACHE_DIR DRIVER PROGRAM MANAGER_DIR WORK_DIR" \
+    "[check options...]" >&2
   exit 2
 fi
-config=$1 cache=$2 driver=$3 manager_dir=$4 work=$5
-shift 5
+config=$1 cache=$2 driver=$3 program=$4 manager_dir=$5 work=$6
+shift 6
 case $config in
   scsi_debug | buses | hold) ;;
   *) echo "run-guest.sh: unknown configuration $config" >&2; exit 2 ;;
@@ -122,19 +131,19 @@ rm -f "$work/serial.log" "$work/units.log"
 qemu_extra=()
 kernel_arguments='console=ttyS0 panic=-1 quiet'
 if [ "$config" = hold ]; then
-  "$here/make-initramfs.sh" "$cache" "$driver" "$manager_dir" "$work/initramfs.cpio.gz" \
+  "$here/make-initramfs.sh" "$cache" "$driver" "$program" "$manager_dir" "$work/initramfs.cpio.gz" \
     scsi_debug,sg,sr_mod 1 \
     ptype=5 "inq_vendor=$kVendor" "inq_product=$kProduct" "inq_rev=$kRevision" dev_size_mb=4 \
     opts=1 -- "${kHoldPasses[@]}"
   kernel_arguments+=" $kHoldKernelArguments"
 elif [ "$config" = scsi_debug ]; then
   # opts=1 makes the target log every command it receives and every sense it answers with.
-  "$here/make-initramfs.sh" "$cache" "$driver" "$manager_dir" "$work/initramfs.cpio.gz" \
+  "$here/make-initramfs.sh" "$cache" "$driver" "$program" "$manager_dir" "$work/initramfs.cpio.gz" \
     scsi_debug,sg 1 \
     ptype=5 "inq_vendor=$kVendor" "inq_product=$kProduct" "inq_rev=$kRevision" dev_size_mb=4 \
     opts=1 -- "${kDebugPasses[@]}"
 else
-  "$here/make-initramfs.sh" "$cache" "$driver" "$manager_dir" "$work/initramfs.cpio.gz" \
+  "$here/make-initramfs.sh" "$cache" "$driver" "$program" "$manager_dir" "$work/initramfs.cpio.gz" \
     virtio_pci,virtio_scsi,ata_piix,xhci-pci,usb-storage,sg 3 -- "${kBusPasses[@]}"
   qemu_extra=("${kBusDevices[@]}" -D "$work/units.log")
   for event in "${kBusTraces[@]}"; do
