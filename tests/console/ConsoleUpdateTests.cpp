@@ -69,6 +69,7 @@ class Child {
             ::unsetenv("WAYLAND_DISPLAY");
             ::setenv("QT_QPA_PLATFORM", "xcb", 1);
             std::vector<char *> args;
+            args.reserve(argv.size() + 1);
             for (const std::string &arg : argv) {
                 args.push_back(const_cast<char *>(arg.c_str()));
             }
