@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The application object: shows an exception that escapes an event handler in the error message
 // box and lets the message loop go on.
 #pragma once

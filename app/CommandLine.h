@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The command line, answered before the application object exists: no display is opened for it,
 // and no manager is loaded but for --list.
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The main window: the unit list with its header, the bus selection, the EDC option and the
 // Update, About and Quit buttons. Controls outside the client area (the progress group, the
 // firmware variant radio group and seven inert check boxes) exist, hidden: never seen, reached

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The information box for a start-up scan that listed no unit: what the manager found and what to
 // do about it, from the manager's scan report (aspi/ScanReport.h).
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The program's six windows, created in this order and kept until the process ends: the main
 // window first (its construction binds the drive-access manager and scans the buses), then the
 // About box, the file chooser, the command error dialog, the wait notice and the finish box.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The command line's two reports, answered without a display: the journal of updates
 // (--history) and the unit list (--list), as text or, with `json`, as JSON on standard output.
 #pragma once

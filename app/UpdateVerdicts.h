@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // What became of earlier updates, told once after the start-up scan. For every update of the
 // journal (update/Journal.h) that has no verdict yet and ran on the manager that serves the
 // program now:

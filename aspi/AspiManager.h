@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Binding of the drive-access manager library and the one rule by which every request is sent
 // and awaited. The library is loaded by its bare name, so the dynamic loader's search order
 // decides which manager serves the program (LD_LIBRARY_PATH, then the executable's RUNPATH).

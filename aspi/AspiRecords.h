@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Request records exchanged with a drive-access manager, and the two entry points every manager
 // exports. This header is shared by the program and by each manager (managers/sg, managers/sim):
 // the byte layout is a wire format and must not change. Multi-byte fields are little-endian.

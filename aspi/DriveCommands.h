@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The drive command set: everything the program says to a unit. INQUIRY and the manager's
 // get-device-type request serve discovery; WRITE BUFFER (microcode download with offsets) serves
 // the update. Each command is one record handed to the manager by AspiManager::SendAndWait.

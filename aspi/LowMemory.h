@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Memory below 4 GiB for the data buffers that a request record points at. SRB_BufPointer is a
 // 4-byte field, so on a 64-bit host any buffer handed to the manager must have an address that
 // fits in 32 bits. All such buffers come from one mapping, kept until freeLowBuffers.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // What a manager found at its latest enumeration, so that a program whose unit list stayed empty
 // can say why. Shared by the program and the real manager; the byte layout is a wire format.
 //

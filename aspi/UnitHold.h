@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The program's side of the manager's unit hold (HoldUnitForUpdate / ReleaseUnitForUpdate): an
 // object whose lifetime is the hold, so that the update guard that owns it lets go of the unit
 // however the update ends.

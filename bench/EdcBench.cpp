@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // ComputeEdc beside zlib's crc32 on the same buffer of a full image's size.
 #include <benchmark/benchmark.h>
 #include <zlib.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // image-bench HEX-FILE: builds the download image of HEX-FILE and writes its .bin and .asc side
 // files beside it, with the same code, names and refusals as an update, and prints the time it
 // took. Messages go to standard error; a refusal ends with status 1.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # Times image-bench against `objcopy -I ihex -O binary` on the same full-capacity HEX file
 # (about 4 MB of text, made by objcopy from random bytes), whole process against whole process.
 # Prints the median wall time of each over RUNS runs and their ratio.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The shell's face of the update sequence: what the window's controls, chooser and dialogs give
 // the sequence, taken from the update command, and what they show, written to standard error.
 // On a terminal it asks: [y/N] before the first block unless --yes, and Retry, Ignore or Stop

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The host of the shell's update: message boxes are lines on standard error, the update's wait is
 // a countdown there, and the update guard is the window's (the unit hold, the logind inhibitor,
 // the held termination signals, the keeper) without the desktop portal, saying at once when a

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Standard error as the shell's update writes to it, and standard input as it reads the user's
 // answers. Whole lines always; on a terminal also one line that redraws itself in place (the
 // progress bar, the countdown). Lines may come from two threads at once (the update guard says

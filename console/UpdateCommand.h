@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The shell's update command:
 //
 //   cdrw-fwupdate --update FILE --unit ADDRESS [--bus scsi|atapi] [--variant N] [--no-edc]

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The About box: the selected variant's title, a one-line notice and the program icon.
 #pragma once
 

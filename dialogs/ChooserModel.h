@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // What the firmware file chooser knows without a window: its file types, how a mask matches a
 // name, what a directory lists, the entries of the directory list and the shortened path label.
 #pragma once

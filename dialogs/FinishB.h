@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The finish notice: the update is complete and the PC is to be switched off. Nothing in the
 // program shows it; it is built with the other windows and kept.
 #pragma once

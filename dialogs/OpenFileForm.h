@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The firmware file chooser: drives, directories, file types and a file-name field. It makes the
 // browsed directory the process's current directory and returns a bare name.
 //

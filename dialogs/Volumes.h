@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The "drives" of the file chooser: the machine's mounted volumes, how each one is named and
 // which kind of glyph it gets, and the directory each was last left in.
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The wait notice shown during the fixed wait after the last block: its words in its title and in
 // its own client area (for a frame without title bar, and for a screen reader), and nothing the
 // user can close or minimise.

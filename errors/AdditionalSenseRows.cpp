@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Messages for additional sense codes: those of the SCSI and CD recorder command sets, and the
 // vendor codes (ASC 80h and above) of the recorder units this program updates. The texts are
 // shown exactly as the units' documentation words them, slips of spelling and blanks included.

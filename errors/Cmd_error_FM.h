@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The command error dialog: explains a failed drive command and asks Retry, Ignore or Stop.
 // One instance lives for the whole run; its text box keeps the records of earlier failures.
 // The answer stays in RetryRequested and StopRequested (see errors/CommandError.h for how the

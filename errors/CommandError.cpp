@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 #include "errors/CommandError.h"
 
 #include "errors/NumberForms.h"

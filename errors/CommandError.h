@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Judging the result of a drive command during a download, and the record of a failed one.
 //
 // Contract with the caller (the update sequence), for every command it sends:

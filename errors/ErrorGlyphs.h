@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The 16 x 16 glyphs of the command error dialog's buttons, each with its greyed disabled form.
 #pragma once
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The two number forms of the error texts: ids in decimal, every other code in lower-case
 // hexadecimal without leading zeros, prefix or suffix (3Bh is "3b", 00h is "0").
 #pragma once

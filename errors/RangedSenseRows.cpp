@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Additional sense codes whose message is not one fixed row per qualifier: messages composed
 // with the qualifier, messages shared by a range of qualifiers, and the vendor code 80h whose
 // qualifier 00h means two things depending on the whole sense byte. Sorted by ASC.

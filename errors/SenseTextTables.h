@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The constant rows behind the sense and status lookups, open to the tests that check them.
 // The lookups themselves are declared in errors/SenseTexts.h.
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Words for the codes of a failed drive command: sense key, additional sense code and
 // qualifier, the manager's request status, and the host adapter or target status. Stateless;
 // each lookup returns a text the caller owns, and the empty text for a code without a row.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Fuzz target of the simulator's bus file: any text is read; a refused one names a line of it,
 // an accepted one describes a consistent bus, and the simulated bus built from it answers host
 // adapter inquiries and device-type requests for every adapter and target.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Fuzz target of the command error record: any command result, operation code, selected unit
 // and 18 sense bytes, through to the lines the command error dialog shows.
 //

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Fuzz target of the HEX reader. The last input byte chooses where the text is split in two
 // pieces; the bytes before it are the text, so that a seed that is a HEX file (its last byte a
 // line end) reads as one from its first colon. The text is read as it is, and again with every

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Fuzz target of the journal reader. Any text is read, with the longest line the program allows
 // and again with a short one so that over-long lines are met often; each reading must describe
 // consistent updates. Then a good begin line is appended after the text on a line of its own, as

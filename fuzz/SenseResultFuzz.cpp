@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Fuzz target of the real manager's handling of what the kernel reports for a command: the
 // result mapping of any status, host, driver and residual values, and the conversion of any
 // sense bytes to the fixed format the program reads.

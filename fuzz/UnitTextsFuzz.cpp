@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Fuzz target of what the program learns about a unit from outside: the texts the kernel's
 // device model shows the real manager (entry name, the address its device link names, type and
 // the host's driver name; any bytes, with or without line end, NULs, overlong) and the unit's

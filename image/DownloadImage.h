@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The download image: a 46-byte header that describes the HEX file, the firmware bytes placed
 // from its records, and a 4-byte EDC over those bytes. Numbers in the header are big-endian.
 //

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The error detection code that ends the download image: the CRC-32 of the CD-ROM sector EDC,
 // generator x^32 + x^31 + x^16 + x^15 + x^4 + x^3 + x + 1, bits of each byte taken least
 // significant first, initial value 0, no final XOR.

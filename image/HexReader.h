@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The reader of Intel HEX text: splits the text into records, checks each one and places the
 // bytes of the data records into the download image. Text may arrive in pieces of any size.
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The image part of an update in one call: file names, the three files, the image, both side
 // files, in the order the update runs them.
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The two side files written beside the HEX file on every update: the .bin copy of the image
 // and the .asc dump of it.
 //

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The three files of one update: the HEX file it reads and the two side files it writes.
 #pragma once
 

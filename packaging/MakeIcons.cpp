@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Writes the program icon into the folder given as the only argument, in the hicolor layout: PNG
 // files of 16 to 256 pixels (<size>x<size>/apps/cdrw-fwupdate.png) and a scalable one
 // (scalable/apps/cdrw-fwupdate.svg), all drawn by the same code. Used by the build.

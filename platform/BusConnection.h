@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A private D-Bus connection for one request of the update guard, driven by this program under a
 // deadline. Connecting, authenticating, the Hello and every call wait with poll() on the
 // connection's own socket and never past the deadline; letting go closes the socket at once,

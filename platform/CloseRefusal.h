@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Refuses the close requests that the window system sends to the program's windows (the title
 // bar's close box, Alt+F4) for as long as the object lives. Windows that the program closes itself
 // still close. Does nothing when no application object exists.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Holds back the termination signals (SIGTERM, SIGHUP, SIGINT, SIGQUIT) for as long as the object
 // lives: none of them ends the program meanwhile; the first one that arrives is kept, to be acted
 // on when the object lets go. A signal that was ignored when the object was made stays ignored

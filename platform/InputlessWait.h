@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The update's wait: a fixed time during which the program takes no user input but stays alive.
 #pragma once
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A logind block inhibitor for shutdown, sleep, idle and the power, suspend, hibernate and lid
 // keys, held for as long as the object lives (logind keeps it while the descriptor it returned is
 // open). Where the key locks are refused, shutdown, sleep and idle alone; where there is no bus,

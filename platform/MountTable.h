@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The host's mounted file systems, as the file chooser lists them. The program reads them only
 // through platform::mountTable(), so tests can install a table of their own: what the real one
 // holds depends on where a test runs (a build chroot that is not a mount point lists no file

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The small layer over what the host provides: message boxes, a blocking sleep, process exit and
 // the update guard.
 // The program reaches these only through platform::host(), so tests can install a stand-in that

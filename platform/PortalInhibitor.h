@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The desktop's own inhibitor, asked through the XDG desktop portal on the session bus: no
 // logout, no user switch, no suspend and no idle while the object lives. Logging out ends the
 // session's display, and the program with it, whatever signals it holds; the logind inhibitor

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The program's real host: Qt message boxes, a blocking sleep, exit, and the update guard of
 // platform/SystemUpdateGuard.h.
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The program's update guard: the unit's hold or, without one, the machine-wide update lock, the
 // logind inhibitor, the desktop portal's inhibitor (where the settings ask the desktop), the held
 // termination signals and the refusal of close requests, taken in that order and let go together; and a keeper process that holds the

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // What the update guard holds of the unit itself: the manager keeps everything else from reaching
 // the unit (the kernel's media polling, mounts, recording programs, other copies of this
 // program) until the hold is let go. Letting go is destroying the object.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The update guard: what the program holds from right before the first block of an update until
 // its wait ends, the user stops, or the update ends any other way. A recorder whose firmware
 // download is cut short may be left unusable, so while the guard is held the machine is kept from

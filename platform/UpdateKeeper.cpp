@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 #include "platform/UpdateKeeper.h"
 
 #include <fcntl.h>

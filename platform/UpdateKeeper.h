@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A keeper process for the update guard's descriptors (the logind inhibitor's, a unit hold's).
 // Whatever such a descriptor holds lasts as long as any process has it open, so a forked child
 // that keeps copies keeps the machine awake and the unit held after the program is gone. That

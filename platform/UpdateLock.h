@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The machine-wide update lock: an exclusive flock on a file that every user's copy of the program
 // finds, so that only one update runs on the machine at a time. Held for as long as the object
 // lives; the kernel lets go of it when the process ends, however it ends.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Program entry, above both faces: an update command goes to the shell's update (console/),
 // which opens no display; otherwise the command line's options are answered, or the six windows
 // are created in order (app/) and the message loop runs.

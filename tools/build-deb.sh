@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # Builds the Debian package with dpkg-buildpackage from a copy of the source tree and leaves the
 # .deb files, the .changes and the .buildinfo in OUTDIR (dpkg-buildpackage writes them beside
 # the tree it builds, so the copy sits in OUTDIR/src and nothing lands beside the repository).

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # Turns CHANGELOG.md into the Debian changelog format (debian/changelog): each
 # "## VERSION — YYYY-MM-DD" heading starts an entry, each "- " item becomes a "  * " item and
 # every other line a plain paragraph, all wrapped at 78 columns; backticks are dropped.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # Writes debian/changelog from CHANGELOG.md, the one changelog we edit; the package name and the
 # maintainer come from debian/control. Run it after every change to CHANGELOG.md (and after a
 # merge that touched it), and commit both.

@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # Sourced by ./run, ./test and ./package: installs the Debian packages the build needs (as root
 # through apt-get; otherwise it names what is missing) and configures and builds a build folder.
 set -euo pipefail

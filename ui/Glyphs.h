@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The program icon, and the decoding of the 16 x 16 button glyphs that every window draws from
 // XPM pictures. Each glyph icon carries a greyed picture for the disabled state.
 #pragma once

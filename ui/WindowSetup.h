@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Helpers that every fixed-layout window uses: fonts, fixed client size and centring.
 #pragma once
 

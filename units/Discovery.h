@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Unit discovery: asks the host adapters the manager reports for the units on targets 0 to 6,
 // keeps their INQUIRY texts in the unit table, appends one line per unit to the unit list and
 // marks each unit eligible or not for the selected firmware variant.

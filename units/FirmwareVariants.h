@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The seven firmware variants one build knows, in the order of the main window's radio group.
 // Each ties the vendor word that eligible units report to the three-letter code that the
 // variant's firmware file names begin with, and to the About box title. The variant in force is

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The working state that the program's face (the main window, or the shell's update) owns for the
 // whole life of the process: the manager binding, the unit tables, the shared command buffers, the
 // selected unit, the transfer block size, the progress target and the download image. Kept apart

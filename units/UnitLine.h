@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The text of one line of the unit list and its decoding back into an address.
 //
 // A line is: adapter number, ":", the adapter's own SCSI id, ":", target id (all decimal, no

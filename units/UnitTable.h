@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // What discovery keeps of every unit it found: per host adapter (0 to 2) and target (0 to 6)
 // the INQUIRY texts and whether the unit may receive a download for the selected variant.
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The journal of updates: one file per user, $XDG_STATE_HOME/cdrw-fwupdate/journal.jsonl
 // (~/.local/state/cdrw-fwupdate/journal.jsonl when the variable is unset), one JSON object per
 // line, with "event" naming its kind and "id" its update:

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Reading the journal of updates (update/Journal.h) back into one record per update.
 //
 // The journal is outside data: a line cut short by a power cut, lines that are not JSON or not

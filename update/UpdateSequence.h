@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The firmware update behind the Update button, from the selected unit to the final question:
 // choose a file, check its name against the variant, build the image and write the side files,
 // send the image to an eligible unit in 16 KiB WRITE BUFFER blocks with Retry / Ignore / Stop on a

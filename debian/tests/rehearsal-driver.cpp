@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Drives the installed program through a rehearsal as a user would, from inside its process.
 // Loaded with LD_PRELOAD, it starts when the program makes its application object and then,
 // every 100 ms, looks at the windows on screen:

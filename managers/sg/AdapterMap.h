@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Host adapter numbering: each (host, channel) pair that holds a device is one adapter, and its
 // devices are the targets by SCSI id.
 #pragma once

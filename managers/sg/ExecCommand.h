@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The execute-command record on its way to the kernel and back: checking it, building the
 // kernel command from it, and writing the result into it.
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Holding a unit for an update through its own device nodes, so that nothing but the update
 // reaches it:
 //   - its block device (/dev/srN), opened read-write, exclusive and non-blocking: the kernel stops

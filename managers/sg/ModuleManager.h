@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The one manager that the module's entry points serve, defined over the kernel's pass-through
 // (SgExports.cpp).
 #pragma once

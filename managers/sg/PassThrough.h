@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The kernel side of the manager: opening a unit's generic SCSI device and running one command on
 // it. Everything above this seam (enumeration, record checks, result mapping) is plain code that
 // tests drive with a fake; the real implementation is SgIoPassThrough.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Sense data in the form the execute-command record carries it. The program reads the sense key,
 // ASC and ASCQ where fixed-format sense holds them (bytes 2, 12 and 13). A unit may answer in
 // descriptor format instead (response code 72h or 73h, for instance with D_SENSE set in its

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The entry points of the module, exported with C linkage, over moduleManager():
 //   uint32_t GetASPI32SupportInfo(void)  enumerates the generic SCSI devices; returns status 0x01
 //                                        in bits 8..15 and the number of adapters in bits 0..7

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The real drive-access manager over the kernel's SCSI pass-through, built as wnaspi32.DLL in the
 // folder named by the executable's RUNPATH. It exports exactly the two entry points every manager
 // defines, the unit hold's two and the scan report (SgEntryPoints.cpp), and nothing else. It reads

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The kernel seam on Linux: the generic SCSI driver's SG_IO with its version 3 header
 // (<scsi/sg.h>), filled and read here field by field.
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The manager behind the entry points: finds the adapters and units in sysfs, answers host
 // adapter inquiries and device-type requests from what it found, runs SCSI commands through the
 // kernel seam on the unit's generic device, and holds units for updates (HeldUnit.h).

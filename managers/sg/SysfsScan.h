@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Reading the kernel's device model (sysfs) for the generic SCSI devices and their hosts. The
 // root is a parameter so that tests read a fake tree instead of /sys.
 #pragma once

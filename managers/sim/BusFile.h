@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The description of a simulated recorder bus and its text form, the bus file.
 //
 // A bus file is read line by line. "#" starts a comment that runs to the end of the line

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Request handling of the simulated bus: takes the three request records, answers them from the
 // adapters and units of a bus description, and when asked logs every request and writes each
 // unit's received image to a folder.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The simulated recorder bus, built as a drive-access manager library (wnaspi32.DLL in the sim/
 // folder). It exports, with C linkage, the two entry points every manager defines:
 //   uint32_t GetASPI32SupportInfo(void)  status 0x01 in bits 8..15 and the number of simulated

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // One simulated recorder unit: answers INQUIRY from its description, takes WRITE BUFFER in the
 // microcode download modes with offsets, reassembles what it receives into one image, and on a
 // block that carries the last-block flag checks that the image's EDC matches its data.

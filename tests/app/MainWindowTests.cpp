@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The main window on the offscreen platform, bound to the simulated bus.
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # The program with a standard output whose reader has gone, as `cdrw-fwupdate | true` leaves it:
 # the EDC trace's dots must not end it. The rehearsal driver, loaded with LD_PRELOAD, presses
 # Update and picks the example firmware, then ends the process with status 0 once the wait notice

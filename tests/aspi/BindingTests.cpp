@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Binding of the manager library by name. Each suite runs in its own process with
 // LD_LIBRARY_PATH naming a folder that holds one form of test manager (see CMakeLists.txt).
 #include <gtest/gtest.h>

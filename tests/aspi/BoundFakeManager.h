@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A fixture bound to the "good" test manager, which answers every record from a reply the test
 // sets and keeps a copy of the last execute record it received.
 #pragma once

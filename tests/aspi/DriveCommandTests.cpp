@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The drive command set: CDB and record bytes in both bus forms, and the commands as the
 // manager receives them (through the "good" test manager, which records the last record).
 #include <gtest/gtest.h>

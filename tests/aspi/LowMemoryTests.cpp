@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The low-memory buffers: many regions held at once, each below 4 GiB, zero-filled, apart from
 // the others, and gone from the address space once freed. Built twice: with the platform's own
 // way of finding low memory, and (on x86-64) with the address-hint search that systems without

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The shell's update as the program runs it, for the tests that reach its guard and its wait: the
 // guard uses the test's lock file and bus, and a second of the countdown lasts SECOND-MS.
 //

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The shell's update end to end on the simulated bus, as a person at a terminal or a script sees
 // it: each row starts the program (or, where the update takes its guard, the driver, whose guard
 // meets no system bus and whose wait is short) with no display to open, on a pseudo-terminal or

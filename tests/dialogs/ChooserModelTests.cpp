@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The chooser's logic without a window: file types, masks, listings, directory entries, the
 // shortened path label and the volumes.
 #include <gtest/gtest.h>

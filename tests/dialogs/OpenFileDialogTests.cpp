@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The firmware file chooser on the offscreen platform, browsing a temporary directory tree that a
 // mount table of the test's own lists as a volume beside "/". Each test starts in <tree>/start and
 // puts the process's current directory back afterwards.

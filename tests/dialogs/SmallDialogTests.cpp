@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The About box, the wait notice and the finish box on the offscreen platform.
 #include <gtest/gtest.h>
 

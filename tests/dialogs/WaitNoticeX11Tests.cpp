@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The wait notice on an X server of its own (tests/support/on-x-server.sh starts one): what a
 // window manager reads from the server about the notice's frame and stacking.
 #include <gtest/gtest.h>

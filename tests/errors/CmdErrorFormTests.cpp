@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The command error dialog on the offscreen platform, answered by clicking its real buttons.
 #include <gtest/gtest.h>
 

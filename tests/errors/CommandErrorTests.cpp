@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The result check and the record lines, driven without a window. The dialog tests show the
 // two examples and the flag rules through the real window.
 #include <gtest/gtest.h>

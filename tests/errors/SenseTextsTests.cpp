@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The sense and status lookups: the shape of the tables and the cases that are easy to get wrong.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The download image built from HEX files through the update's own entry point: header,
 // placement of the records, EDC, the time text, and what happens to a refused file.
 #include <fcntl.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The EDC: known values, the fast form against the bit-by-bit reference, and the trace.
 #include <gtest/gtest.h>
 

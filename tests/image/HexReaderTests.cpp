@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The HEX reader on its own: digit values, the checks of each record and the message that
 // names the line of a bad one, the end-of-file character, and the limit of the image.
 #include <gtest/gtest.h>

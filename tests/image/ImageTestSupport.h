@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Helpers for the image tests: HEX text, small file access, and a fixture that runs each test in
 // a fresh directory (the update resolves names against it) with a recording host.
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The test program's own open(2), which stands in for the C library's (a definition in the
 // program comes first for every caller in it). While image_test::unnamedFilesRefused is set it
 // refuses O_TMPFILE with EOPNOTSUPP, as a file system without unnamed files does; everything

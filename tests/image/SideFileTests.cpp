@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // File names, the opening of the three files and its messages, and the .bin and .asc files.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A manager for the install test: it serves no adapter and reports where it was loaded from.
 // When the program asks for the support word it writes, to the file named by CDRW_PROBE_REPORT,
 //   loaded <path>     the file this library was mapped from, as the dynamic loader found it

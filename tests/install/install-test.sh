@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # Installs the build into a temporary prefix and checks what a user gets: the file list, the
 # program's RUNPATH, the managers, the icons, the desktop entries and the metainfo. Then puts the
 # probe manager in place of the real one and starts the installed program on the offscreen

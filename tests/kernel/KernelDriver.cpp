@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The program that the kernel test runs inside its guest, as a non-root member of group cdrom.
 // It does what the main window does, through the program's own code: binds the drive-access
 // manager by name, scans the buses in the SCSI form as start-up does, and then runs the update

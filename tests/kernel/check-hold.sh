@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # Checks the serial output of the kernel test's hold guest (run-guest.sh hold; lines as in init.sh
 # and KernelDriver.cpp). The CD driver polls the unit for media events (GET EVENT STATUS
 # NOTIFICATION, operation code 4a) every 2 s. Three passes:

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # Checks the serial output of the kernel test's guest (see init.sh and KernelDriver.cpp for the
 # lines). The driver's lines say what the program showed and answered (in a pass of the program
 # itself, what it showed on the terminal and what the driver answered there); the GUEST KCMD lines

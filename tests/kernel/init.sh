@@ -1,5 +1,6 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # First process of the kernel test's guest (busybox sh). Brings up the kernel's SCSI target
 # (scsi_debug) and the SCSI generic driver, gives the generic nodes of CD units the owner and mode
 # that Debian's udev rules give them, runs the driver program, or the program itself from a shell,

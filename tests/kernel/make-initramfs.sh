@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # Builds the kernel test's initramfs (cpio newc, gzip): busybox-static with its applet links, the
 # cached modules, a non-root user in group cdrom, the driver program, the program itself and the
 # manager folder, the shared libraries they need (as ldd names them, with the dynamic loader) and

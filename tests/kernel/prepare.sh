@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # Prepares, once, the guest kernel for the kernel test: fetches Debian's kernel image package with
 # apt-get download, unpacks it with dpkg-deb (nothing is installed) and keeps the kernel and the
 # modules the guest loads in CACHE_DIR:

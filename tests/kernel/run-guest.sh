@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # The kernel test: boots a guest under QEMU's software emulation with CD units, the SCSI generic
 # driver, the manager, the driver program and the program itself, keeps the guest's serial output
 # and checks it with check-serial.sh (check-hold.sh for hold). Three guest configurations:

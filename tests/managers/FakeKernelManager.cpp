@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A test manager, built as wnaspi32.DLL: the real manager's entry points and logic over a kernel
 // seam and a sysfs tree that the test hands over, so the program can be driven over the real
 // manager without a device. Besides the two entry points it exports

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Test managers, built from this one file in several forms (each as wnaspi32.DLL in its own
 // folder, chosen by LD_LIBRARY_PATH):
 //   FAKE_NO_SUPPORT_INFO  exports no GetASPI32SupportInfo

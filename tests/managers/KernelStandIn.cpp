@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A stand-in for the kernel under the real manager, loaded with LD_PRELOAD into a test or the
 // program: the generic SCSI driver's sysfs entries and device nodes come from a folder the test
 // lays out, and ioctl(SG_IO) on such a node is answered by a simulated recorder. The manager's

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // SCSI commands through the real manager with a fake kernel seam: what reaches the kernel, how
 // its results land in the record, and units that may not be opened.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Enumeration of the real manager over a fake sysfs tree: adapter numbering, the support word,
 // and what host adapter inquiries and device-type requests read back.
 #include <gtest/gtest.h>

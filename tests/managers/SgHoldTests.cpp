@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The real manager's unit hold over a fake sysfs and dev tree: which nodes it opens and how, what
 // another holder makes it answer, what releasing closes, and that a unit another process holds is
 // not scanned. A descriptor of the test stands for the other process: flock locks of two open

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The real manager as the program meets it: wnaspi32.DLL loaded by name (LD_LIBRARY_PATH names
 // build/lib), the real kernel seam on paths that are no SCSI device, and the module over the
 // kernel stand-in (KernelStandIn.cpp, preloaded by its own test row).

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The program on the real manager as built (LD_LIBRARY_PATH names build/lib). On a machine with
 // no generic SCSI device: it starts with an empty unit list and Update disabled. With the kernel
 // stand-in preloaded (KernelStandIn.cpp): the box that explains an empty list, and a whole update

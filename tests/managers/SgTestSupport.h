@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Stand-ins for what the real manager reads and calls: a fake sysfs tree in a temporary folder,
 // and a fake kernel seam that answers every command with a scripted result.
 #pragma once

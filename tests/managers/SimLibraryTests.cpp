@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The simulator as the program meets it: loaded by name and bound. Each test names its own bus
 // before it binds. What it does with the commands sent through it is shown by the discovery and
 // update tests, which drive it the same way.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The simulator's parts driven directly: the bus file reader, the unit model and its EDC check,
 // and the request handling with its log and image files.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Intel HEX text for tests and test programs: records with correct checksums, and a whole file
 // of pattern data. Free of the test framework so the kernel test's driver can use it too.
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A test's bench on the simulated bus: a fresh temporary folder holding the bus file, the request
 // log and the received images, and the simulator's variables pointing at them. The simulator
 // reads them when the program binds it, so a test sets up its bench before it constructs a main

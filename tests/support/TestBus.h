@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A bus of a test's own: a dbus-daemon with a private configuration in a fresh folder and the
 // test logind (tests/update/TestLogind.cpp) on it, both ended with the object. The lines the
 // test logind writes are collected for the test to wait on.

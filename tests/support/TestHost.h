@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A recording, scripted stand-in for the host: message boxes are recorded and answered from a
 // script, sleeps are recorded without waiting, and an exit throws ProcessExit instead of ending.
 // The update guard holds nothing unless a test supplies one (makeGuard); taking and letting go of

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A mount table of the test's own, in force while the object lives: volume tests then need no
 // real mount table (a build chroot that is not a mount point has none holding its folders).
 #pragma once

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Test entry for suites that need a QApplication: runs on the offscreen platform.
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: The cdrw-fwupdate developers
 # Runs a test program on Qt's X11 platform against an X server of its own (Xvfb on a free display,
 # without a window manager), for tests that read back what a window told the X server. Without
 # Xvfb the test reports itself skipped (status 77).

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Discovery on simulated buses: each test writes its bus file, binds the simulator (which reads
 // the bus at binding) and scans with a recording unit list.
 #include <gtest/gtest.h>

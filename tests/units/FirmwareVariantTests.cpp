@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The two variant rules and the About title over all seven variants.
 #include <gtest/gtest.h>
 

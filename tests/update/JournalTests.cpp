@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The journal of updates on the simulated bus: the lines an update writes however it ends, what
 // a later start tells of them, what the reader makes of torn and hostile files, the command
 // line's two reports read back, and an update whose journal cannot be written.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A unit that the keeper of a killed update still holds, on the real manager: the test module
 // that runs it over a kernel seam of the test's own, whose device nodes are plain files (flock
 // works on them as on the nodes themselves). The program's own guard and keeper are used.

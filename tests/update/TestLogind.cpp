@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A stand-in for logind and for the desktop portal's Inhibit on a test's own bus (which serves the
 // test as system and session bus alike). As logind it owns org.freedesktop.login1 and answers the
 // two requests of its manager that the program and `systemd-inhibit --list` make; Inhibit answers

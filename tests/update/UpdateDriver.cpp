@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The program's windows, host and update guard in a process of their own, for the tests that need
 // a second copy of the program or a real signal. It starts as the program does, runs one update of
 // the first unit with the firmware file named, and prints what happens, one line each:

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // Every failure class of a download block, on the first, a middle and the last block of a
 // three-block image, answered each way the command error dialog allows: the commands the
 // simulator logs (block, and how each attempt ended), the bytes the unit holds afterwards, the

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The update guard as the program takes it: the logind and desktop portal inhibitors and the
 // keeper process against stand-ins on a bus of the test's own, and, in processes of their own, the
 // held termination signals, the machine-wide update lock and a program killed in the middle.

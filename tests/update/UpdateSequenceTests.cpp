@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The update sequence against the simulated bus, loaded by name: what it sends, what the units
 // receive, and how each early end leaves things.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A bench for the update sequence: the simulated bus bound by name, a scripted stand-in for the
 // windows and the command error dialog, and a HEX file of a chosen data length in a fresh
 // directory (the update resolves file names against the current directory).

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A whole update through the real windows on the simulated bus: the chooser is answered by
 // clicking, the wait and the final question are pictured.
 #include <gtest/gtest.h>
