@@ -58,6 +58,15 @@ std::optional<std::string> emptyUnitListText(int listedUnits,
                "    sudo usermod -aG cdrom $USER\n"
                "then log out, log in again and start this program again.";
     }
+    if (report->HeldUnits > 0) {
+        const bool one = report->HeldUnits == 1;
+        return std::string(kLead) + unitsWere(report->HeldUnits) + " found that " +
+               (one ? "an update holds" : "updates hold") +
+               ": another copy of this program is updating " + (one ? "it" : "them") +
+               ", or an update ended less than 70 seconds ago and the unit may still be storing "
+               "its firmware.\n\n"
+               "Wait a minute, then start this program again.";
+    }
     if (report->CdUnits == 0) {
         return std::string(kLead) +
                "no CD/DVD unit was found on this computer.\n\n"
@@ -65,9 +74,8 @@ std::optional<std::string> emptyUnitListText(int listedUnits,
     }
     const bool one = report->CdUnits == 1;
     return std::string(kLead) + unitsWere(report->CdUnits) + " found, but " +
-           (one ? "it did" : "none of them did") + " not answer, or another program is updating " +
-           (one ? "it" : "them") +
-           " (standard error names such a unit).\n\n"
+           (one ? "it did" : "none of them did") +
+           " not answer.\n\n"
            "Check the recorder's cable and power, then start this program again.";
 }
 

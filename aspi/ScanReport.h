@@ -26,7 +26,8 @@ struct ScanReport {
     std::uint8_t DriverLoaded;  // 4  [out] 1: the kernel's generic SCSI driver (sg) is loaded
     std::uint8_t CdUnits;       // 5  [out] CD/DVD units (device type 5) found, at most 255
     std::uint8_t DeniedUnits;   // 6  [out] of those, units this user may not open, at most 255
-    std::uint8_t Reserved;      // 7       0
+    std::uint8_t HeldUnits;     // 7  [out] of the others, units another process holds for an
+                                //          update (another copy's, or its keeper's), at most 255
     // 8 [out] the device nodes of the first kReportedNodes denied units ("/dev/sg1"),
     // NUL-terminated, cut to fit; the rest zero
     char DeniedNodes[kReportedNodes][kReportedNodeLength];

@@ -158,6 +158,12 @@ std::uint32_t SgManager::scanReport(aspi::ScanReport *report) {
             continue;
         }
         ++found.CdUnits;
+        // Such a unit is left out of the list, as reachUnit() leaves it out of a scan.
+        if (m_held.count(device.name) == 0 &&
+            heldElsewhere(m_passThrough, m_config.devRoot, device)) {
+            found.HeldUnits += found.HeldUnits < UINT8_MAX ? 1 : 0;
+            continue;
+        }
         const std::string path = (m_config.devRoot / device.name).string();
         if (openUnit(device) >= 0 || m_denied.count(path) == 0) {
             continue;

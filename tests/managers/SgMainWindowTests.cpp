@@ -5,7 +5,10 @@
 // stand-in preloaded (KernelStandIn.cpp): the box that explains an empty list, and a whole update
 // through the real windows, the module's commands answered at ioctl(SG_IO) by a simulated
 // recorder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <QTimer>
 #include <filesystem>
@@ -118,6 +121,7 @@ TEST(SgKernelStandInWindow, BlockNotTakenFailsAndRetrySendsItAgain) {
 TEST(SgKernelStandInWindow, AnEmptyListIsExplainedOnce) {
     using sg_testing::FakeSysfs;
     const std::string recorder = "VEK     CDRW 8432       1.10";
+    int held = -1;  // the descriptor through which "another process" holds a unit
     const struct {
         const char *name;
         std::function<void(FakeSysfs &)> layOut;
@@ -130,6 +134,14 @@ TEST(SgKernelStandInWindow, AnEmptyListIsExplainedOnce) {
              sysfs.addNode("sg0", recorder);
          },
          {}},
+        {"a unit that an update holds",
+         [&](FakeSysfs &sysfs) {
+             sysfs.addDevice(0, "0:0:3:0", 5);
+             sysfs.addNode("sg0", recorder);
+             held = ::open((sysfs.folder() / "dev" / "sg0").c_str(), O_RDONLY | O_CLOEXEC);
+             ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+         },
+         {"1 CD/DVD unit was found that an update holds", "less than 70 seconds", "Wait a minute"}},
         {"no sg driver", [](FakeSysfs &) {}, {"(sg)", "sudo modprobe sg", "/etc/modules-load.d/"}},
         {"units that this user may not open",
          [&](FakeSysfs &sysfs) {
@@ -155,6 +167,10 @@ TEST(SgKernelStandInWindow, AnEmptyListIsExplainedOnce) {
         program.MainForm.show();
         app::showStartupNotices(program.MainForm);
         app::showStartupNotices(program.MainForm);
+        if (held >= 0) {
+            ::close(held);
+            held = -1;
+        }
         if (c.said.empty()) {
             EXPECT_TRUE(host.boxes.empty());
             continue;
