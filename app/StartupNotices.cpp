@@ -13,8 +13,12 @@ namespace {
 
 // An empty unit list explained: why the manager found nothing to list, and what to do.
 void showEmptyUnitListNotice(TMainForm &mainForm) {
-    const auto text =
-        emptyUnitListText(mainForm.DrivesList->count(), mainForm.state.aspi.scanReport());
+    // The report costs the manager a look at every unit's node: only an empty list needs it.
+    const int listed = mainForm.DrivesList->count();
+    if (listed != 0) {
+        return;
+    }
+    const auto text = emptyUnitListText(listed, mainForm.state.aspi.scanReport());
     if (text) {
         platform::messageBox(*text, std::nullopt, platform::Icon::Information);
     }
