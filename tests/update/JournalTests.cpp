@@ -231,17 +231,23 @@ struct VerdictRow {
     const char *name;
     End end;
     const char *newRevision;
-    bool unitStays;    // the unit answers at its address after the restart
-    const char *boot;  // of the restart
-    const char *told;  // the end of the line shown; null: nothing is shown
+    const char *unitAfter;  // the unit line after the restart; null: the unit as it was
+    const char *boot;       // of the restart
+    const char *told;       // the end of the line shown; null: nothing is shown
     std::optional<QString> verdict;
     std::optional<QString> revisionAfter;
     bool realManager = false;  // the restart binds the real manager
+    bool emptyFirst = false;   // a start that lists no unit comes first, on the same boot
 
     friend void PrintTo(const VerdictRow &row, std::ostream *out) { *out << row.name; }
 };
 
 class Verdicts : public Journaled, public ::testing::WithParamInterface<VerdictRow> {};
+
+// The unit after the restart: elsewhere on the bus, or at its address with another revision.
+constexpr const char *kElsewhere = R"(unit 0 4 vendor "VEK     " product "CDRW 8432")";
+constexpr const char *kNewRevision =
+    R"(unit 0 3 vendor "VEK     " product "CDRW 8432       " revision "1.20")";
 
 TEST_P(Verdicts, ShownOnceAfterTheStartUpScan) {
     const VerdictRow &row = GetParam();
@@ -249,10 +255,22 @@ TEST_P(Verdicts, ShownOnceAfterTheStartUpScan) {
     const std::string revision =
         *row.newRevision ? " newrevision \"" + std::string(row.newRevision) + "\"" : "";
     const std::string bus =
-        row.unitStays ? std::string("adapter 0 id 7\n") + kUnit + revision + "\n"
-                      : "adapter 0 id 7\nunit 0 4 vendor \"VEK     \" product \"CDRW 8432\"\n";
-    const std::vector<app::ListedUnit> units = restart(bus, row.boot);
+        std::string("adapter 0 id 7\n") + (row.unitAfter ? row.unitAfter : kUnit + revision) + "\n";
     const update::Journal journal = journalOn(row.boot);
+    if (row.emptyFirst) {
+        const std::vector<app::ListedUnit> none = restart("adapter 0 id 7\n", row.boot);
+        const std::size_t linesBefore = journalLines().size();
+        host.boxes.clear();
+        app::showUpdateVerdicts(journal, restartedContext(journal), none);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_TRUE(host.boxes[0].text.ends_with(
+            "No unit is listed now (switched off, its driver not loaded yet, or held by another "
+            "program), so the unit's revision is not known yet; it is looked at again at the "
+            "next start that lists units."))
+            << host.boxes[0].text;
+        EXPECT_EQ(journalLines().size(), linesBefore) << "no verdict while no unit is listed";
+    }
+    const std::vector<app::ListedUnit> units = restart(bus, row.boot);
     update::JournalContext now = restartedContext(journal);
     if (row.realManager) {
         now.manager = update::kManagerReal;
@@ -290,25 +308,46 @@ TEST_P(Verdicts, ShownOnceAfterTheStartUpScan) {
 INSTANTIATE_TEST_SUITE_P(
     EachVerdict, Verdicts,
     ::testing::Values(
-        VerdictRow{"TookEffect", End::Completed, "1.20", true, "boot-2",
+        VerdictRow{"TookEffect", End::Completed, "1.20", nullptr, "boot-2",
                    "the new firmware took effect: revision 1.10 before, 1.20 now.", "took-effect",
                    "1.20"},
-        VerdictRow{"NotInEffect", End::Completed, "", true, "boot-2",
+        VerdictRow{"NotInEffect", End::Completed, "", nullptr, "boot-2",
                    "the unit still reports revision 1.10, so the new firmware is not in effect. "
                    "Perhaps it was the same firmware again; otherwise the restart did not switch "
                    "the unit off: switch the computer off completely, then on again.",
                    "not-in-effect", "1.10"},
-        VerdictRow{"UnitNotFound", End::Completed, "", false, "boot-2",
+        VerdictRow{"UnitNotFound", End::Completed, "", kElsewhere, "boot-2",
                    "the updated unit was not found at 0:7:3 since the computer started again.",
                    "unit-not-found", std::nullopt},
-        VerdictRow{"SameBoot", End::Completed, "1.20", true, "boot-1", nullptr, {}, {}},
-        VerdictRow{"Stopped", End::Stopped, "1.20", true, "boot-2", nullptr, {}, {}},
-        VerdictRow{"CutOff", End::CutOff, "", true, "boot-1",
+        VerdictRow{"SameBoot", End::Completed, "1.20", nullptr, "boot-1", nullptr, {}, {}},
+        VerdictRow{"Stopped", End::Stopped, "1.20", nullptr, "boot-2", nullptr, {}, {}},
+        VerdictRow{"CutOff", End::CutOff, "", nullptr, "boot-1",
                    "cut off after block 1 of 3. The unit may not work properly "
                    "until it gets its firmware again: update it again with the same file.",
                    std::nullopt, std::nullopt},
-        VerdictRow{"StillRunning", End::Running, "", true, "boot-2", nullptr, {}, {}},
-        VerdictRow{"OtherManager", End::Completed, "1.20", true, "boot-2", nullptr, {}, {}, true}),
+        VerdictRow{"StillRunning", End::Running, "", nullptr, "boot-2", nullptr, {}, {}},
+        VerdictRow{
+            "OtherManager", End::Completed, "1.20", nullptr, "boot-2", nullptr, {}, {}, true},
+        // Units renumbered after a change of hardware: another model at the unit's address.
+        VerdictRow{"OtherModelAtItsAddress", End::Completed, "1.20",
+                   R"(unit 0 3 vendor "ZAV     " product "CD-RW ZR-1210   " revision "2.03")",
+                   "boot-2",
+                   "the updated unit was not found at 0:7:3 since the computer started again.",
+                   "unit-not-found", std::nullopt},
+        // The last block ignored: the unit never stored the new firmware.
+        VerdictRow{"IncompleteUnchanged", End::Ignored, "1.20", nullptr, "boot-2",
+                   "the unit did not take 1 of 3 blocks, so its firmware may be incomplete; it "
+                   "reports revision 1.10 now. Update it again with the same file before you "
+                   "switch the PC off.",
+                   "incomplete", "1.10"},
+        VerdictRow{"IncompleteWithNewRevision", End::Ignored, "", kNewRevision, "boot-2",
+                   "the unit did not take 1 of 3 blocks, so its firmware may be incomplete; it "
+                   "reports revision 1.20 now. Update it again with the same file before you "
+                   "switch the PC off.",
+                   "incomplete", "1.20"},
+        VerdictRow{"EmptyListFirst", End::Completed, "1.20", nullptr, "boot-2",
+                   "the new firmware took effect: revision 1.10 before, 1.20 now.", "took-effect",
+                   "1.20", false, true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- The reader ----
@@ -415,11 +454,13 @@ TEST_F(Journaled, JournalThatIsNoFileIsRefused) {
 
 // ---- The command line's reports ----
 
-// Runs the program with `options` and no display; its exit status and standard output.
-std::pair<int, std::string> runProgram(const std::string &options) {
+// Runs the program with `options` and no display; its exit status and standard output. Its
+// standard error goes to the file `errors`.
+std::pair<int, std::string> runProgram(const std::string &options,
+                                       const std::string &errors = "/dev/null") {
     const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
-                                std::string(CDRW_BUILD_DIR) + "/cdrw-fwupdate " + options +
-                                " 2>/dev/null";
+                                std::string(CDRW_BUILD_DIR) + "/cdrw-fwupdate " + options + " 2>" +
+                                errors;
     FILE *pipe = ::popen(command.c_str(), "r");
     std::string out;
     char buffer[4096];
@@ -477,6 +518,52 @@ TEST_F(Journaled, HistoryAndListReadBack) {
     std::filesystem::create_directory(journalPath());
     EXPECT_EQ(runProgram("--history").first, 1) << "a journal that cannot be read";
     EXPECT_EQ(runProgram("--json").first, 2);
+}
+
+// The shell's starts that scan judge as the window's does: the first lists no unit, the next
+// lists it; each says the verdicts due before its own words, and the verdict is recorded once.
+TEST_F(Journaled, ShellStartsThatScanJudge) {
+    updateAndEnd(End::Ignored, "1.20");
+    setenv("CDRW_SIM_BOOT", "boot-2", 1);
+    const std::string lead = "cdrw-fwupdate: 0:7:3 VEK CDRW 8432, update of ";
+    const struct {
+        const char *options;
+        std::string bus;
+        std::string said;  // the verdict's line ends so; empty: no verdict line
+        int status;
+        const char *verdict;  // --history's, after it
+    } rows[] = {
+        {"--update=lix.hex --unit=0:7:3", "adapter 0 id 7\n",
+         "1 of 3 blocks, so its firmware may be incomplete: update it again with the same file "
+         "before you switch the PC off. No unit is listed now (switched off, its driver not "
+         "loaded yet, or held by another program), so the unit's revision is not known yet; it "
+         "is looked at again at the next start that lists units.\n",
+         1, "  no verdict yet"},
+        {"--list", std::string("adapter 0 id 7\n") + kUnit + " newrevision \"1.20\"\n",
+         "the unit did not take 1 of 3 blocks, so its firmware may be incomplete; it reports "
+         "revision 1.10 now. Update it again with the same file before you switch the PC off.\n",
+         0, "  incomplete (1 of 3 blocks not taken, now 1.10)"},
+        {"--list", std::string("adapter 0 id 7\n") + kUnit + "\n", "", 0,
+         "  incomplete (1 of 3 blocks not taken, now 1.10)"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.options);
+        bench.useBus(row.bus);
+        EXPECT_EQ(runProgram(row.options, "errors.txt").first, row.status);
+        const std::string said = image_test::readFile("errors.txt");
+        if (row.said.empty()) {
+            EXPECT_EQ(said.find(lead), std::string::npos) << said;
+        } else {
+            EXPECT_EQ(said.rfind(lead, 0), 0u) << said;
+            const std::size_t end = said.find('\n') + 1;
+            EXPECT_TRUE(said.substr(0, end).ends_with(row.said)) << said;
+        }
+        const std::string history = runProgram("--history").second;
+        EXPECT_TRUE(history.ends_with(std::string(row.verdict) + "\n")) << history;
+    }
+    const QJsonObject update = jsonArray(runProgram("--history --json").second)[0].toObject();
+    EXPECT_EQ(update["verdict"], "incomplete");
+    EXPECT_EQ(update["revision_after"], "1.10");
 }
 
 // ---- A journal that cannot be written ----
