@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/UpdateVerdicts.h"
 #include "units/Discovery.h"
 #include "units/FirmwareVariants.h"
 #include "units/MainState.h"
@@ -74,6 +75,10 @@ std::string verdictText(const update::JournalUpdate &update) {
     if (update.verdict == update::kVerdictUnitNotFound) {
         return "unit not found";
     }
+    if (update.verdict == update::kVerdictIncomplete) {
+        return "incomplete (" + std::to_string(update::ignoredBlocks(update)) + " of " +
+               std::to_string(update.blockCount) + " blocks not taken, now " + after + ")";
+    }
     // A completed update is judged once the machine has started again.
     const bool due = update.ended && update.outcome != update::kOutcomeStopped && !update.judged;
     return due ? "no verdict yet" : "-";
@@ -122,8 +127,11 @@ int printHistory(bool json) {
 
 int printUnitList(bool json) {
     units::MainState state;
+    const std::vector<std::string> lines =
+        units::scanAtStart(state, units::kDefaultFirmwareVariant);
+    sayUpdateVerdicts(state, lines);
     QJsonArray array;
-    for (const std::string &line : units::scanAtStart(state, units::kDefaultFirmwareVariant)) {
+    for (const std::string &line : lines) {
         std::uint8_t a = 0;
         std::uint8_t t = 0;
         if (!DecodeUnitLine(line, a, t)) {

@@ -11,9 +11,10 @@ namespace app {
 // exit status: 0, or 1 when the journal cannot be read.
 int printHistory(bool json);
 
-// Scans the buses with the manager the program loads, as the window does at start, and prints
-// the unit lines as the window lists them, each with whether the unit may take this build's
-// firmware; as JSON an array of one object per unit. Returns 0; a manager that cannot be bound
+// Scans the buses with the manager the program loads, as the window does at start, says the
+// verdicts due on earlier updates on standard error (app/UpdateVerdicts.h), and prints the unit
+// lines as the window lists them, each with whether the unit may take this build's firmware; as
+// JSON an array of one object per unit. Returns 0; a manager that cannot be bound
 // is said on standard error and ends the process with status 1.
 int printUnitList(bool json);
 

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/Platform.h"
 #include "units/UnitLine.h"
@@ -58,6 +59,62 @@ const ListedUnit *sameUnit(const update::JournalUpdate &update,
     return found == units.end() ? nullptr : &*found;
 }
 
+// "1 of 3 blocks": the blocks the unit never took, of all the update sent.
+std::string missingBlocks(const update::JournalUpdate &update) {
+    const std::size_t ignored = update::ignoredBlocks(update);
+    return (ignored == 0 ? std::string("some") : std::to_string(ignored)) + " of " +
+           std::to_string(update.blockCount) + " blocks";
+}
+
+// Tells what became of a completed update, judged against the units the scan listed.
+void judgeCompleted(const update::JournalUpdate &update, const std::vector<ListedUnit> &units,
+                    UpdateVerdict &verdict) {
+    const bool incomplete = update.outcome == update::kOutcomeIgnoredBlocks;
+    const std::string missing = incomplete ? missingBlocks(update) : "";
+    if (units.empty()) {
+        // Nothing was listed: the unit may be off, held or not yet reachable. No verdict yet.
+        verdict.recorded = false;
+        verdict.text += incomplete ? "the unit did not take " + missing +
+                                         ", so its firmware may be incomplete: update it again "
+                                         "with the same file before you switch the PC off. "
+                                   : "";
+        verdict.text +=
+            "No unit is listed now (switched off, its driver not loaded yet, or held by another "
+            "program), so the unit's revision is not known yet; it is looked at again at the next "
+            "start that lists units.";
+        return;
+    }
+    const ListedUnit *unit = sameUnit(update, units);
+    if (unit == nullptr) {
+        verdict.verdict = update::kVerdictUnitNotFound;
+        verdict.text += "the updated unit was not found at " + update.unitAddress +
+                        " since the computer started again.";
+        verdict.text += incomplete ? " It did not take " + missing +
+                                         ": once it is back, update it again with the same file."
+                                   : "";
+    } else if (incomplete) {
+        // The revision may have changed all the same: the unit stored what it took.
+        verdict.verdict = update::kVerdictIncomplete;
+        verdict.revisionAfter = unit->revision;
+        verdict.text += "the unit did not take " + missing +
+                        ", so its firmware may be incomplete; it reports revision " +
+                        unit->revision +
+                        " now. Update it again with the same file before you switch the PC off.";
+    } else if (unit->revision != update.revision) {
+        verdict.verdict = update::kVerdictTookEffect;
+        verdict.revisionAfter = unit->revision;
+        verdict.text += "the new firmware took effect: revision " + update.revision + " before, " +
+                        unit->revision + " now.";
+    } else {
+        verdict.verdict = update::kVerdictNotInEffect;
+        verdict.revisionAfter = unit->revision;
+        verdict.text += "the unit still reports revision " + unit->revision +
+                        ", so the new firmware is not in effect. Perhaps it was the same "
+                        "firmware again; otherwise the restart did not switch the unit off: "
+                        "switch the computer off completely, then on again.";
+    }
+}
+
 }  // namespace
 
 std::vector<ListedUnit> listedUnits(const units::UnitTable &units,
@@ -99,31 +156,15 @@ std::vector<UpdateVerdict> judgeUpdates(const std::vector<update::JournalUpdate>
             continue;
         }
         UpdateVerdict verdict{update.id, update.outcome, {}, {}, lead(update)};
-        const ListedUnit *unit = sameUnit(update, units);
-        if (unit == nullptr) {
-            verdict.verdict = update::kVerdictUnitNotFound;
-            verdict.text += "the updated unit was not found at " + update.unitAddress +
-                            " since the computer started again.";
-        } else if (unit->revision != update.revision) {
-            verdict.verdict = update::kVerdictTookEffect;
-            verdict.revisionAfter = unit->revision;
-            verdict.text += "the new firmware took effect: revision " + update.revision +
-                            " before, " + unit->revision + " now.";
-        } else {
-            verdict.verdict = update::kVerdictNotInEffect;
-            verdict.revisionAfter = unit->revision;
-            verdict.text += "the unit still reports revision " + unit->revision +
-                            ", so the new firmware is not in effect. Perhaps it was the same "
-                            "firmware again; otherwise the restart did not switch the unit off: "
-                            "switch the computer off completely, then on again.";
-        }
+        judgeCompleted(update, units, verdict);
         verdicts.push_back(std::move(verdict));
     }
     return verdicts;
 }
 
-void showUpdateVerdicts(const update::Journal &journal, const update::JournalContext &now,
-                        const std::vector<ListedUnit> &units) {
+void tellUpdateVerdicts(const update::Journal &journal, const update::JournalContext &now,
+                        const std::vector<ListedUnit> &units,
+                        const std::function<void(const std::vector<UpdateVerdict> &)> &tell) {
     update::JournalContents contents;
     if (!update::readJournal(journal.settings().path, contents)) {
         return;
@@ -132,16 +173,15 @@ void showUpdateVerdicts(const update::Journal &journal, const update::JournalCon
     if (verdicts.empty()) {
         return;
     }
-    std::string text;
-    for (const UpdateVerdict &verdict : verdicts) {
-        text += (text.empty() ? "" : "\n\n") + verdict.text;
-    }
-    platform::messageBox(text, std::string(kVerdictCaption), platform::Icon::Information);
+    tell(verdicts);
     const auto optional = [](const std::optional<std::string> &value) {
         return value ? QJsonValue(QString::fromLatin1(value->data(), qsizetype(value->size())))
                      : QJsonValue(QJsonValue::Null);
     };
     for (const UpdateVerdict &verdict : verdicts) {
+        if (!verdict.recorded) {
+            continue;
+        }
         journal.append(QJsonObject{{"event", "verdict"},
                                    {"id", QString::fromStdString(verdict.id)},
                                    {"judged", QString::fromStdString(update::journalTime())},
@@ -150,6 +190,36 @@ void showUpdateVerdicts(const update::Journal &journal, const update::JournalCon
                                    {"verdict", optional(verdict.verdict)},
                                    {"revision_after", optional(verdict.revisionAfter)}});
     }
+}
+
+void showUpdateVerdicts(const update::Journal &journal, const update::JournalContext &now,
+                        const std::vector<ListedUnit> &units) {
+    tellUpdateVerdicts(journal, now, units, [](const std::vector<UpdateVerdict> &verdicts) {
+        std::string text;
+        for (const UpdateVerdict &verdict : verdicts) {
+            text += (text.empty() ? "" : "\n\n") + verdict.text;
+        }
+        platform::messageBox(text, std::string(kVerdictCaption), platform::Icon::Information);
+    });
+}
+
+void sayUpdateVerdicts(const units::MainState &state, const std::vector<std::string> &lines,
+                       const update::Journal &journal) {
+    const update::JournalContext now =
+        journal.context(state.aspi.simulated(), state.aspi.simulatedBoot());
+    tellUpdateVerdicts(journal, now, listedUnits(state.units, lines),
+                       [](const std::vector<UpdateVerdict> &verdicts) {
+                           for (const UpdateVerdict &verdict : verdicts) {
+                               // The texts hold one byte per character; the shell reads UTF-8.
+                               const QByteArray line =
+                                   "cdrw-fwupdate: " +
+                                   QString::fromLatin1(verdict.text.data(),
+                                                       qsizetype(verdict.text.size()))
+                                       .toUtf8() +
+                                   "\n";
+                               std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
+                           }
+                       });
 }
 
 }  // namespace app

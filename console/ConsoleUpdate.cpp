@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/UpdateVerdicts.h"
 #include "console/ConsoleFace.h"
 #include "units/Discovery.h"
 #include "units/FirmwareVariants.h"
@@ -86,6 +87,7 @@ int runUpdateCommand(int argc, char **argv, const ConsoleSettings &settings) {
     // the update then uses the bus the command names.
     units::MainState state;
     const std::vector<std::string> lines = units::scanAtStart(state, command.variant);
+    app::sayUpdateVerdicts(state, lines);
     state.BlockSize = update::kBlockSize;
     ConsoleFace face(state, command, terminal, askOnError);
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The shell's update from start to end: reads the update command, binds the manager the program
-// loads, scans the buses as the window's start does, and runs the window's update sequence on
-// the unit named, with the shell's face and host. No display is opened.
+// loads, scans the buses as the window's start does (saying the verdicts due on earlier updates),
+// and runs the window's update sequence on the unit named, with the shell's face and host. No
+// display is opened.
 #pragma once
 
 #include "console/ConsoleHost.h"

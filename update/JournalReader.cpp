@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -250,8 +251,8 @@ class Reader {
         std::optional<std::string> revisionAfter;
         if (!optionalText(record, "verdict", verdict) ||
             !optionalText(record, "revision_after", revisionAfter) ||
-            (verdict &&
-             !isOneOf(*verdict, {kVerdictTookEffect, kVerdictNotInEffect, kVerdictUnitNotFound}))) {
+            (verdict && !isOneOf(*verdict, {kVerdictTookEffect, kVerdictNotInEffect,
+                                            kVerdictUnitNotFound, kVerdictIncomplete}))) {
             return false;
         }
         if (!update.judged) {  // the first verdict is the one the user saw
@@ -330,6 +331,13 @@ std::string outcomeOf(const JournalUpdate &update) {
         return update.outcome;
     }
     return stillRunning(update) ? kOutcomeRunning : kOutcomeCutOff;
+}
+
+std::size_t ignoredBlocks(const JournalUpdate &update) {
+    return static_cast<std::size_t>(
+        std::count_if(update.failures.begin(), update.failures.end(), [](const auto &failure) {
+            return !failure.answers.empty() && failure.answers.back() == "ignore";
+        }));
 }
 
 JournalContents parseJournal(std::string_view text, std::size_t maxLine) {

@@ -33,6 +33,8 @@ inline constexpr const char *kOutcomeRunning = "running";
 inline constexpr const char *kVerdictTookEffect = "took-effect";
 inline constexpr const char *kVerdictNotInEffect = "not-in-effect";
 inline constexpr const char *kVerdictUnitNotFound = "unit-not-found";
+// Blocks were ignored: the unit lacks them, whatever revision it reports.
+inline constexpr const char *kVerdictIncomplete = "incomplete";
 
 // One update as its lines tell it. Texts are UTF-8 but for the unit's, which hold one byte per
 // character as the scan stored them.
@@ -72,6 +74,8 @@ struct JournalUpdate {
 bool stillRunning(const JournalUpdate &update);
 // The end line's outcome; without one kOutcomeRunning or kOutcomeCutOff.
 std::string outcomeOf(const JournalUpdate &update);
+// The failed blocks whose latest answer was Ignore: the blocks the unit never took.
+std::size_t ignoredBlocks(const JournalUpdate &update);
 
 struct JournalContents {
     std::vector<JournalUpdate> updates;  // in the order of their begin lines

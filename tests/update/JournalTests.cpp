@@ -236,7 +236,9 @@ struct VerdictRow {
     const char *told;  // the end of the line shown; null: nothing is shown
     std::optional<QString> verdict;
     std::optional<QString> revisionAfter;
-    bool realManager = false;  // the restart binds the real manager
+    bool realManager = false;         // the restart binds the real manager
+    bool emptyFirst = false;          // a start that lists no unit comes first, on the same boot
+    const char *unitAfter = nullptr;  // the unit's line after the restart, instead of the above
 
     friend void PrintTo(const VerdictRow &row, std::ostream *out) { *out << row.name; }
 };
@@ -249,10 +251,20 @@ TEST_P(Verdicts, ShownOnceAfterTheStartUpScan) {
     const std::string revision =
         *row.newRevision ? " newrevision \"" + std::string(row.newRevision) + "\"" : "";
     const std::string bus =
-        row.unitStays ? std::string("adapter 0 id 7\n") + kUnit + revision + "\n"
-                      : "adapter 0 id 7\nunit 0 4 vendor \"VEK     \" product \"CDRW 8432\"\n";
-    const std::vector<app::ListedUnit> units = restart(bus, row.boot);
+        row.unitAfter   ? std::string("adapter 0 id 7\n") + row.unitAfter + "\n"
+        : row.unitStays ? std::string("adapter 0 id 7\n") + kUnit + revision + "\n"
+                        : "adapter 0 id 7\nunit 0 4 vendor \"VEK     \" product \"CDRW 8432\"\n";
     const update::Journal journal = journalOn(row.boot);
+    if (row.emptyFirst) {
+        const std::vector<app::ListedUnit> none = restart("adapter 0 id 7\n", row.boot);
+        const std::size_t linesBefore = journalLines().size();
+        host.boxes.clear();
+        app::showUpdateVerdicts(journal, restartedContext(journal), none);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_NE(host.boxes[0].text.find("No unit is listed now"), std::string::npos);
+        EXPECT_EQ(journalLines().size(), linesBefore) << "no verdict while no unit is listed";
+    }
+    const std::vector<app::ListedUnit> units = restart(bus, row.boot);
     update::JournalContext now = restartedContext(journal);
     if (row.realManager) {
         now.manager = update::kManagerReal;
@@ -308,7 +320,22 @@ INSTANTIATE_TEST_SUITE_P(
                    "until it gets its firmware again: update it again with the same file.",
                    std::nullopt, std::nullopt},
         VerdictRow{"StillRunning", End::Running, "", true, "boot-2", nullptr, {}, {}},
-        VerdictRow{"OtherManager", End::Completed, "1.20", true, "boot-2", nullptr, {}, {}, true}),
+        VerdictRow{"OtherManager", End::Completed, "1.20", true, "boot-2", nullptr, {}, {}, true},
+        // Units renumbered after a change of hardware: another model at the unit's address.
+        VerdictRow{"OtherModelAtItsAddress", End::Completed, "1.20", true, "boot-2",
+                   "the updated unit was not found at 0:7:3 since the computer started again.",
+                   "unit-not-found", std::nullopt, false, false,
+                   R"(unit 0 3 vendor "ZAV     " product "CD-RW ZR-1210   " revision "2.03")"},
+        // A block ignored, yet the unit reports a new revision (the shell's rows: the same one).
+        VerdictRow{"IncompleteWithNewRevision", End::Ignored, "", true, "boot-2",
+                   "the unit did not take 1 of 3 blocks, so its firmware may be incomplete; it "
+                   "reports revision 1.20 now. Update it again with the same file before you "
+                   "switch the PC off.",
+                   "incomplete", "1.20", false, false,
+                   R"(unit 0 3 vendor "VEK     " product "CDRW 8432       " revision "1.20")"},
+        VerdictRow{"EmptyListFirst", End::Completed, "1.20", true, "boot-2",
+                   "the new firmware took effect: revision 1.10 before, 1.20 now.", "took-effect",
+                   "1.20", false, true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- The reader ----
@@ -415,11 +442,13 @@ TEST_F(Journaled, JournalThatIsNoFileIsRefused) {
 
 // ---- The command line's reports ----
 
-// Runs the program with `options` and no display; its exit status and standard output.
-std::pair<int, std::string> runProgram(const std::string &options) {
+// Runs the program with `options` and no display; its exit status and standard output. Its
+// standard error goes to the file `errors`.
+std::pair<int, std::string> runProgram(const std::string &options,
+                                       const std::string &errors = "/dev/null") {
     const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
-                                std::string(CDRW_BUILD_DIR) + "/cdrw-fwupdate " + options +
-                                " 2>/dev/null";
+                                std::string(CDRW_BUILD_DIR) + "/cdrw-fwupdate " + options + " 2>" +
+                                errors;
     FILE *pipe = ::popen(command.c_str(), "r");
     std::string out;
     char buffer[4096];
@@ -477,6 +506,49 @@ TEST_F(Journaled, HistoryAndListReadBack) {
     std::filesystem::create_directory(journalPath());
     EXPECT_EQ(runProgram("--history").first, 1) << "a journal that cannot be read";
     EXPECT_EQ(runProgram("--json").first, 2);
+}
+
+// The shell's starts that scan judge as the window's does: the first lists no unit, the next
+// lists it; each says the verdicts due before its own words, and the verdict is recorded once.
+TEST_F(Journaled, ShellStartsThatScanJudge) {
+    updateAndEnd(End::Ignored, "1.20");
+    setenv("CDRW_SIM_BOOT", "boot-2", 1);
+    const std::string unit = std::string("adapter 0 id 7\n") + kUnit + " newrevision \"1.20\"\n";
+    const struct {
+        const char *options;
+        std::string bus;
+        const char *said;  // the first line ends so; null: no verdict is said
+        int status;
+        const char *verdict;  // --history's, after it
+    } rows[] = {
+        {"--update=lix.hex --unit=0:7:3", "adapter 0 id 7\n",
+         "1 of 3 blocks, so its firmware may be incomplete: update it again with the same file "
+         "before you switch the PC off. No unit is listed now (switched off, its driver not "
+         "loaded yet, or held by another program), so the unit's revision is not known yet; it "
+         "is looked at again at the next start that lists units.\n",
+         1, "  no verdict yet"},
+        {"--list", unit,
+         "1 of 3 blocks, so its firmware may be incomplete; it reports revision 1.10 now. Update "
+         "it again with the same file before you switch the PC off.\n",
+         0, "  incomplete (1 of 3 blocks not taken, now 1.10)"},
+        {"--list", unit, nullptr, 0, "  incomplete (1 of 3 blocks not taken, now 1.10)"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.options);
+        bench.useBus(row.bus);
+        EXPECT_EQ(runProgram(row.options, "errors.txt").first, row.status);
+        const std::string said = image_test::readFile("errors.txt");
+        const std::string first = said.substr(0, said.find('\n') + 1);
+        EXPECT_EQ(said.rfind("cdrw-fwupdate: 0:7:3 VEK CDRW 8432, update of ", 0) == 0,
+                  row.said != nullptr)
+            << said;
+        EXPECT_TRUE(!row.said || first.ends_with(row.said)) << said;
+        const std::string history = runProgram("--history").second;
+        EXPECT_TRUE(history.ends_with(std::string(row.verdict) + "\n")) << history;
+    }
+    const QJsonObject update = jsonArray(runProgram("--history --json").second)[0].toObject();
+    EXPECT_EQ(update["verdict"], "incomplete");
+    EXPECT_EQ(update["revision_after"], "1.10");
 }
 
 // ---- A journal that cannot be written ----
