@@ -18,12 +18,12 @@
 //          root too, with EACCES, so that tests run as root meet a unit they may not open). An
 //          sgN file's first 28 bytes are the unit's INQUIRY vendor (8), product (16) and
 //          revision (4).
-//   residuals   optional, one rule a line: OPCODE OFFSET AMOUNT TIMES [HOST [DRIVER]]. The next
-//          TIMES commands with that operation code (hexadecimal) and, for WRITE BUFFER, buffer
-//          offset (a number, or * for any) end GOOD with `resid` AMOUNT: `length`, `half` or a
-//          number, and with the host and driver bytes given (hexadecimal, default 0). A WRITE
-//          BUFFER answered so reaches no unit: the unit took none of the block, whatever resid
-//          says. Other commands run on the unit first.
+//   residuals   optional, one rule a line: OPCODE OFFSET AMOUNT TIMES. The next TIMES commands
+//          with that operation code (hexadecimal) and, for WRITE BUFFER, buffer offset (a number,
+//          or * for any) end GOOD with `resid` AMOUNT: `length`, `half` or a number. A WRITE BUFFER
+//          answered so reaches no unit: the unit took none of the block, whatever resid says.
+//          Other commands run on the unit first. A rule may end with HOST [DRIVER], the host
+//          and driver bytes (hexadecimal) the command ends with.
 //   log    one line appended per SG_IO: node, CDB bytes in hexadecimal, direction (in, out,
 //          none), dxfer_len, resid.
 //   images/sgN.bin   what the unit has received so far, rewritten after each WRITE BUFFER.
@@ -112,8 +112,7 @@ struct ResidualRule {
     std::optional<unsigned> offset;  // any when empty
     std::string amount;              // "length", "half" or a number
     int times = 0;
-    unsigned host = 0;    // the host byte (DID_*) the command ends with
-    unsigned driver = 0;  // and the driver byte (DRIVER_*)
+    unsigned host = 0, driver = 0;  // DID_* and DRIVER_* bytes
 };
 
 struct StandIn {
@@ -163,23 +162,22 @@ sim::SimUnit &unitFor(StandIn &state, const std::string &node) {
     return unit->second;
 }
 
-// The rule that ends the command, consuming one of its times; null without one.
-const ResidualRule *ruleFor(StandIn &state, const std::uint8_t *cdb) {
+// The residual a rule gives the command, consuming one of its times; nullopt without a rule.
+// `matched` is that rule.
+std::optional<int> ruledResidual(StandIn &state, const std::uint8_t *cdb, unsigned length,
+                                 const ResidualRule *&matched) {
     const unsigned offset = (cdb[3] << 16) | (cdb[4] << 8) | cdb[5];
     for (ResidualRule &rule : state.rules) {
         if (rule.opcode == cdb[0] && rule.times > 0 &&
             (!rule.offset || cdb[0] != 0x3B || *rule.offset == offset)) {
             --rule.times;
-            return &rule;
+            matched = &rule;
+            return rule.amount == "length" ? static_cast<int>(length)
+                   : rule.amount == "half" ? static_cast<int>(length / 2)
+                                           : std::atoi(rule.amount.c_str());
         }
     }
-    return nullptr;
-}
-
-int residualOf(const ResidualRule &rule, unsigned length) {
-    return rule.amount == "length" ? static_cast<int>(length)
-           : rule.amount == "half" ? static_cast<int>(length / 2)
-                                   : std::atoi(rule.amount.c_str());
+    return std::nullopt;
 }
 
 // The name of the faked generic node open on `fd` ("sg0"), or empty.
@@ -236,18 +234,17 @@ int answer(const std::string &folder, const std::string &node, sg_io_hdr_t &head
     auto *data = moves ? static_cast<std::uint8_t *>(header.dxferp) : nullptr;
     const std::uint32_t length = moves ? header.dxfer_len : 0;
 
-    const ResidualRule *rule = ruleFor(state, cdb);
+    const ResidualRule *rule = nullptr;
+    const std::optional<int> residual = ruledResidual(state, cdb, length, rule);
     sim::Reply reply;
-    if (rule == nullptr || cdb[0] != 0x3B) {
+    if (!residual || cdb[0] != 0x3B) {
         reply = unit.execute(cdb, header.cmd_len, data, length);
     }
     header.status = reply.targStat;
     header.masked_status = static_cast<unsigned char>(reply.targStat >> 1);
     header.msg_status = 0;
-    header.host_status = static_cast<unsigned short>(rule != nullptr && rule->host != 0 ? rule->host
-                                                     : reply.haStat != 0 ? 0x07  // DID_ERROR
-                                                                         : 0);
-    header.driver_status = static_cast<unsigned short>(rule != nullptr ? rule->driver : 0);
+    header.host_status = reply.haStat != 0 ? 0x07 : rule != nullptr ? rule->host : 0;  // DID_ERROR
+    header.driver_status = rule != nullptr ? rule->driver : 0;
     header.sb_len_wr = 0;
     if (reply.targStat == 0x02) {
         header.driver_status = 0x08;  // DRIVER_SENSE
@@ -256,7 +253,7 @@ int answer(const std::string &folder, const std::string &node, sg_io_hdr_t &head
             std::memcpy(header.sbp, reply.sense.data(), header.sb_len_wr);
         }
     }
-    header.resid = rule != nullptr ? residualOf(*rule, length) : 0;
+    header.resid = residual.value_or(0);
     header.duration = 1;
     header.info = header.status != 0 || header.host_status != 0 || header.driver_status != 0
                       ? SG_INFO_CHECK

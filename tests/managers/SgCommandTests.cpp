@@ -81,7 +81,7 @@ TEST_F(SgResultMapping, KernelOutcomesReachTheRecord) {
         EXPECT_EQ(std::memcmp(&before, &record, sizeof(record)), 0);
     };
 
-    // The driver time-out carries a retry suggestion in the high bits.
+    // The driver time-out (06h) carries a retry suggestion in the high bits.
     const MappingCase cases[] = {
         {"good", {}, aspi::SS_COMP, 0, 0, {}},
         {"short INQUIRY answer", {.residual = 62}, aspi::SS_COMP, 0, 0, {}},
@@ -108,12 +108,7 @@ TEST_F(SgResultMapping, KernelOutcomesReachTheRecord) {
         {"no connect (selection)", {.hostStatus = 0x01}, aspi::SS_ABORTED, 0x11, 0, {}},
         {"bad target", {.hostStatus = 0x04}, aspi::SS_ABORTED, 0x11, 0, {}},
         {"time-out", {.hostStatus = 0x03}, aspi::SS_ABORTED, 0x11, 0, {}},
-        {"driver time-out",
-         {.driverStatus = sg::kDriverTimeout | 0x20},
-         aspi::SS_ABORTED,
-         0x11,
-         0,
-         {}},
+        {"driver time-out", {.driverStatus = 0x26}, aspi::SS_ABORTED, 0x11, 0, {}},
         {"bus busy", {.hostStatus = 0x02}, aspi::SS_ABORTED, 0x13, 0, {}},
         {"bus reset", {.hostStatus = 0x08}, aspi::SS_ABORTED, 0x14, 0, {}},
         {"reset with sense", sensed(kUnitSense, aspi::STATUS_CHKCOND, 0x08), aspi::SS_ABORTED, 0x14,

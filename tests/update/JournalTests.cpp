@@ -220,6 +220,10 @@ TEST_P(JournalLines, BeginBlocksAndEnd) {
     EXPECT_EQ(end["failures"].toArray(), failures);
 }
 
+// Status 04h with a host adapter status, as a manager may report it: the sense bytes the program
+// holds then are an earlier command's, not recorded.
+constexpr const char *kHostFailure = "status 4 hastat 0x11";
+
 INSTANTIATE_TEST_SUITE_P(
     EachEnd, JournalLines,
     ::testing::Values(
@@ -227,17 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
         LinesRow{"IgnoredBlock", End::Ignored, "completed-with-ignored-blocks", 3, 3, {"ignore"}},
         LinesRow{"Stopped", End::Stopped, "stopped", 1, 2, {"stop"}},
         LinesRow{"CutOff", End::CutOff, nullptr, 1, 2, {}},
-        // Status 04h with a host adapter status, as a manager may report it: the sense bytes the
-        // program holds are an earlier command's, not recorded.
-        LinesRow{"StoppedByTheHost",
-                 End::Stopped,
-                 "stopped",
-                 1,
-                 2,
-                 {"stop"},
-                 "status 4 hastat 0x11 targstat 0",
-                 0x1104,
-                 QJsonValue::Null}),
+        LinesRow{"HostFailure", End::Stopped, "stopped", 1, 2, {"stop"}, kHostFailure, 0x1104, {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- What a later start tells ----
