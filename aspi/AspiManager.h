@@ -19,6 +19,9 @@ namespace aspi {
 using CommandResult = std::uint16_t;
 
 inline constexpr CommandResult kCommandSuccess = 0x0001;
+// An execute request that ended in CHECK CONDITION with no host adapter status (SS_ERR, target
+// status 0x02): the one result whose sense bytes are the command's own.
+inline constexpr CommandResult kCheckConditionResult = 0x0204;
 inline constexpr const char *kManagerLibraryName = "wnaspi32.DLL";
 
 // The four fatal binding failures, exactly as they are shown.

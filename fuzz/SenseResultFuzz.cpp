@@ -83,16 +83,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
           (status.haStat == aspi::HASTAT_DO_DU && direction == sg::DataDirection::toUnit &&
            result.residual != 0 && status.targStat == 0));
     if (result.osError == 0) {
-        check((status.srbStatus == aspi::SS_COMP) == (status.haStat == 0 && status.targStat == 0));
-        check(status.srbStatus == aspi::SS_COMP || status.srbStatus == aspi::SS_ERR ||
-              (status.srbStatus == aspi::SS_ABORTED && status.haStat == aspi::HASTAT_DO_DU));
+        // A failure on the host side is aborted; SS_ERR only with the unit's status alone.
+        check(status.srbStatus == (status.haStat != 0     ? aspi::SS_ABORTED
+                                   : status.targStat != 0 ? aspi::SS_ERR
+                                                          : aspi::SS_COMP));
         check(status.senseValid == (status.targStat == aspi::STATUS_CHKCOND));
     } else {
         check(!status.senseValid && status.targStat == 0);
     }
 
-    // The record is written only where the result goes: the two statuses and, on CHECK
-    // CONDITION, the first SRB_SenseLen sense bytes (at most 18).
+    // The record is written only where the result goes: the two statuses and the first
+    // SRB_SenseLen sense bytes (at most 18), zeros unless CHECK CONDITION.
     aspi::SRB_ExecSCSICmd record;
     std::memset(&record, kGuard, sizeof record);
     record.SRB_SenseLen = data[6];
@@ -101,6 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check(srbStatus == status.srbStatus);
     expected.SRB_HaStat = status.haStat;
     expected.SRB_TargStat = status.targStat;
+    std::memset(expected.SenseArea, 0,
+                std::min<std::size_t>(record.SRB_SenseLen, aspi::kSenseLength));
     if (status.senseValid) {
         // The kernel's sense buffer: the bytes the unit sent, zeros past them.
         const std::size_t delivered = std::min<std::size_t>(result.senseLength, sg::kSenseCapacity);

@@ -67,7 +67,8 @@ struct JournalContext {
 };
 
 // One failed block: its latest failure's command result and sense data (lower-case hex; empty
-// when the request status carried none), and every answer given to it, oldest first
+// unless that failure was a CHECK CONDITION, result 0x0204), and every answer given to it, oldest
+// first
 // ("retry", "ignore", "stop"), the latest kMaxAnswers.
 struct BlockFailure {
     static constexpr std::size_t kMaxAnswers = 1000;

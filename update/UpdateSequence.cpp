@@ -85,9 +85,10 @@ BlockEnd sendBlock(units::MainState &state, UpdateWindows &windows, const Block 
             return BlockEnd::Taken;
         }
         const errors::CommandAnswer answer = errors::answerOf(dialog);
-        // The sense bytes belong to this failure when the dialog showed them: status SS_ERR.
+        // LastSense holds this command's sense only when it ended in CHECK CONDITION; after any
+        // other failure it still holds an earlier command's (or zeros).
         record.blockFailed(block.number, state.LastResult, state.LastSense,
-                           (state.LastResult & 0xFF) == aspi::SS_ERR, answerName(answer));
+                           state.LastResult == aspi::kCheckConditionResult, answerName(answer));
         switch (answer) {
             case errors::CommandAnswer::Stop:
                 return BlockEnd::Stopped;

@@ -67,8 +67,11 @@ std::uint8_t applyResult(const PassThroughResult &result, DataDirection directio
     const RecordStatus status = mapResult(result, direction);
     record.SRB_HaStat = status.haStat;
     record.SRB_TargStat = status.targStat;
+    // Cleared for every command, so that a record handed over again never shows an earlier
+    // command's sense as this one's.
+    const std::size_t wanted = std::min<std::size_t>(record.SRB_SenseLen, aspi::kSenseLength);
+    std::memset(record.SenseArea, 0, wanted);
     if (status.senseValid) {
-        const std::size_t wanted = std::min<std::size_t>(record.SRB_SenseLen, aspi::kSenseLength);
         static_assert(kFixedSenseLength >= aspi::kSenseLength);
         const auto fixed =
             fixedFormatSense(std::span<const std::uint8_t>(result.sense)

@@ -24,10 +24,10 @@ int commandTimeout(std::uint8_t operationCode);
 std::uint8_t buildCommand(const aspi::SRB_ExecSCSICmd &record, PassThroughCommand &command);
 
 // Writes the kernel's result for a command that moved data in `direction` into SRB_HaStat and
-// SRB_TargStat (see mapResult), and on CHECK CONDITION the sense bytes into SenseArea
-// (SRB_SenseLen of them, at most 18, zero past what the unit sent), always in fixed format (see
-// SenseFormat.h). Returns the status to store; SRB_Status itself is left to the caller, who stores
-// it last.
+// SRB_TargStat (see mapResult), and SRB_SenseLen bytes (at most 18) of SenseArea: on CHECK
+// CONDITION the sense bytes, always in fixed format (see SenseFormat.h), zero past what the unit
+// sent; otherwise zeros. Returns the status to store; SRB_Status itself is left to the caller, who
+// stores it last.
 std::uint8_t applyResult(const PassThroughResult &result, DataDirection direction,
                          aspi::SRB_ExecSCSICmd &record);
 

@@ -40,11 +40,15 @@ struct OsErrorRow {
     std::uint8_t haStat;
 };
 
-// Errors of a command that never completed; any other is reported as aborted.
+// Errors of a command that never completed; any other is reported as aborted. A unit that went
+// away fails on the host side like a selection that nothing answered.
 constexpr OsErrorRow kOsErrorRows[] = {
-    {ENODEV, aspi::SS_ERR, HASTAT_SEL_TO}, {ENXIO, aspi::SS_ERR, HASTAT_SEL_TO},
-    {ENOENT, aspi::SS_ERR, HASTAT_SEL_TO}, {EINVAL, kSsBufferTooBig, 0},
-    {ENOMEM, kSsBufferTooBig, 0},          {E2BIG, kSsBufferTooBig, 0},
+    {ENODEV, aspi::SS_ABORTED, HASTAT_SEL_TO},
+    {ENXIO, aspi::SS_ABORTED, HASTAT_SEL_TO},
+    {ENOENT, aspi::SS_ABORTED, HASTAT_SEL_TO},
+    {EINVAL, kSsBufferTooBig, 0},
+    {ENOMEM, kSsBufferTooBig, 0},
+    {E2BIG, kSsBufferTooBig, 0},
 };
 
 }  // namespace
@@ -80,14 +84,17 @@ RecordStatus mapResult(const PassThroughResult &result, DataDirection direction)
     status.senseValid = status.targStat == aspi::STATUS_CHKCOND;
     if (direction == DataDirection::toUnit && result.residual != 0 && status.haStat == 0 &&
         status.targStat == 0) {
-        // Reported as a transfer that broke off rather than as a completed command with an
-        // error: with SS_ERR the command error dialog shows (stale) sense lines, with any other
-        // status it explains the host adapter status, here "Data over-run/under-run.".
+        // The unit (or a bridge) ended GOOD without taking all of the block: a transfer that
+        // broke off, "Data over-run/under-run.".
         status.haStat = aspi::HASTAT_DO_DU;
-        status.srbStatus = aspi::SS_ABORTED;
-        return status;
     }
-    status.srbStatus = status.haStat == 0 && status.targStat == 0 ? aspi::SS_COMP : aspi::SS_ERR;
+    // A failure on the host side is reported as aborted rather than as a completed command with
+    // an error: with SS_ERR the command error dialog shows sense lines, which for this command
+    // can only be another command's sense or zeros; with SS_ABORTED it explains the host adapter
+    // status ("Selection time out.").
+    status.srbStatus = status.haStat != 0     ? aspi::SS_ABORTED
+                       : status.targStat != 0 ? aspi::SS_ERR
+                                              : aspi::SS_COMP;
     return status;
 }
 

@@ -41,15 +41,16 @@ struct RecordStatus {
 std::uint8_t haStatForHost(std::uint8_t hostStatus);
 
 // The record's statuses for one kernel result:
-// - a command that never completed (osError): a device gone (ENODEV, ENXIO, ENOENT) is 0x04 with
+// - a command that never completed (osError): a device gone (ENODEV, ENXIO, ENOENT) is 0x02 with
 //   host adapter status 0x11; a transfer the kernel cannot take (EINVAL, ENOMEM, E2BIG) is 0xE6;
 //   anything else is 0x02, aborted;
 // - otherwise SRB_TargStat is the unit's status byte, SRB_HaStat the host byte mapped by the
-//   table, a driver failure with no host status gives 0x11 (time-out) or 0x14, sense data that
-//   the driver delivered with a GOOD status byte counts as CHECK CONDITION, and the status is
-//   0x01 when both are zero and 0x04 otherwise;
-// - a command with `direction` toUnit that would be 0x01 but left a residual is 0x02 (aborted)
-//   with host adapter status 0x12, which the command error dialog shows as such.
+//   table, a driver failure with no host status gives 0x11 (time-out) or 0x14, and sense data
+//   that the driver delivered with a GOOD status byte counts as CHECK CONDITION;
+// - a command with `direction` toUnit that would succeed but left a residual gets host adapter
+//   status 0x12;
+// - the status is 0x02 (aborted) whenever SRB_HaStat is non-zero (the host side failed), else
+//   0x04 when SRB_TargStat is non-zero (CHECK CONDITION with its sense, BUSY ...), else 0x01.
 RecordStatus mapResult(const PassThroughResult &result, DataDirection direction);
 
 }  // namespace sg

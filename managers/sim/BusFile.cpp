@@ -262,10 +262,14 @@ void parseFailure(Cursor &cursor, BusDescription &bus) {
     bool haveOffset = false;
     bool residual = false;
     bool statusGiven = false;
+    bool srbStatusGiven = false;
+    bool targStatGiven = false;
     while (!cursor.atEnd()) {
         const std::string key = cursor.word("keyword");
         statusGiven = statusGiven || key == "status" || key == "hastat" || key == "targstat" ||
                       key == "sense";
+        srbStatusGiven = srbStatusGiven || key == "status";
+        targStatGiven = targStatGiven || key == "targstat";
         if (key == "offset") {
             failure.offset = cursor.number("offset", 0xFFFFFF);
             haveOffset = true;
@@ -297,6 +301,12 @@ void parseFailure(Cursor &cursor, BusDescription &bus) {
     }
     if (residual && statusGiven) {
         throw LineError("residual takes no status, hastat, targstat or sense");
+    }
+    if (failure.haStat != 0 && !residual) {
+        // A failure on the host side: aborted, with no target status, as the real manager
+        // reports it, unless the line says otherwise.
+        failure.status = srbStatusGiven ? failure.status : aspi::SS_ABORTED;
+        failure.targStat = targStatGiven ? failure.targStat : 0;
     }
     if (failure.status == 0) {
         throw LineError("status 0 would leave the request pending");

@@ -23,7 +23,9 @@
 //        [targstat <n>] [sense <18 hex bytes>]
 //       The unit's WRITE BUFFER at buffer offset n fails its next `attempts` times (default 1)
 //       with the given SRB_Status (default 0x04), host adapter status (default 0), target status
-//       (default 0x02) and sense bytes (default zeros), taking no data.
+//       (default 0x02) and sense bytes (default zeros), taking no data. With a non-zero host
+//       adapter status the defaults are SRB_Status 0x02 and target status 0, a failure on the
+//       host side as the real manager reports it.
 //   fail <adapter> <target> offset <n> [attempts <n>] residual
 //       The same block ends GOOD having taken none of its data, which the real manager reports
 //       as SRB_Status 0x02 with host adapter status 0x12 (data over-run/under-run), target

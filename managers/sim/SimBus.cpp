@@ -161,8 +161,8 @@ void SimBus::execute(aspi::SRB_ExecSCSICmd &srb) {
                srb.SRB_CDBLen > sizeof srb.CDBByte) {
         reply.status = aspi::SS_INVALID_SRB;
     } else if (unit == nullptr) {
-        // Nothing answers the selection.
-        reply.status = aspi::SS_ERR;
+        // Nothing answers the selection: the host side fails, as with the real manager.
+        reply.status = aspi::SS_ABORTED;
         reply.haStat = aspi::HASTAT_SEL_TO;
     } else {
         if (srb.CDBByte[0] == aspi::kOpWriteBuffer && unit->description().blockMilliseconds > 0) {

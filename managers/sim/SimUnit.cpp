@@ -102,7 +102,7 @@ Reply SimUnit::writeBuffer(const std::uint8_t *cdb, std::uint8_t cdbLength,
     }
     if (length != bufferLength) {
         Reply reply;
-        reply.status = aspi::SS_ERR;
+        reply.status = aspi::SS_ABORTED;
         reply.haStat = aspi::HASTAT_DO_DU;
         return reply;
     }

@@ -40,7 +40,7 @@ class SimUnit {
     // standard data. WRITE BUFFER (10- or 12-byte CDB, modes 6 and 7, buffer 0) stores its block
     // at its offset; a block at offset 0 starts a new image. Unknown commands, other modes or
     // CDB lengths end in CHECK CONDITION, ILLEGAL REQUEST. A CDB length field different from
-    // the buffer length ends with host adapter status 0x12 (data over/underrun).
+    // the buffer length is aborted (0x02) with host adapter status 0x12 (data over/underrun).
     Reply execute(const std::uint8_t *cdb, std::uint8_t cdbLength, std::uint8_t *data,
                   std::uint32_t bufferLength);
 

@@ -22,7 +22,8 @@
 //          with that operation code (hexadecimal) and, for WRITE BUFFER, buffer offset (a number,
 //          or * for any) end GOOD with `resid` AMOUNT: `length`, `half` or a number. A WRITE BUFFER
 //          answered so reaches no unit: the unit took none of the block, whatever resid says.
-//          Other commands run on the unit first.
+//          Other commands run on the unit first. A rule may end with HOST [DRIVER], the host
+//          and driver bytes (hexadecimal) the command ends with.
 //   log    one line appended per SG_IO: node, CDB bytes in hexadecimal, direction (in, out,
 //          none), dxfer_len, resid.
 //   images/sgN.bin   what the unit has received so far, rewritten after each WRITE BUFFER.
@@ -111,6 +112,7 @@ struct ResidualRule {
     std::optional<unsigned> offset;  // any when empty
     std::string amount;              // "length", "half" or a number
     int times = 0;
+    unsigned host = 0, driver = 0;  // DID_* and DRIVER_* bytes
 };
 
 struct StandIn {
@@ -137,6 +139,7 @@ StandIn &standIn(const std::string &folder) {
                 if (offset != "*") {
                     rule.offset = static_cast<unsigned>(std::strtoul(offset.c_str(), nullptr, 0));
                 }
+                fields >> std::hex >> rule.host >> rule.driver;
                 g_standIn.rules.push_back(rule);
             }
         }
@@ -160,12 +163,15 @@ sim::SimUnit &unitFor(StandIn &state, const std::string &node) {
 }
 
 // The residual a rule gives the command, consuming one of its times; nullopt without a rule.
-std::optional<int> ruledResidual(StandIn &state, const std::uint8_t *cdb, unsigned length) {
+// `matched` is that rule.
+std::optional<int> ruledResidual(StandIn &state, const std::uint8_t *cdb, unsigned length,
+                                 const ResidualRule *&matched) {
     const unsigned offset = (cdb[3] << 16) | (cdb[4] << 8) | cdb[5];
     for (ResidualRule &rule : state.rules) {
         if (rule.opcode == cdb[0] && rule.times > 0 &&
             (!rule.offset || cdb[0] != 0x3B || *rule.offset == offset)) {
             --rule.times;
+            matched = &rule;
             return rule.amount == "length" ? static_cast<int>(length)
                    : rule.amount == "half" ? static_cast<int>(length / 2)
                                            : std::atoi(rule.amount.c_str());
@@ -228,7 +234,8 @@ int answer(const std::string &folder, const std::string &node, sg_io_hdr_t &head
     auto *data = moves ? static_cast<std::uint8_t *>(header.dxferp) : nullptr;
     const std::uint32_t length = moves ? header.dxfer_len : 0;
 
-    const std::optional<int> residual = ruledResidual(state, cdb, length);
+    const ResidualRule *rule = nullptr;
+    const std::optional<int> residual = ruledResidual(state, cdb, length, rule);
     sim::Reply reply;
     if (!residual || cdb[0] != 0x3B) {
         reply = unit.execute(cdb, header.cmd_len, data, length);
@@ -236,8 +243,8 @@ int answer(const std::string &folder, const std::string &node, sg_io_hdr_t &head
     header.status = reply.targStat;
     header.masked_status = static_cast<unsigned char>(reply.targStat >> 1);
     header.msg_status = 0;
-    header.host_status = reply.haStat != 0 ? 0x07 : 0;  // DID_ERROR
-    header.driver_status = 0;
+    header.host_status = reply.haStat != 0 ? 0x07 : rule != nullptr ? rule->host : 0;  // DID_ERROR
+    header.driver_status = rule != nullptr ? rule->driver : 0;
     header.sb_len_wr = 0;
     if (reply.targStat == 0x02) {
         header.driver_status = 0x08;  // DRIVER_SENSE

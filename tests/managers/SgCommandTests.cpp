@@ -41,7 +41,7 @@ struct MappingCase {
     const char *name;
     sg::PassThroughResult kernel;
     std::uint8_t status, haStat, targStat;
-    Bytes sense;  // the record's 18 sense bytes; empty when the sense area is left alone
+    Bytes sense;                            // the record's 18 sense bytes; empty: cleared
     std::uint8_t flags = aspi::SRB_DIR_IN;  // SRB_DIR_OUT: the record sends a block instead
 };
 
@@ -72,7 +72,7 @@ TEST_F(SgResultMapping, KernelOutcomesReachTheRecord) {
         EXPECT_EQ(record.SRB_HaStat, c.haStat);
         EXPECT_EQ(record.SRB_TargStat, c.targStat);
         EXPECT_EQ(Bytes(std::begin(record.SenseArea), std::end(record.SenseArea)),
-                  c.sense.empty() ? Bytes(aspi::kSenseLength, kSenseFill) : c.sense);
+                  c.sense.empty() ? Bytes(aspi::kSenseLength, 0) : c.sense);
         // Only the status, the two status bytes and the sense area are written.
         before.SRB_Status = record.SRB_Status;
         before.SRB_HaStat = record.SRB_HaStat;
@@ -81,7 +81,7 @@ TEST_F(SgResultMapping, KernelOutcomesReachTheRecord) {
         EXPECT_EQ(std::memcmp(&before, &record, sizeof(record)), 0);
     };
 
-    // The driver time-out carries a retry suggestion in the high bits.
+    // The driver time-out (06h) carries a retry suggestion in the high bits.
     const MappingCase cases[] = {
         {"good", {}, aspi::SS_COMP, 0, 0, {}},
         {"short INQUIRY answer", {.residual = 62}, aspi::SS_COMP, 0, 0, {}},
@@ -105,19 +105,19 @@ TEST_F(SgResultMapping, KernelOutcomesReachTheRecord) {
         {"check condition", sensed(kUnitSense), aspi::SS_ERR, 0, 0x02, kRecordSense},
         {"driver sense, status GOOD", sensed(kUnitSense, 0), aspi::SS_ERR, 0, 0x02, kRecordSense},
         {"busy", {.scsiStatus = aspi::STATUS_BUSY}, aspi::SS_ERR, 0, 0x08, {}},
-        {"no connect (selection)", {.hostStatus = 0x01}, aspi::SS_ERR, 0x11, 0, {}},
-        {"bad target", {.hostStatus = 0x04}, aspi::SS_ERR, 0x11, 0, {}},
-        {"time-out", {.hostStatus = 0x03}, aspi::SS_ERR, 0x11, 0, {}},
-        {"driver time-out", {.driverStatus = sg::kDriverTimeout | 0x20}, aspi::SS_ERR, 0x11, 0, {}},
-        {"bus busy", {.hostStatus = 0x02}, aspi::SS_ERR, 0x13, 0, {}},
-        {"bus reset", {.hostStatus = 0x08}, aspi::SS_ERR, 0x14, 0, {}},
-        {"reset with sense", sensed(kUnitSense, aspi::STATUS_CHKCOND, 0x08), aspi::SS_ERR, 0x14,
+        {"no connect (selection)", {.hostStatus = 0x01}, aspi::SS_ABORTED, 0x11, 0, {}},
+        {"bad target", {.hostStatus = 0x04}, aspi::SS_ABORTED, 0x11, 0, {}},
+        {"time-out", {.hostStatus = 0x03}, aspi::SS_ABORTED, 0x11, 0, {}},
+        {"driver time-out", {.driverStatus = 0x26}, aspi::SS_ABORTED, 0x11, 0, {}},
+        {"bus busy", {.hostStatus = 0x02}, aspi::SS_ABORTED, 0x13, 0, {}},
+        {"bus reset", {.hostStatus = 0x08}, aspi::SS_ABORTED, 0x14, 0, {}},
+        {"reset with sense", sensed(kUnitSense, aspi::STATUS_CHKCOND, 0x08), aspi::SS_ABORTED, 0x14,
          0x02, kRecordSense},
-        {"transport disrupted", {.hostStatus = 0x0E}, aspi::SS_ERR, 0x13, 0, {}},
-        {"unknown host byte", {.hostStatus = 0x7F}, aspi::SS_ERR, 0x14, 0, {}},
-        {"device gone", {.osError = ENODEV}, aspi::SS_ERR, 0x11, 0, {}},
-        {"no such device address", {.osError = ENXIO}, aspi::SS_ERR, 0x11, 0, {}},
-        {"node removed", {.osError = ENOENT}, aspi::SS_ERR, 0x11, 0, {}},
+        {"transport disrupted", {.hostStatus = 0x0E}, aspi::SS_ABORTED, 0x13, 0, {}},
+        {"unknown host byte", {.hostStatus = 0x7F}, aspi::SS_ABORTED, 0x14, 0, {}},
+        {"device gone", {.osError = ENODEV}, aspi::SS_ABORTED, 0x11, 0, {}},
+        {"no such device address", {.osError = ENXIO}, aspi::SS_ABORTED, 0x11, 0, {}},
+        {"node removed", {.osError = ENOENT}, aspi::SS_ABORTED, 0x11, 0, {}},
         {"transfer too big", {.osError = ENOMEM}, sg::kSsBufferTooBig, 0, 0, {}},
         {"transfer refused by the driver", {.osError = EINVAL}, sg::kSsBufferTooBig, 0, 0, {}},
         {"transfer over the limit", {.osError = E2BIG}, sg::kSsBufferTooBig, 0, 0, {}},

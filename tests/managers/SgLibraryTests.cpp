@@ -95,10 +95,11 @@ TEST(SgRealSeam, PlainFileIsNoDevice) {
 }
 
 // The built module with the kernel stand-in preloaded: each command goes through the module's
-// own pass-through down to ioctl(SG_IO), and the residual that the kernel reports decides,
-// whichever way the data moves: a block the unit did not take fails as a data over-run/under-run
-// (status 02h, host adapter status 12h); a short INQUIRY answer is an answer.
-TEST(SgModuleAtIoctl, ResidualsOfEitherDirection) {
+// own pass-through down to ioctl(SG_IO), and the residual and the host and driver bytes that the
+// kernel reports decide, whichever way the data moves: a block the unit did not take fails as a
+// data over-run/under-run (status 02h, host adapter status 12h), a block the host side ended as
+// aborted after a selection time-out (02h, 11h); a short INQUIRY answer is an answer.
+TEST(SgModuleAtIoctl, KernelEndingsOfEitherDirection) {
     aspi::LowBuffers buffers;
     ASSERT_TRUE(aspi::allocateLowBuffers(buffers));
     const struct {
@@ -112,6 +113,12 @@ TEST(SgModuleAtIoctl, ResidualsOfEitherDirection) {
          "sg0 3b 06 00 00 00 00 00 40 00 00 out 16384 16384\n"},
         {"block GOOD with a residual of half its length", "3b * half 1\n", true, 0x1202,
          "sg0 3b 06 00 00 00 00 00 40 00 00 out 16384 8192\n"},
+        {"block ended by DID_TIME_OUT", "3b * 0 1 03\n", true, 0x1102,
+         "sg0 3b 06 00 00 00 00 00 40 00 00 out 16384 0\n"},
+        {"block ended by DID_NO_CONNECT", "3b * length 1 01\n", true, 0x1102,
+         "sg0 3b 06 00 00 00 00 00 40 00 00 out 16384 16384\n"},
+        {"block ended by a driver time-out", "3b * 0 1 00 26\n", true, 0x1102,
+         "sg0 3b 06 00 00 00 00 00 40 00 00 out 16384 0\n"},
         {"block taken whole", "", true, aspi::kCommandSuccess,
          "sg0 3b 06 00 00 00 00 00 40 00 00 out 16384 0\n"},
         {"INQUIRY answered short", "12 * 62 1\n", false, aspi::kCommandSuccess,

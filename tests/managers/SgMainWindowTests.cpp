@@ -62,15 +62,15 @@ TEST(SgMainWindow, NoDeviceMeansEmptyListAndDisabledUpdate) {
     EXPECT_FALSE(form.Update->isEnabled());
 }
 
-// A block that the unit ends GOOD without taking it (the kernel's resid is its length) fails
-// (status 02h, host adapter status 12h): the command error dialog explains it, and Retry sends
-// the whole block again. The update then completes with the whole image on the unit.
-TEST(SgKernelStandInWindow, BlockNotTakenFailsAndRetrySendsItAgain) {
+// An update whose second block the stand-in ends by its `residuals` rule: the command error
+// dialog's last line is `lastLine`, and Retry sends the whole block again. The update then
+// completes with the whole image on the unit.
+static void secondBlockFailsAndRetrySendsItAgain(const char *residuals, const char *lastLine) {
     sg_testing::FakeSysfs sysfs;
     sysfs.addDevice(0, "0:0:3:0", 5, "sr0");
     sysfs.addNode("sg0", "VEK     CDRW 8432       1.10");
     sysfs.addNode("sr0");
-    std::ofstream(sysfs.folder() / "residuals") << "3b 0x4000 length 1\n";
+    std::ofstream(sysfs.folder() / "residuals") << residuals;
     const sg_testing::StandInRoot standIn(sysfs.folder());
 
     testing_support::TempDir folder("cdrw-sg-window");
@@ -104,8 +104,8 @@ TEST(SgKernelStandInWindow, BlockNotTakenFailsAndRetrySendsItAgain) {
     EXPECT_EQ(dialogs, 1);
     EXPECT_EQ(dialogText.toStdString(),
               "Host Adapter ID:0   Device ID:3\nOperate Code:3b\n"
-              "ASPI State:2    SCSI command has been aborted.\n"
-              "Host adapter and target state:12    Data over-run/under-run.\n");
+              "ASPI State:2    SCSI command has been aborted.\n" +
+                  std::string(lastLine) + "\n");
     EXPECT_EQ(blockOffsets(sysfs.folder() / "log"),
               (std::vector<unsigned>{0, 0x4000, 0x4000, 0x8000}));
     ASSERT_EQ(host.boxes.size(), 1u);
@@ -114,6 +114,16 @@ TEST(SgKernelStandInWindow, BlockNotTakenFailsAndRetrySendsItAgain) {
     ASSERT_GT(bin.size(), 4u);
     EXPECT_EQ(image_test::readFile((sysfs.folder() / "images" / "sg0.bin").string()),
               bin.substr(4));
+}
+
+// A block that the unit ends GOOD without taking it (the kernel's resid is its length) fails
+// (status 02h, host adapter status 12h), and so does one that the host side ends with a host byte
+// (02h, 11h, never sense lines).
+TEST(SgKernelStandInWindow, BlockNotTakenFailsAndRetrySendsItAgain) {
+    secondBlockFailsAndRetrySendsItAgain(
+        "3b 0x4000 length 1\n", "Host adapter and target state:12    Data over-run/under-run.");
+    secondBlockFailsAndRetrySendsItAgain("3b 0x4000 0 1 03\n",
+                                         "Host adapter and target state:11    Selection time out.");
 }
 
 // A start-up scan that lists no unit is explained in one information box once the main window

@@ -254,7 +254,7 @@ TEST(SimUnit, RefusesOtherModesBuffersAndLengths) {
         {"mode 5", writeBufferCdb(kBusScsi, 5, 0, 16), 16, checkCondition(0x05, 0x24)},
         {"buffer 1", writeBufferCdb(kBusScsi, 6, 0, 16, false, 1), 16, checkCondition(0x05, 0x24)},
         {"6-byte CDB", sixBytes, 16, checkCondition(0x05, 0x24)},
-        {"length other than the buffer's", writeBufferCdb(kBusScsi, 6, 0, 16), 8, {0x04, 0x12}},
+        {"length other than the buffer's", writeBufferCdb(kBusScsi, 6, 0, 16), 8, {0x02, 0x12}},
         {"unknown operation", {{0x28}, 6}, 0, checkCondition(0x05, 0x20)},
     };
     sim::SimUnit unit(vekUnit(), {});
@@ -268,14 +268,16 @@ TEST(SimUnit, RefusesOtherModesBuffersAndLengths) {
 
 // Failures from the bus file: a failing block answers with its statuses and sense for its
 // attempts, taking no data, and is taken afterwards. The second failure takes every default; the
-// third is a block the unit ends GOOD without taking it, reported as the real manager reports it.
+// third is a block the unit ends GOOD without taking it, reported as the real manager reports it,
+// and so is the fourth, a host adapter status alone: aborted, no target status.
 TEST(SimUnit, FailingBlocksFailTheirAttemptsThenAreTaken) {
     const auto parsed = parseBusFile(
         "adapter 0 id 7\nunit 0 2\n"
         "fail 0 2 offset 0x10 attempts 2 status 4 hastat 0x11 targstat 0 "
         "sense 70 00 0x03 00 00 00 00 0a 00 00 00 00 0c 00 00 00 00 ff\n"
         "fail 0 2 offset 32\n"
-        "fail 0 2 offset 48 attempts 2 residual\n");
+        "fail 0 2 offset 48 attempts 2 residual\n"
+        "fail 0 2 offset 64 hastat 0x11\n");
     ASSERT_TRUE(parsed.bus) << parsed.error;
     sim::SimUnit unit(parsed.bus->units[0], parsed.bus->failures);
     Bytes data(16, 0x5A);
@@ -298,6 +300,8 @@ TEST(SimUnit, FailingBlocksFailTheirAttemptsThenAreTaken) {
     EXPECT_EQ(unit.received().size(), 48u);
     expectReply(send(48), {});
     EXPECT_EQ(unit.received().size(), 64u);
+    expectReply(send(64), {0x02, 0x11, 0x00, {}});
+    expectReply(send(64), {});
 }
 
 // Each request is answered, its status stored in the record, and logged on one line.
@@ -338,9 +342,9 @@ TEST(SimBus, AnswersRecordsAndLogsEveryRequest) {
         {&write, aspi::SS_COMP,
          "EXEC ha=1 target=4 lun=0 flags=0x10 buflen=4 cdblen=10 cdb=3b 06 00 00 00 00 00 00 04 00 "
          "-> status=0x01 hastat=0x00 targstat=0x00"},
-        {&writeToNobody, aspi::SS_ERR,
+        {&writeToNobody, aspi::SS_ABORTED,
          "EXEC ha=1 target=5 lun=0 flags=0x10 buflen=4 cdblen=10 cdb=3b 06 00 00 00 00 00 00 04 00 "
-         "-> status=0x04 hastat=0x11 targstat=0x00"},
+         "-> status=0x02 hastat=0x11 targstat=0x00"},
     };
     for (std::size_t i = 0; i < std::size(requests); ++i) {
         SCOPED_TRACE(requests[i].log);

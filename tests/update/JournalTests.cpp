@@ -71,12 +71,14 @@ class Journaled : public UpdateBench {
 
     // Binds a bus with the bench's unit (given a new revision when `newRevision` is not empty)
     // and runs one update of lix.hex, recorded on boot-1, that ends as `end` says.
-    void updateAndEnd(End end, const std::string &newRevision = "") {
+    void updateAndEnd(End end, const std::string &newRevision = "",
+                      const std::string &failWords = "") {
         std::string bus = std::string("adapter 0 id 7\n") + kUnit;
         bus += newRevision.empty() ? "\n" : " newrevision \"" + newRevision + "\"\n";
         // Ignored, the last block; otherwise the second.
         if (end != End::Completed) {
-            bus += end == End::Ignored ? "fail 0 3 offset 32768\n" : "fail 0 3 offset 16384\n";
+            bus += end == End::Ignored ? "fail 0 3 offset 32768 " : "fail 0 3 offset 16384 ";
+            bus += failWords + "\n";
         }
         bind(bus);
         pickFile("lix.hex", kDataLength);
@@ -151,6 +153,9 @@ struct LinesRow {
     int blockLines;
     int failedBlock;
     std::vector<std::string> answers;  // to the failed block; none: none failed
+    const char *failWords = "";        // how it fails; by default CHECK CONDITION, zero sense
+    int result = 0x0204;
+    QJsonValue sense = QString(36, '0');
 
     friend void PrintTo(const LinesRow &row, std::ostream *out) { *out << row.name; }
 };
@@ -159,7 +164,7 @@ class JournalLines : public Journaled, public ::testing::WithParamInterface<Line
 
 TEST_P(JournalLines, BeginBlocksAndEnd) {
     const LinesRow &row = GetParam();
-    updateAndEnd(row.end);
+    updateAndEnd(row.end, "", row.failWords);
     const std::vector<QJsonObject> lines = journalLines();
     ASSERT_EQ(lines.size(), std::size_t(1 + row.blockLines + (row.outcome ? 1 : 0)));
 
@@ -203,18 +208,21 @@ TEST_P(JournalLines, BeginBlocksAndEnd) {
     EXPECT_EQ(end["outcome"], row.outcome);
     QJsonArray failures;
     if (!row.answers.empty()) {
-        // The simulator's failure: status 04h, target status CHECK CONDITION, zero sense bytes.
         QJsonArray answers;
         for (const std::string &answer : row.answers) {
             answers.append(QString::fromStdString(answer));
         }
         failures.append(QJsonObject{{"block", row.failedBlock},
-                                    {"result", 0x0204},
-                                    {"sense", QString(36, '0')},
+                                    {"result", row.result},
+                                    {"sense", row.sense},
                                     {"answers", answers}});
     }
     EXPECT_EQ(end["failures"].toArray(), failures);
 }
+
+// Status 04h with a host adapter status, as a manager may report it: the sense bytes the program
+// holds then are an earlier command's, not recorded.
+constexpr const char *kHostFailure = "status 4 hastat 0x11";
 
 INSTANTIATE_TEST_SUITE_P(
     EachEnd, JournalLines,
@@ -222,7 +230,8 @@ INSTANTIATE_TEST_SUITE_P(
         LinesRow{"Completed", End::Completed, "completed", 3, 0, {}},
         LinesRow{"IgnoredBlock", End::Ignored, "completed-with-ignored-blocks", 3, 3, {"ignore"}},
         LinesRow{"Stopped", End::Stopped, "stopped", 1, 2, {"stop"}},
-        LinesRow{"CutOff", End::CutOff, nullptr, 1, 2, {}}),
+        LinesRow{"CutOff", End::CutOff, nullptr, 1, 2, {}},
+        LinesRow{"HostFailure", End::Stopped, "stopped", 1, 2, {"stop"}, kHostFailure, 0x1104, {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- What a later start tells ----

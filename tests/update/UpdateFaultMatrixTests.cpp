@@ -68,8 +68,9 @@ const std::array kClasses = {
     FailureClass{"ErrorWithoutSense", "status 4 targstat 8", kStraySense,
                  "status=0x04 hastat=0x00 targstat=0x08", record(0, 0, 0, 0x04, 0x08),
                  "Sense Key:0  No sense", "ASC:0  ASCQ:0"},
-    // Aborted by the host adapter after a selection time-out.
-    FailureClass{"AbortedSelectionTimeout", "status 2 hastat 0x11 targstat 0", kStraySense,
+    // Aborted by the host adapter after a selection time-out: a unit told to fail with a host
+    // adapter status alone.
+    FailureClass{"AbortedSelectionTimeout", "hastat 0x11", kStraySense,
                  "status=0x02 hastat=0x11 targstat=0x00", record(0, 0, 0, 0x02, 0x11),
                  "ASPI State:2    SCSI command has been aborted.",
                  "Host adapter and target state:11    Selection time out."},
