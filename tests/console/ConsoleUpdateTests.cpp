@@ -46,8 +46,36 @@ const std::vector<std::string> kDialogLines = {
     "Power on,reset,or BUS device reset occurred\n",
 };
 
-// A child process with its standard streams on a pseudo-terminal, or with standard input at its
-// end and its output in a pipe, in `folder`, with no display to reach.
+// In the child of forkpty(), plays the shell with job control: runs the rest as a job in a
+// process group of its own in the terminal's foreground (returning in the job), while this process
+// stays in the session, so that Ctrl+Z can stop the job. Ends with the job's exit status, 128 + N
+// for signal N; a job that stops is said on the terminal, ended, and counted as signal N too.
+void runAsForegroundJob() {
+    const pid_t job = ::fork();
+    if (job == 0) {
+        ::setpgid(0, 0);
+        ::signal(SIGTTOU, SIG_IGN);
+        ::tcsetpgrp(STDIN_FILENO, ::getpid());
+        ::signal(SIGTTOU, SIG_DFL);
+        return;
+    }
+    ::setpgid(job, job);
+    int status = 0;
+    while (::waitpid(job, &status, WUNTRACED) == job) {
+        if (WIFSTOPPED(status)) {
+            ::dprintf(STDOUT_FILENO, "\njob stopped by signal %d\n", WSTOPSIG(status));
+            ::kill(job, SIGKILL);
+            ::waitpid(job, nullptr, 0);
+            ::_exit(128 + WSTOPSIG(status));
+        }
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+    ::_exit(127);
+}
+
+// A child process with its standard streams on a pseudo-terminal, as a shell's foreground job,
+// or with standard input at its end and its output in a pipe, in `folder`, with no display to
+// reach.
 class Child {
   public:
     Child(const std::vector<std::string> &argv, bool terminal, const std::string &folder) {
@@ -59,7 +87,9 @@ class Child {
             m_fd = out[0];
         }
         if (m_pid == 0) {
-            if (!terminal) {
+            if (terminal) {
+                runAsForegroundJob();
+            } else {
                 ::dup2(out[1], STDOUT_FILENO);
                 ::dup2(out[1], STDERR_FILENO);
                 const int none = ::open("/dev/null", O_RDONLY);
@@ -248,6 +278,18 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
          true,
          {"cdrw-fwupdate: SIGINT held: the update goes on to its end, then the program ends\n",
           "Wait a moment please..."}},
+        {"Ctrl-Z between blocks is ignored",
+         true,
+         true,
+         " blocktime 700",
+         {kUpdate, kUnit, "--yes"},
+         {{"] 1/3 blocks", "\x1a"}},
+         0,
+         3,
+         true,
+         {"cdrw-fwupdate: SIGTSTP ignored: the update goes on to its end; the program cannot be "
+          "stopped until then\n",
+          "Update completed. Shutdown PC.\n"}},
         {"no terminal: a failed block stops",
          true,
          false,
