@@ -8,7 +8,8 @@
 //   - the final question "Update completed. Shutdown PC.": press Yes (the program ends, 0).
 // The wait notice in between is only waited out; built with LEAVE_AT_WAIT defined (the
 // program's own tests), the driver instead ends the process with status 0 once the wait notice
-// shows, when every block has been sent. Any other message box, or the command error dialog, is
+// shows, when every block has been sent, leaving in $TMPDIR/standard-error what descriptor 2 was
+// then. Any other message box, or the command error dialog, is
 // written to standard error and ends the process with status 3.
 #include <unistd.h>
 #include <QAbstractButton>
@@ -19,6 +20,8 @@
 #include <QTimer>
 #include <QtTest/QTest>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -49,6 +52,22 @@ void pressLater(QAbstractButton *target) {
     QTimer::singleShot(0, target, [target] { QTest::mouseClick(target, Qt::LeftButton); });
 }
 
+#ifdef LEAVE_AT_WAIT
+// Writes what descriptor 2 is now (the target of /proc/self/fd/2, or "closed") to the file
+// standard-error in $TMPDIR, for a test that started the program without a standard error.
+void leaveStandardErrorsFile() {
+    char target[256] = "closed";
+    const ssize_t length = readlink("/proc/self/fd/2", target, sizeof target - 1);
+    target[length > 0 ? length : 6] = '\0';
+    const char *folder = std::getenv("TMPDIR");
+    const std::string name = std::string(folder != nullptr ? folder : "/tmp") + "/standard-error";
+    if (FILE *file = std::fopen(name.c_str(), "w")) {
+        std::fprintf(file, "%s\n", target);
+        std::fclose(file);
+    }
+}
+#endif
+
 void look() {
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (!window->isVisible()) {
@@ -67,6 +86,7 @@ void look() {
             window->windowTitle().trimmed() == QStringLiteral("Wait a moment please...")) {
             std::fprintf(stderr, "rehearsal driver: wait notice, leaving\n");
             std::fflush(stderr);
+            leaveStandardErrorsFile();
             _exit(0);
         }
 #endif
