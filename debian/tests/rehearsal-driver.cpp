@@ -8,20 +8,20 @@
 //   - the final question "Update completed. Shutdown PC.": press Yes (the program ends, 0).
 // The wait notice in between is only waited out; built with LEAVE_AT_WAIT defined (the
 // program's own tests), the driver instead ends the process with status 0 once the wait notice
-// shows, when every block has been sent, leaving in $TMPDIR/standard-error what descriptor 2 was
-// then. Any other message box, or the command error dialog, is
-// written to standard error and ends the process with status 3.
+// shows, when every block has been sent (leaving in $TMPDIR/standard-error what descriptor 2 is
+// then). Any other message box, or the command error dialog, is written to standard error and
+// ends the process with status 3.
 #include <unistd.h>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 
 namespace {
 
@@ -52,22 +52,6 @@ void pressLater(QAbstractButton *target) {
     QTimer::singleShot(0, target, [target] { QTest::mouseClick(target, Qt::LeftButton); });
 }
 
-#ifdef LEAVE_AT_WAIT
-// Writes what descriptor 2 is now (the target of /proc/self/fd/2, or "closed") to the file
-// standard-error in $TMPDIR, for a test that started the program without a standard error.
-void leaveStandardErrorsFile() {
-    char target[256] = "closed";
-    const ssize_t length = readlink("/proc/self/fd/2", target, sizeof target - 1);
-    target[length > 0 ? length : 6] = '\0';
-    const char *folder = std::getenv("TMPDIR");
-    const std::string name = std::string(folder != nullptr ? folder : "/tmp") + "/standard-error";
-    if (FILE *file = std::fopen(name.c_str(), "w")) {
-        std::fprintf(file, "%s\n", target);
-        std::fclose(file);
-    }
-}
-#endif
-
 void look() {
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (!window->isVisible()) {
@@ -86,7 +70,13 @@ void look() {
             window->windowTitle().trimmed() == QStringLiteral("Wait a moment please...")) {
             std::fprintf(stderr, "rehearsal driver: wait notice, leaving\n");
             std::fflush(stderr);
-            leaveStandardErrorsFile();
+            {  // for a test that started the program without a standard error
+                QFile file(qEnvironmentVariable("TMPDIR") + QStringLiteral("/standard-error"));
+                if (file.open(QIODevice::WriteOnly)) {
+                    file.write(
+                        QFileInfo(QStringLiteral("/proc/self/fd/2")).symLinkTarget().toUtf8());
+                }
+            }
             _exit(0);
         }
 #endif
