@@ -65,9 +65,8 @@ void runAsForegroundJob() {
     ::signal(SIGTTOU, SIG_DFL);
 }
 
-// A child process with its standard streams on a pseudo-terminal, as a shell's foreground job,
-// or with standard input at its end and its output in a pipe, in `folder`, with no display to
-// reach.
+// A child process with its standard streams on a pseudo-terminal, or with standard input at its
+// end and its output in a pipe, in `folder`, with no display to reach.
 class Child {
   public:
     Child(const std::vector<std::string> &argv, bool terminal, const std::string &folder) {

