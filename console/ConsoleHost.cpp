@@ -37,6 +37,11 @@ ConsoleHost::ConsoleHost(Terminal &terminal, const ConsoleSettings &settings)
         terminal.line("cdrw-fwupdate: " + signalName(signal) +
                       " held: the update goes on to its end, then the program ends");
     };
+    m_settings.guard.announceIgnoredStop = [&terminal](int signal) {
+        terminal.line("cdrw-fwupdate: " + signalName(signal) +
+                      " ignored: the update goes on to its end; the program cannot be stopped "
+                      "until then");
+    };
 }
 
 platform::Answer ConsoleHost::messageBox(const platform::MessageBoxRequest &request) {

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace console {
@@ -12,6 +13,26 @@ namespace {
 // Back to the line's start, the text, then the rest of the line cleared.
 constexpr const char *kLineStart = "\r";
 constexpr const char *kClearToEnd = "\033[K";
+constexpr unsigned kForegroundPollMicroseconds = 200000;
+
+// After a read of standard input failed: when it failed because this process is a background
+// job of the terminal whose SIGTTIN is held off (an update's guard ignores it, so that the job
+// never stops in the middle of a block), waits until the job is brought to the foreground and
+// gives true, so that the read is tried again; else false.
+bool waitedForTheForeground() {
+    if (std::ferror(stdin) == 0 || errno != EIO || ::isatty(STDIN_FILENO) != 1) {
+        return false;
+    }
+    bool waited = false;
+    for (pid_t foreground;
+         (foreground = ::tcgetpgrp(STDIN_FILENO)) > 0 && foreground != ::getpgrp();) {
+        ::usleep(kForegroundPollMicroseconds);
+        waited = true;
+    }
+    std::clearerr(stdin);
+    return waited;
+}
+
 }  // namespace
 
 bool Terminal::standardStreamsAreTerminals() {
@@ -64,6 +85,9 @@ std::optional<std::string> Terminal::ask(const std::string &question) {
     std::string answer;
     bool ended = false;
     for (int c; (c = std::fgetc(stdin)) != '\n';) {
+        if (c == EOF && waitedForTheForeground()) {
+            continue;
+        }
         if (c == EOF) {
             ended = true;
             break;

@@ -80,17 +80,18 @@ int openHexFile(const std::string &name) {
 }
 
 // Opens an existing side file for writing, neither creating nor cutting it, to learn that it may
-// be written and which file it is. Only a regular file, or a link to one, is taken: a pipe,
-// directory, device or socket of that name is refused before it is opened (opening a device can
-// act on it) and again after (it may have been swapped in between), and O_NONBLOCK keeps a pipe
-// from blocking the open. Gives -1 with errno ENOENT when there is no such file.
+// be written and which file it is. Only a regular file is taken: a pipe, directory, device or
+// socket of that name is refused before it is opened (opening a device can act on it) and again
+// after (it may have been swapped in between), O_NONBLOCK keeps a pipe from blocking the open,
+// and O_NOFOLLOW refuses a symbolic link swapped in meanwhile. Gives -1 with errno ENOENT when
+// there is no such file.
 int openExisting(const std::string &name) {
     struct stat entry {};
-    if (::stat(name.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
+    if (::lstat(name.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
         errno = EINVAL;
         return -1;
     }
-    const int fd = ::open(name.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     return fd < 0 ? -1 : keepRegularFile(fd);
 }
 
@@ -268,11 +269,27 @@ void UpdateFiles::discard() {
     }
 }
 
-// Learns what the side file's name is now: nothing (a new file), or a regular file that may be
-// written, whose identity is kept and which is replaced where it is when the name is a link;
-// either way this user must be allowed to put a file there.
+// Learns what the side file's name is now: nothing (a new file), a regular file that may be
+// written, or a symbolic link. The name itself is what gets replaced, in the HEX file's folder: a
+// link is never followed to write or replace the file it points to, which may be anyone's (in a
+// shared folder another user can plant a link to this user's files). What a link points to is
+// only looked at, so that a link to a device, pipe or folder, or to the HEX file or the other
+// side file, is still refused. Either way this user must be allowed to put a file at the name.
 bool UpdateFiles::inspect(const std::string &name, SideFile &side) {
     side.target = name;
+    struct stat named {};
+    if (::lstat(name.c_str(), &named) == 0 && S_ISLNK(named.st_mode)) {
+        struct stat pointed {};
+        if (::stat(name.c_str(), &pointed) == 0) {
+            if (!S_ISREG(pointed.st_mode)) {
+                return false;
+            }
+            side.existed = true;
+            side.device = pointed.st_dev;
+            side.inode = pointed.st_ino;
+        }
+        return mayReplace(name);  // a link that points nowhere is replaced as well
+    }
     const int fd = openExisting(name);
     if (fd < 0) {
         return errno == ENOENT && mayReplace(name);
@@ -283,23 +300,15 @@ bool UpdateFiles::inspect(const std::string &name, SideFile &side) {
     side.existed = known;
     side.device = entry.st_dev;
     side.inode = entry.st_ino;
-    struct stat link {};
-    if (known && ::lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        char *resolved = ::realpath(name.c_str(), nullptr);
-        if (resolved == nullptr) {
-            return false;
-        }
-        side.target = resolved;
-        std::free(resolved);
+    if (known) {
+        side.keptMode = entry.st_mode & 07777;
     }
-    return known && mayReplace(side.target);
+    return known && mayReplace(name);
 }
 
-// Creates the empty new file in the folder of the side file's target, with the permission bits
-// of the file it replaces (or those a new file gets), and locks it for as long as it is open.
+// Creates the empty new file beside the side file's name, with the permission bits of the
+// regular file it replaces (or those a new file gets), and locks it for as long as it is open.
 bool UpdateFiles::createTemporary(SideFile &side) {
-    struct stat old {};
-    const bool keepMode = side.existed && ::stat(side.target.c_str(), &old) == 0;
     removeLeftovers(side.target);
     side.fd = ::open(folderOf(side.target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (side.fd < 0 && noUnnamedFiles(errno)) {
@@ -309,8 +318,8 @@ bool UpdateFiles::createTemporary(SideFile &side) {
         return false;
     }
     (void)::flock(side.fd, LOCK_EX | LOCK_NB);
-    if (keepMode) {
-        (void)::fchmod(side.fd, old.st_mode & 07777);
+    if (side.keptMode) {
+        (void)::fchmod(side.fd, *side.keptMode);
     }
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 
 #include "image/FileNames.h"
@@ -12,7 +13,8 @@
 namespace image {
 
 // Owns the open HEX file and the two side files of one update. The new contents of a side file
-// are written to a file of their own in the folder of the file they replace: an unnamed file
+// are written to a file of their own in the HEX file's folder, beside the name they are to
+// take (a name that is a symbolic link is replaced itself, never followed): an unnamed file
 // (O_TMPFILE) where the file system has them, else a new file under a name nobody can guess
 // (<name>.<16 random hex digits>.tmp). Each holds an flock while this process has it open, so
 // that a later run tells a file left by an ended process (SIGKILL) from one being written, and
@@ -56,10 +58,11 @@ class UpdateFiles {
     struct SideFile {
         int fd = -1;
         std::string temporary;  // the new file's name while it has one beside the target
-        std::string target;     // the name it replaces, through a link to a regular file
-        bool existed = false;   // the name was a file, of this device and inode:
+        std::string target;     // the name it replaces, in the HEX file's folder
+        bool existed = false;   // the name was (or linked to) a file of this device and inode:
         dev_t device = 0;
         ino_t inode = 0;
+        std::optional<mode_t> keptMode;  // the regular file's permission bits, which it keeps
 
         bool isFile(dev_t otherDevice, ino_t otherInode) const {
             return existed && device == otherDevice && inode == otherInode;
@@ -89,12 +92,13 @@ class UpdateFiles {
 };
 
 // Opens, in this order, HexName for reading, then BinName and AscName for writing, each as a
-// new file in the folder of the file it is to replace (beside the name, or beside the regular
-// file a link of that name points to). When HexName does not exist but exactly one file of the
-// current directory has that name in another letter case (FW01.HEX for FW01.hex), that file is
-// read. A side file name that exists must be a regular file that may be written, and neither
-// the HEX file nor the other side file (through a link); its folder must let this user replace
-// it (a file of another user in a sticky folder such as /tmp does not). New files that an ended
+// new file beside its name, in the current directory. When HexName does not exist but exactly one
+// file of the current directory has that name in another letter case (FW01.HEX for FW01.hex), that
+// file is read. A side file name that exists must be a regular file that may be written, or a
+// symbolic link, which is replaced itself and never written through (it must point nowhere or to a
+// regular file); neither may be the HEX file nor the other side file. The folder must let this
+// user replace the name (a file or link of another user in a sticky folder such as /tmp does
+// not). New files that an ended
 // process of this program left for a side file's name are removed first. On the first failure
 // shows "Can not open the .HEX file !", "Can not open the .BIN file !" or "Can not open the
 // .ASC file !" (warning icon, no caption), closes what it opened, removes the new files and

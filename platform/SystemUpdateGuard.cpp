@@ -30,7 +30,7 @@ class SystemUpdateGuard : public UpdateGuard {
                 settings.sessionBusAddress, why,
                 settings.windowIdentifier ? settings.windowIdentifier() : std::string());
         }
-        m_signals.emplace(settings.announceHeldSignal);
+        m_signals.emplace(settings.announceHeldSignal, settings.announceIgnoredStop);
         m_closeRefusal.emplace();
         // Last, once everything it keeps is held: the unit's hold and the logind inhibitor. The
         // portal's inhibit lives in a bus connection, which a keeper cannot hold.

@@ -63,6 +63,9 @@ struct UpdateGuardSettings {
     // Called once, on a thread of the guard's own, soon after the first termination signal was
     // held, so that a face can say at once that the update goes on; none: nothing is said.
     std::function<void(int)> announceHeldSignal;
+    // Called once, on that thread, soon after the first job-control stop (Ctrl+Z) was ignored
+    // while the guard was held; none: nothing is said.
+    std::function<void(int)> announceIgnoredStop;
     // Whether the desktop is asked, through its portal, not to log out. A program without a
     // window (the shell's update) has no desktop session of its own to ask.
     bool askDesktop = true;

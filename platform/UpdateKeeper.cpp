@@ -24,6 +24,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/StandardStreams.h"
+
 namespace platform {
 
 namespace {
@@ -96,6 +98,9 @@ UnitAddress unitAddress(const std::string &unitName) {
         next = fd + 1;
     }
     closeRange(next, UINT_MAX, limit);
+    // Nothing of the program's is left on the standard streams; whatever the keeper or the C
+    // library writes there goes nowhere rather than into a descriptor it keeps.
+    openClosedStandardStreams();
 
     char word = 0;
     ssize_t got = 0;

@@ -15,9 +15,13 @@
 #include "console/ConsoleUpdate.h"
 #include "console/UpdateCommand.h"
 #include "platform/QtHost.h"
+#include "platform/StandardStreams.h"
 #include "update/Journal.h"
 
 int main(int argc, char **argv) {
+    // First of all: a standard stream the program was started without must not become the unit's
+    // node, the journal or the display connection opened below.
+    platform::openClosedStandardStreams();
     // The EDC trace writes to standard output; a reader that has gone must not end an update.
     std::signal(SIGPIPE, SIG_IGN);
     if (console::isUpdateCommand(argc, argv)) {

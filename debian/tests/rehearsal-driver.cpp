@@ -8,11 +8,14 @@
 //   - the final question "Update completed. Shutdown PC.": press Yes (the program ends, 0).
 // The wait notice in between is only waited out; built with LEAVE_AT_WAIT defined (the
 // program's own tests), the driver instead ends the process with status 0 once the wait notice
-// shows, when every block has been sent. Any other message box, or the command error dialog, is
-// written to standard error and ends the process with status 3.
+// shows, when every block has been sent (leaving in $TMPDIR/standard-error what descriptor 2 is
+// then). Any other message box, or the command error dialog, is written to standard error and
+// ends the process with status 3.
 #include <unistd.h>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -67,6 +70,13 @@ void look() {
             window->windowTitle().trimmed() == QStringLiteral("Wait a moment please...")) {
             std::fprintf(stderr, "rehearsal driver: wait notice, leaving\n");
             std::fflush(stderr);
+            {  // for a test that started the program without a standard error
+                QFile file(qEnvironmentVariable("TMPDIR") + QStringLiteral("/standard-error"));
+                if (file.open(QIODevice::WriteOnly)) {
+                    file.write(
+                        QFileInfo(QStringLiteral("/proc/self/fd/2")).symLinkTarget().toUtf8());
+                }
+            }
             _exit(0);
         }
 #endif

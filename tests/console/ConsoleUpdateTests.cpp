@@ -46,6 +46,25 @@ const std::vector<std::string> kDialogLines = {
     "Power on,reset,or BUS device reset occurred\n",
 };
 
+// In the child of forkpty(), plays a shell with job control: the rest runs as a job in a process
+// group of its own in the terminal's foreground, which Ctrl+Z can stop; this process ends with
+// the job's status, 128 + N for a signal N that ended it, or stopped it (the job is then ended).
+void runAsForegroundJob() {
+    if (const pid_t job = ::fork(); job != 0) {
+        int status = 0;
+        if (::waitpid(job, &status, WUNTRACED) == job && WIFSTOPPED(status)) {
+            ::kill(job, SIGKILL);
+        }
+        ::_exit(WIFEXITED(status)    ? WEXITSTATUS(status)
+                : WIFSTOPPED(status) ? 128 + WSTOPSIG(status)
+                                     : 128 + WTERMSIG(status));
+    }
+    ::setpgid(0, 0);
+    ::signal(SIGTTOU, SIG_IGN);  // taking the foreground from the background
+    ::tcsetpgrp(STDIN_FILENO, ::getpid());
+    ::signal(SIGTTOU, SIG_DFL);
+}
+
 // A child process with its standard streams on a pseudo-terminal, or with standard input at its
 // end and its output in a pipe, in `folder`, with no display to reach.
 class Child {
@@ -59,7 +78,9 @@ class Child {
             m_fd = out[0];
         }
         if (m_pid == 0) {
-            if (!terminal) {
+            if (terminal) {
+                runAsForegroundJob();
+            } else {
                 ::dup2(out[1], STDOUT_FILENO);
                 ::dup2(out[1], STDERR_FILENO);
                 const int none = ::open("/dev/null", O_RDONLY);
@@ -237,16 +258,18 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
          2,
          false,
          {"cdrw-fwupdate: stopped"}},
-        {"Ctrl-C between blocks is held to the end",
+        {"Ctrl-Z between blocks is ignored, Ctrl-C held to the end",
          true,
          true,
          " blocktime 700",
          {kUpdate, kUnit, "--yes"},
-         {{"] 1/3 blocks", "\x03"}},
+         {{"] 1/3 blocks", "\x1a"}, {"stopped until then\n", "\x03"}},
          128 + SIGINT,
          3,
          true,
          {"cdrw-fwupdate: SIGINT held: the update goes on to its end, then the program ends\n",
+          "cdrw-fwupdate: SIGTSTP ignored: the update goes on to its end; the program cannot be "
+          "stopped until then\n",
           "Wait a moment please..."}},
         {"no terminal: a failed block stops",
          true,

@@ -240,7 +240,7 @@ TEST_F(SideFiles, OpenFailuresShowTheirMessage) {
 // A side file name that exists and is not a regular file is refused at once with that file's
 // open message, before it is opened; one that is the HEX file or the other side file (through a
 // link) is refused too. Either way every file stays as it was and no temporary file is left. A
-// link to another regular file stays, and the file it points to is replaced.
+// link to another regular file is itself replaced by the new file; the file it points to stays.
 TEST_F(SideFiles, ASideFileMustBeARegularFileOfItsOwn) {
     // What the side file's name is: a pipe with a reader waiting (opening it for writing would
     // succeed), a directory, or a symbolic or hard link to `target`.
@@ -293,8 +293,9 @@ TEST_F(SideFiles, ASideFileMustBeARegularFileOfItsOwn) {
         if (std::string(row.target) == "elsewhere") {
             EXPECT_TRUE(prepare());
             EXPECT_TRUE(host.boxes.empty());
-            EXPECT_TRUE(std::filesystem::is_symlink(name));
-            EXPECT_GT(std::filesystem::file_size("elsewhere"), 50u);
+            EXPECT_FALSE(std::filesystem::is_symlink(name));
+            EXPECT_GT(std::filesystem::file_size(name), 50u);
+            EXPECT_EQ(readFile("elsewhere"), "old");
             continue;
         }
         EXPECT_FALSE(prepare());
@@ -401,9 +402,9 @@ TEST_F(SideFiles, RefusedHexFileKeepsThePreviousSideFiles) {
     }
 }
 
-// A folder in which a side file cannot be created gives that file's open message, in the order
-// the files are opened: the .bin's when the HEX file's folder is read-only, the .asc's when only
-// the folder the .asc links into is. Nothing is changed or left behind.
+// A folder in which a side file cannot be created gives the .bin's open message, and nothing is
+// changed or left behind. A side file name that links into a read-only folder is itself replaced
+// in the HEX file's folder; the file it pointed to stays as it was.
 TEST_F(SideFiles, FolderThatCannotBeWrittenGivesTheOpenMessage) {
     writeFile("FW01.hex", kOneByteHex);
     ::chmod(".", 0555);
@@ -426,12 +427,11 @@ TEST_F(SideFiles, FolderThatCannotBeWrittenGivesTheOpenMessage) {
     host.boxes.clear();
     {
         const WithoutPrivilege user;
-        EXPECT_FALSE(prepare());
+        EXPECT_TRUE(prepare());
     }
     ::chmod("ro", 0755);
-    expectRefusal("Can not open the .ASC file !");
-    EXPECT_EQ(readFile("FW01.bin"), "old bin");
-    EXPECT_EQ(readFile("FW01.asc"), "old asc");
+    EXPECT_EQ(std::filesystem::file_size("FW01.asc"), 219u);
+    EXPECT_EQ(readFile("ro/FW01.asc"), "old asc");
     EXPECT_EQ(folderEntries(),
               (std::vector<std::string>{"FW01.asc", "FW01.bin", "FW01.hex", "ro"}));
     EXPECT_EQ(folderEntries("ro"), std::vector<std::string>{"FW01.asc"});
@@ -441,8 +441,10 @@ TEST_F(SideFiles, FolderThatCannotBeWrittenGivesTheOpenMessage) {
 // other user's files, however writable: such a side file name is refused where it is opened,
 // with its open message, before anything is built, and the previous pair stays whole. Links
 // planted at the names that earlier versions gave their temporary files
-// (<name>.<process>-<n>.tmp) change nothing. Each row runs with unnamed new files, and again as
-// on a file system without them.
+// (<name>.<process>-<n>.tmp) change nothing. In the other user's own sticky folder, side file
+// names that user made links to this user's files are refused, and this user's links are
+// replaced as names: the files behind them stay as they were. Each row runs with unnamed new
+// files, and again as on a file system without them.
 TEST_F(SideFiles, AStickyFolderSharedWithAnotherUser) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "giving a file to another user needs root";
@@ -451,10 +453,13 @@ TEST_F(SideFiles, AStickyFolderSharedWithAnotherUser) {
         const char *name;
         const char *othersFile;  // the side file of the other user
         const char *refusal;     // nullptr: the update goes ahead
+        uid_t linksOwner = 0;    // else the side files are links of this owner to this user's
     } rows[] = {
         {"the other user's .asc", "FW01.asc", "Can not open the .ASC file !"},
         {"the other user's .bin", "FW01.bin", "Can not open the .BIN file !"},
         {"links at the names of earlier versions", "", nullptr},
+        {"the other user's links", "", "Can not open the .BIN file !", kOtherUser},
+        {"this user's links", "", nullptr, WithoutPrivilege::kNobody},
     };
     ::chmod(".", 01777);
     for (const bool unnamed : {true, false}) {
@@ -462,10 +467,23 @@ TEST_F(SideFiles, AStickyFolderSharedWithAnotherUser) {
             SCOPED_TRACE(std::string(row.name) + (unnamed ? ", unnamed" : ", named") +
                          " new files");
             for (const auto &entry : std::filesystem::directory_iterator(".")) {
-                std::filesystem::remove(entry.path());
+                std::filesystem::remove_all(entry.path());
             }
             writeFile("FW01.hex", kOneByteHex);
+            const bool links = row.linksOwner != 0;  // in a folder of the other user's then
+            ASSERT_EQ(::chown(".", links ? kOtherUser : 0, 0), 0);
             for (const char *side : {"FW01.bin", "FW01.asc"}) {
+                if (links) {  // to this user's file, in this user's folder
+                    const std::string own = std::string("home/") + side;
+                    std::filesystem::create_directories("home");
+                    writeFile(own, "old");
+                    std::filesystem::create_symlink(own, side);
+                    ASSERT_EQ(::chown("home", WithoutPrivilege::kNobody, 0) +
+                                  ::chown(own.c_str(), WithoutPrivilege::kNobody, 0) +
+                                  ::lchown(side, row.linksOwner, 0),
+                              0);
+                    continue;
+                }
                 writeFile(side, "old");
                 ::chmod(side, 0666);
                 ASSERT_EQ(
@@ -489,6 +507,14 @@ TEST_F(SideFiles, AStickyFolderSharedWithAnotherUser) {
                 unnamedFilesRefused = false;
             }
             const std::vector<std::string> entries = folderEntries();
+            if (links) {  // a refused link stays; the files behind the links stay as they were
+                EXPECT_EQ(prepared, row.refusal == nullptr);
+                EXPECT_EQ(readFile("home/FW01.bin") + readFile("home/FW01.asc"), "oldold");
+                EXPECT_EQ(std::filesystem::is_symlink("FW01.asc"), row.refusal != nullptr);
+                EXPECT_EQ(readFile("FW01.bin").size(), row.refusal == nullptr ? 55u : 3u);
+                EXPECT_EQ(entries.size(), 4u);
+                continue;
+            }
             if (row.refusal != nullptr) {
                 EXPECT_FALSE(prepared);
                 expectRefusal(row.refusal);

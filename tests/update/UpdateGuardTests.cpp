@@ -203,8 +203,9 @@ TEST_F(UpdateGuard, InhibitorsHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
             windows.fileChosen = true;
             EXPECT_EQ(bus->waitForLine(QString(), 300), QString());
         }
-        // The keeper: its inhibitor (when there is one), the unit hold's descriptor and its socket.
-        const std::size_t keeperHolds = (row.granted != nullptr) + row.alsoKept + 1;
+        // The keeper: its inhibitor (when there is one), the unit hold's descriptor, its socket
+        // and /dev/null as its three standard streams.
+        const std::size_t keeperHolds = (row.granted != nullptr) + row.alsoKept + 1 + 3;
         pid_t keeper = 0;
         QElapsedTimer sinceTheWait;
         host.onSleep = [&](unsigned) { sinceTheWait.start(); };
@@ -233,7 +234,7 @@ TEST_F(UpdateGuard, InhibitorsHeldFromBeforeTheFirstBlockToTheEndOfTheWait) {
                 EXPECT_EQ(holds.size(), keeperHolds) << testing::PrintToString(holds);
                 for (const std::string &link : holds) {
                     EXPECT_TRUE(link.rfind("pipe:", 0) == 0 || link.rfind("socket:", 0) == 0 ||
-                                (row.alsoKept && link == keptPath))
+                                link == "/dev/null" || (row.alsoKept && link == keptPath))
                         << link;
                 }
             } else {
