@@ -16,10 +16,12 @@ namespace {
 
 constexpr const char *kProgram = "cdrw-fwupdate";
 
-// The command's options, each with the name of its value (none: a switch).
+// The command's options, each with the name of its value (none: a switch) and its one-letter
+// name (none: '\0').
 struct OptionRow {
     const char *name;
     const char *valueName;
+    char letter = '\0';
 };
 constexpr std::array<OptionRow, 7> kOptions{{
     {"update", "FILE"},
@@ -27,7 +29,7 @@ constexpr std::array<OptionRow, 7> kOptions{{
     {"bus", "scsi|atapi"},
     {"variant", "N"},
     {"no-edc", nullptr},
-    {"yes", nullptr},
+    {"yes", nullptr, 'y'},
     {"on-error", "ask|stop"},
 }};
 
@@ -69,10 +71,14 @@ std::optional<int> readUpdateCommand(int argc, char **argv, UpdateCommand &comma
     }
     QCommandLineParser parser;
     for (const OptionRow &row : kOptions) {
-        parser.addOption(row.valueName == nullptr
-                             ? QCommandLineOption(QString::fromLatin1(row.name))
-                             : QCommandLineOption(QString::fromLatin1(row.name), QString(),
-                                                  QString::fromLatin1(row.valueName)));
+        QStringList names{QString::fromLatin1(row.name)};
+        if (row.letter != '\0') {
+            names.prepend(QString(QChar::fromLatin1(row.letter)));
+        }
+        parser.addOption(
+            row.valueName == nullptr
+                ? QCommandLineOption(names)
+                : QCommandLineOption(names, QString(), QString::fromLatin1(row.valueName)));
     }
     if (!parser.parse(arguments)) {
         return refuse(parser.errorText().toStdString());
