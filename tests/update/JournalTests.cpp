@@ -466,8 +466,8 @@ TEST_F(Journaled, HistoryAndListReadBack) {
         QJsonObject{{"address", "0:7:3"},
                     {"adapter", 0},
                     {"target", 3},
-                    {"vendor", "VEK     "},
-                    {"product", "CDRW 8432       "},
+                    {"vendor", "VEK"},
+                    {"product", "CDRW 8432"},
                     {"revision", "1.10"},
                     {"line", "0:7:3         VEK            CDRW 8432            1.10"},
                     {"eligible", true}}};
