@@ -114,6 +114,9 @@ int printHistory(bool json) {
     if (!update::readJournal(update::JournalSettings::defaultPath(), contents)) {
         return 1;
     }
+    if (contents.updates.empty()) {
+        std::fprintf(stderr, "cdrw-fwupdate: no updates in the journal\n");
+    }
     if (json) {
         QJsonArray array;
         for (const update::JournalUpdate &update : contents.updates) {
@@ -121,9 +124,6 @@ int printHistory(bool json) {
         }
         printJson(array);
         return 0;
-    }
-    if (contents.updates.empty()) {
-        std::fprintf(stderr, "cdrw-fwupdate: no updates in the journal\n");
     }
     for (const update::JournalUpdate &update : contents.updates) {
         printLine(historyLine(update));
