@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "app/ShellCommands.h"
+#include "units/ShownText.h"
 
 namespace app {
 
@@ -157,7 +158,9 @@ void printUsage(const char *managerFolder) {
 }
 
 int refuse(const std::string &reason) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, reason.c_str(), kProgram);
+    // The reason may echo an argument: its control characters are written escaped.
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, units::shownText(reason).c_str(),
+                 kProgram);
     return 2;
 }
 

@@ -10,6 +10,8 @@
 #include <regex>
 #include <string_view>
 
+#include "units/ShownText.h"
+
 namespace console {
 
 namespace {
@@ -34,7 +36,9 @@ constexpr std::array<OptionRow, 7> kOptions{{
 }};
 
 int refuse(const std::string &reason) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, reason.c_str(), kProgram);
+    // The reason may echo an argument: its control characters are written escaped.
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, units::shownText(reason).c_str(),
+                 kProgram);
     return 2;
 }
 
