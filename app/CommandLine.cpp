@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "app/ShellCommands.h"
+#include "units/ShownText.h"
 
 namespace app {
 
@@ -145,7 +146,7 @@ void printUsage(const char *managerFolder) {
         "  --bus scsi|atapi     The commands' form, as the window's BUS Type (atapi).\n"
         "  --variant N          The firmware variant: only this build's, 4.\n"
         "  --no-edc             Send the image without its EDC (Create EDC unchecked).\n"
-        "  --yes                Send without asking first.\n"
+        "  -y, --yes            Send without asking first.\n"
         "  --on-error ask|stop  On a failed block, ask Retry, Ignore or Stop (the default on\n"
         "                       a terminal) or stop (the default elsewhere).\n"
         "\n"
@@ -157,7 +158,9 @@ void printUsage(const char *managerFolder) {
 }
 
 int refuse(const std::string &reason) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, reason.c_str(), kProgram);
+    // The reason may echo an argument: its control characters are written escaped.
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, units::shownText(reason).c_str(),
+                 kProgram);
     return 2;
 }
 
@@ -176,7 +179,24 @@ int outputWritten() {
 
 }  // namespace
 
+bool asksForHelp(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--") {
+            return false;
+        }
+        if (argument == "-h" || argument == "--help") {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder) {
+    if (asksForHelp(argc, argv)) {
+        printUsage(managerFolder);
+        return outputWritten();
+    }
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
@@ -206,10 +226,6 @@ std::optional<int> answerCommandLine(int argc, char **argv, const char *managerF
     }
     if (options.json && !options.history && !options.list) {
         return refuse("--json goes with --history or --list");
-    }
-    if (options.help) {
-        printUsage(managerFolder);
-        return outputWritten();
     }
     if (options.version) {
         std::printf("%s %s\n", kProgram, CDRW_VERSION);

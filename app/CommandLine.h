@@ -8,9 +8,9 @@
 
 namespace app {
 
-// Reads the options: --help prints the usage and --version the program's name and version on
-// standard output (status 0, or 1 with the reason on standard error when standard output cannot
-// be written); --history and --list print their reports (app/ShellCommands.h), as JSON with
+// Reads the options: --help, anywhere, prints the usage and --version the program's name and
+// version on standard output (status 0, or 1 with the reason on standard error when standard output
+// cannot be written); --history and --list print their reports (app/ShellCommands.h), as JSON with
 // --json. Qt's own options (-style fusion, -platform offscreen, -reverse, -session ID ...) are
 // left in `argv` for the application object to take. Any other option, an option without its
 // value, any argument, --json alone or both reports are refused on standard error (status 2);
@@ -18,5 +18,9 @@ namespace app {
 // is to start. `managerFolder` is the folder the program's RUNPATH names, relative to the
 // program's own folder; the usage names the manager there.
 std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder);
+
+// Whether -h or --help comes before a lone "--": the usage is then printed whatever else the
+// command line holds, an update's options too.
+bool asksForHelp(int argc, char **argv);
 
 }  // namespace app

@@ -32,7 +32,24 @@ std::string deniedNodes(const aspi::ScanReport &report) {
     return nodes;
 }
 
+// "1 CD/DVD unit was found that an update holds: ...", and to wait a minute.
+std::string heldUnits(unsigned count) {
+    const bool one = count == 1;
+    return unitsWere(count) + " found that " + (one ? "an update holds" : "updates hold") +
+           ": another copy of this program is updating " + (one ? "it" : "them") +
+           ", or an update ended less than 70 seconds ago and the unit may still be storing its "
+           "firmware.\n\n"
+           "Wait a minute, then start this program again.";
+}
+
 }  // namespace
+
+std::optional<std::string> heldUnitsText(const std::optional<aspi::ScanReport> &report) {
+    if (!report || report->HeldUnits == 0) {
+        return std::nullopt;
+    }
+    return heldUnits(report->HeldUnits);
+}
 
 std::optional<std::string> emptyUnitListText(int listedUnits,
                                              const std::optional<aspi::ScanReport> &report) {
@@ -59,13 +76,7 @@ std::optional<std::string> emptyUnitListText(int listedUnits,
                "then log out, log in again and start this program again.";
     }
     if (report->HeldUnits > 0) {
-        const bool one = report->HeldUnits == 1;
-        return std::string(kLead) + unitsWere(report->HeldUnits) + " found that " +
-               (one ? "an update holds" : "updates hold") +
-               ": another copy of this program is updating " + (one ? "it" : "them") +
-               ", or an update ended less than 70 seconds ago and the unit may still be storing "
-               "its firmware.\n\n"
-               "Wait a minute, then start this program again.";
+        return std::string(kLead) + heldUnits(report->HeldUnits);
     }
     if (report->CdUnits == 0) {
         return std::string(kLead) +

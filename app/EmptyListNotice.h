@@ -19,4 +19,9 @@ namespace app {
 std::optional<std::string> emptyUnitListText(int listedUnits,
                                              const std::optional<aspi::ScanReport> &report);
 
+// Why units are missing from a list that is not empty: the units an update holds (another copy
+// of this program, or the keeper of an update that ended less than 70 seconds ago), and to wait
+// a minute. nullopt without a report or when it counts none.
+std::optional<std::string> heldUnitsText(const std::optional<aspi::ScanReport> &report);
+
 }  // namespace app

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "app/UpdateVerdicts.h"
+#include "app/EmptyListNotice.h"
 #include "units/Discovery.h"
 #include "units/FirmwareVariants.h"
 #include "units/MainState.h"
+#include "units/ShownText.h"
 #include "units/UnitLine.h"
 #include "update/JournalReader.h"
 
@@ -28,6 +30,12 @@ namespace {
 // Texts of units hold one byte per character.
 QString latin1(const std::string &bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+// A unit's text without the blanks that pad it to its field.
+std::string trimmed(std::string text) {
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
 }
 
 QJsonValue nullable(const std::optional<std::string> &value, bool bytes = false) {
@@ -45,8 +53,8 @@ QJsonObject historyJson(const update::JournalUpdate &update) {
         {"boot", QString::fromStdString(update.boot)},
         {"program", QString::fromStdString(update.program)},
         {"manager", QString::fromStdString(update.manager)},
-        {"unit",
-         update::unitJson(update.unitAddress, update.vendor, update.product, update.revision)},
+        {"unit", update::unitJson(update.unitAddress, trimmed(update.vendor),
+                                  trimmed(update.product), update.revision)},
         {"bus", QString::fromStdString(update.bus)},
         {"file", update::fileJson(update.filePath, update.fileSha256)},
         {"image", update::imageJson(update.imageLength, update.imageSha256, update.edc)},
@@ -57,11 +65,6 @@ QJsonObject historyJson(const update::JournalUpdate &update) {
         {"verdict", nullable(update.verdict)},
         {"revision_after", nullable(update.revisionAfter, true)},
     };
-}
-
-std::string trimmed(std::string text) {
-    text.erase(text.find_last_not_of(' ') + 1);
-    return text;
 }
 
 std::string verdictText(const update::JournalUpdate &update) {
@@ -99,6 +102,11 @@ std::string historyLine(const update::JournalUpdate &update) {
            verdictText(update);
 }
 
+// A line of a report, its control characters escaped (units/ShownText.h).
+void printLine(const std::string &line) {
+    std::printf("%s\n", units::shownText(line).c_str());
+}
+
 void printJson(const QJsonArray &array) {
     const QByteArray text = QJsonDocument(array).toJson(QJsonDocument::Indented);
     std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
@@ -111,6 +119,9 @@ int printHistory(bool json) {
     if (!update::readJournal(update::JournalSettings::defaultPath(), contents)) {
         return 1;
     }
+    if (contents.updates.empty()) {
+        std::fprintf(stderr, "cdrw-fwupdate: no updates in the journal\n");
+    }
     if (json) {
         QJsonArray array;
         for (const update::JournalUpdate &update : contents.updates) {
@@ -120,7 +131,7 @@ int printHistory(bool json) {
         return 0;
     }
     for (const update::JournalUpdate &update : contents.updates) {
-        std::printf("%s\n", historyLine(update).c_str());
+        printLine(historyLine(update));
     }
     return 0;
 }
@@ -139,17 +150,16 @@ int printUnitList(bool json) {
         }
         const bool eligible = state.units.Eligible[a * kTableTargets + t] == 1;
         if (!json) {
-            std::printf("%s  %s\n", latin1(line).toUtf8().constData(),
-                        eligible ? "eligible" : "not eligible");
+            printLine(units::latin1ToUtf8(line) + (eligible ? "  eligible" : "  not eligible"));
             continue;
         }
         array.append(QJsonObject{
             {"address", QString::fromStdString(line.substr(0, line.find(' ')))},
             {"adapter", a},
             {"target", t},
-            {"vendor", latin1(std::string(entryText(state.units.vendor[a][t], 8)))},
-            {"product", latin1(std::string(entryText(state.units.product[a][t],
-                                                     sizeof state.units.product[a][t])))},
+            {"vendor", latin1(trimmed(std::string(entryText(state.units.vendor[a][t], 8))))},
+            {"product", latin1(trimmed(std::string(entryText(state.units.product[a][t],
+                                                             sizeof state.units.product[a][t]))))},
             {"revision", latin1(std::string(entryText(state.units.revision[a][t],
                                                       sizeof state.units.revision[a][t])))},
             {"line", latin1(line)},
@@ -158,6 +168,13 @@ int printUnitList(bool json) {
     }
     if (json) {
         printJson(array);
+    }
+    if (lines.empty()) {
+        // Why, as the window's start-up box says it, when the manager can tell.
+        const auto why = emptyUnitListText(0, state.aspi.scanReport());
+        std::fprintf(stderr, "cdrw-fwupdate: %s\n",
+                     units::shownText(why ? *why : std::string("no units")).c_str());
+        return why ? 1 : 0;
     }
     return 0;
 }

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "units/ShownText.h"
+
 namespace console {
 
 namespace {
@@ -63,7 +65,7 @@ bool ConsoleFace::confirmTransfer() {
     m_terminal.line("Image: " + std::to_string(m_state.ImageLength) + " bytes; " +
                     std::to_string(length) + " sent " + (m_command.edc ? "with" : "without") +
                     " its EDC in " + std::to_string(blocks) + (blocks == 1 ? " block" : " blocks"));
-    m_terminal.line("Unit:  " + m_selected);
+    m_terminal.line("Unit:  " + units::latin1ToUtf8(m_selected));
     if (m_command.yes) {
         return true;
     }
@@ -83,7 +85,10 @@ bool ConsoleFace::confirmTransfer() {
 }
 
 void ConsoleFace::showBlocksDone(std::uint32_t done, std::uint32_t count) {
-    const std::string counted = std::to_string(done) + "/" + std::to_string(count) + " blocks";
+    std::string counted = std::to_string(done) + "/" + std::to_string(count) + " blocks";
+    if (m_state.IgnoredBlocks > 0) {
+        counted += ", " + std::to_string(m_state.IgnoredBlocks) + " not taken";
+    }
     if (m_terminal.interactive()) {
         const auto filled = static_cast<std::size_t>(std::uint64_t{kBarWidth} * done / count);
         m_terminal.redraw("Sending [" + std::string(filled, '#') +

@@ -43,7 +43,10 @@ class ConsoleFace : public update::UpdateWindows, public errors::CommandErrorDia
     void closeWaitNotice() override {}
     errors::CommandErrorDialog &commandErrorDialog() override { return *this; }
     bool confirmTransfer() override;
+    // "2/3 blocks", and how many of them the unit did not take (ignored failures).
     void showBlocksDone(std::uint32_t done, std::uint32_t count) override;
+    // The shell cannot wait for an answer at the end: it states the result.
+    bool asksFinalQuestion() const override { return false; }
 
     // errors::CommandErrorDialog: writes the dialog's caption and lines, then asks or stops.
     void showModal(const errors::CommandErrorInfo &info) override;

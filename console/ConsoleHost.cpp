@@ -31,7 +31,7 @@ ConsoleHost::ConsoleHost(Terminal &terminal, const ConsoleSettings &settings)
     : m_terminal(terminal), m_settings(settings) {
     m_settings.guard.askDesktop = false;
     if (!m_settings.guard.onHeldSignal) {
-        m_settings.guard.onHeldSignal = [](int signal) { platform::exitProcess(128 + signal); };
+        m_settings.guard.onHeldSignal = [this](int signal) { m_heldSignal = signal; };
     }
     m_settings.guard.announceHeldSignal = [&terminal](int signal) {
         terminal.line("cdrw-fwupdate: " + signalName(signal) +
@@ -45,7 +45,8 @@ ConsoleHost::ConsoleHost(Terminal &terminal, const ConsoleSettings &settings)
 }
 
 platform::Answer ConsoleHost::messageBox(const platform::MessageBoxRequest &request) {
-    m_terminal.line(request.text);
+    m_terminal.line(request.fileFault.empty() ? request.text
+                                              : "cdrw-fwupdate: " + request.fileFault);
     return request.buttons == platform::Buttons::YesNo ? platform::Answer::No
                                                        : platform::Answer::Ok;
 }

@@ -26,8 +26,8 @@ class ConsoleHost : public platform::Host {
   public:
     ConsoleHost(Terminal &terminal, const ConsoleSettings &settings);
 
-    // Writes the box's text as a line. The one question an update asks, at its end, is answered
-    // No: the shell's update then ends with the status its outcome gives.
+    // Writes the box's text as a line; for a file the system refused, the file and the system's
+    // reason instead. A question is answered No.
     platform::Answer messageBox(const platform::MessageBoxRequest &request) override;
     // The update's wait: counts the seconds down, redrawn on a terminal, a line every ten seconds
     // elsewhere.
@@ -36,9 +36,14 @@ class ConsoleHost : public platform::Host {
     std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(
         const std::string &why, std::unique_ptr<platform::UnitHold> unitHold) override;
 
+    // The first termination signal the guard held, once the guard has let go; 0 when none was.
+    // The shell's update writes its result, then ends with status 128 + that number.
+    int heldSignal() const { return m_heldSignal; }
+
   private:
     Terminal &m_terminal;
     ConsoleSettings m_settings;
+    int m_heldSignal = 0;
 };
 
 }  // namespace console

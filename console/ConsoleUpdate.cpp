@@ -5,10 +5,12 @@
 #include <cstdio>
 
 #include "app/UpdateVerdicts.h"
+#include "app/EmptyListNotice.h"
 #include "console/ConsoleFace.h"
 #include "units/Discovery.h"
 #include "units/FirmwareVariants.h"
 #include "units/MainState.h"
+#include "units/ShownText.h"
 #include "units/UnitLine.h"
 #include "update/Journal.h"
 
@@ -28,25 +30,34 @@ std::string lineAt(const std::vector<std::string> &lines, const std::string &add
     return {};
 }
 
-// Says that no unit answers at the address given, and which units there are.
+// Says that no unit answers at the address given, which units there are, and why units are
+// missing when the manager can tell (the window's texts: no sg driver, nodes this user may not
+// open, units an update holds).
 void sayNotListed(Terminal &terminal, const std::string &address,
-                  const std::vector<std::string> &lines) {
+                  const std::vector<std::string> &lines, const units::MainState &state) {
+    const std::optional<aspi::ScanReport> report = state.aspi.scanReport();
     if (lines.empty()) {
         terminal.line("cdrw-fwupdate: no unit " + address + ": the unit list is empty");
+        if (const auto why = app::emptyUnitListText(0, report)) {
+            terminal.line(*why);
+        }
         return;
     }
     terminal.line("cdrw-fwupdate: no unit " + address + " in the unit list:");
     for (const std::string &line : lines) {
-        terminal.line("  " + line);
+        terminal.line("  " + units::latin1ToUtf8(line));
+    }
+    if (const auto held = app::heldUnitsText(report)) {
+        terminal.line(*held);
     }
 }
 
 // The update's outcome as the shell's exit status, with a word where the sequence said nothing.
 int statusOf(update::UpdateOutcome outcome, const units::MainState &state, Terminal &terminal) {
     switch (outcome) {
-        case update::UpdateOutcome::Declined:
-            // The final question was written and answered for the shell: the wait is over. A
-            // block the person chose to ignore is missing from the unit's firmware.
+        case update::UpdateOutcome::Finished:
+            // The result was written: the wait is over. A block the person chose to ignore is
+            // missing from the unit's firmware.
             return state.IgnoredBlocks == 0 ? 0 : kFailed;
         case update::UpdateOutcome::Stopped:
             terminal.line(
@@ -97,22 +108,25 @@ int runUpdateCommand(int argc, char **argv, const ConsoleSettings &settings) {
     std::uint8_t adapter = 0;
     std::uint8_t target = 0;
     if (line.empty() || !units::DecodeUnitLine(line, adapter, target)) {
-        sayNotListed(terminal, command.unit, lines);
+        sayNotListed(terminal, command.unit, lines, state);
         return kFailed;
     }
     if (state.units.Eligible[adapter * units::kTableTargets + target] != 1) {
         const char *vendor = units::kFirmwareVariants[command.variant].vendorWord;
-        terminal.line(
-            "cdrw-fwupdate: this program sends firmware only to units whose vendor is " +
-            std::string(vendor != nullptr ? vendor : "") + "; the unit " + command.unit + " is " +
-            units::normalisedVendor(units::entryText(state.units.vendor[adapter][target], 8)));
+        terminal.line("cdrw-fwupdate: this program sends firmware only to units whose vendor is " +
+                      std::string(vendor != nullptr ? vendor : "") + "; the unit " + command.unit +
+                      " is " +
+                      units::latin1ToUtf8(units::normalisedVendor(
+                          units::entryText(state.units.vendor[adapter][target], 8))));
         return kFailed;
     }
     face.select(line);
 
     // Recorded in the user's journal, as an update from the window is.
     const update::Journal journal;
-    return statusOf(update::UpdateClick(state, face, &journal), state, terminal);
+    const int status = statusOf(update::UpdateClick(state, face, &journal), state, terminal);
+    // A termination signal held during the update ends the program now that its result is said.
+    return host.heldSignal() != 0 ? 128 + host.heldSignal() : status;
 }
 
 }  // namespace console

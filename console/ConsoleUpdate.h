@@ -12,9 +12,9 @@ namespace console {
 
 // Runs the update command of `argv` (see console/UpdateCommand.h) and returns the program's exit
 // status: 0 when every block went down and the wait is over; 1 when anything was refused,
-// stopped or failed, or a failed block was ignored; 2 for a command line it does not take. A
-// termination signal held during the update ends the process, once the update is over, with
-// status 128 + its number; a manager that cannot be bound, with status 1.
+// stopped or failed, or a failed block was ignored; 2 for a command line it does not take. After
+// a termination signal held during the update, once the result is written: 128 + its number. A
+// manager that cannot be bound ends the process with status 1.
 int runUpdateCommand(int argc, char **argv, const ConsoleSettings &settings = {});
 
 }  // namespace console

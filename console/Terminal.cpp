@@ -6,6 +6,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "units/ShownText.h"
 
 namespace console {
 
@@ -35,6 +39,12 @@ bool waitedForTheForeground() {
 
 }  // namespace
 
+Terminal::Terminal(bool interactive)
+    : m_interactive(interactive), m_escapes([] {
+          const char *term = std::getenv("TERM");
+          return term != nullptr && *term != '\0' && std::string_view(term) != "dumb";
+      }()) {}
+
 bool Terminal::standardStreamsAreTerminals() {
     return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1;
 }
@@ -50,8 +60,9 @@ void Terminal::line(const std::string &text) {
     if (m_redrawing || !m_question.empty()) {
         out += "\n";
         m_redrawing = false;
+        m_drawn = 0;
     }
-    out += text + "\n";
+    out += units::shownText(text) + "\n";
     out += m_question;
     write(out);
 }
@@ -61,15 +72,26 @@ void Terminal::redraw(const std::string &text) {
         return;
     }
     const std::lock_guard lock(m_mutex);
-    write(kLineStart + text + kClearToEnd);
+    const std::string shown = units::shownText(text);
+    if (m_escapes) {
+        write(kLineStart + shown + kClearToEnd);
+    } else {
+        // Blanks over what is left of the longer line drawn before.
+        write(kLineStart + shown +
+              std::string(m_drawn > shown.size() ? m_drawn - shown.size() : 0, ' '));
+    }
+    m_drawn = shown.size();
     m_redrawing = true;
 }
 
 void Terminal::endRedraw(bool keep) {
     const std::lock_guard lock(m_mutex);
     if (m_redrawing) {
-        write(keep ? "\n" : std::string(kLineStart) + kClearToEnd);
+        const std::string clear = m_escapes ? std::string(kLineStart) + kClearToEnd
+                                            : kLineStart + std::string(m_drawn, ' ') + kLineStart;
+        write(keep ? "\n" : clear);
         m_redrawing = false;
+        m_drawn = 0;
     }
 }
 
@@ -78,8 +100,9 @@ std::optional<std::string> Terminal::ask(const std::string &question) {
         const std::lock_guard lock(m_mutex);
         std::string out = m_redrawing ? "\n" : "";
         m_redrawing = false;
-        m_question = question;
-        write(out + question);
+        m_drawn = 0;
+        m_question = units::shownText(question);
+        write(out + m_question);
     }
     // The lock is not held while waiting: the guard's line may come meanwhile.
     std::string answer;

@@ -3,7 +3,10 @@
 // Standard error as the shell's update writes to it, and standard input as it reads the user's
 // answers. Whole lines always; on a terminal also one line that redraws itself in place (the
 // progress bar, the countdown). Lines may come from two threads at once (the update guard says
-// on a thread of its own that a signal is held), so every write is whole.
+// on a thread of its own that a signal is held), so every write is whole. Control characters in
+// the texts are written escaped (units/ShownText.h), and a terminal that takes no escape
+// sequences (TERM=dumb, or no TERM) gets none: its line is redrawn with a carriage return and
+// blanks.
 #pragma once
 
 #include <mutex>
@@ -15,7 +18,7 @@ namespace console {
 class Terminal {
   public:
     // `interactive`: a person answers on standard input and reads standard error.
-    explicit Terminal(bool interactive) : m_interactive(interactive) {}
+    explicit Terminal(bool interactive);
     Terminal(const Terminal &) = delete;
     Terminal &operator=(const Terminal &) = delete;
 
@@ -40,8 +43,10 @@ class Terminal {
 
     std::mutex m_mutex;
     const bool m_interactive;
+    const bool m_escapes;  // the terminal takes the sequence that clears to the line's end
     bool m_redrawing = false;
-    std::string m_question;  // asked and not yet answered
+    std::size_t m_drawn = 0;  // the length of the line being redrawn
+    std::string m_question;   // asked and not yet answered
 };
 
 }  // namespace console

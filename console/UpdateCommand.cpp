@@ -10,16 +10,20 @@
 #include <regex>
 #include <string_view>
 
+#include "units/ShownText.h"
+
 namespace console {
 
 namespace {
 
 constexpr const char *kProgram = "cdrw-fwupdate";
 
-// The command's options, each with the name of its value (none: a switch).
+// The command's options, each with the name of its value (none: a switch) and its one-letter
+// name (none: '\0').
 struct OptionRow {
     const char *name;
     const char *valueName;
+    char letter = '\0';
 };
 constexpr std::array<OptionRow, 7> kOptions{{
     {"update", "FILE"},
@@ -27,12 +31,14 @@ constexpr std::array<OptionRow, 7> kOptions{{
     {"bus", "scsi|atapi"},
     {"variant", "N"},
     {"no-edc", nullptr},
-    {"yes", nullptr},
+    {"yes", nullptr, 'y'},
     {"on-error", "ask|stop"},
 }};
 
 int refuse(const std::string &reason) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, reason.c_str(), kProgram);
+    // The reason may echo an argument: its control characters are written escaped.
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, units::shownText(reason).c_str(),
+                 kProgram);
     return 2;
 }
 
@@ -69,10 +75,14 @@ std::optional<int> readUpdateCommand(int argc, char **argv, UpdateCommand &comma
     }
     QCommandLineParser parser;
     for (const OptionRow &row : kOptions) {
-        parser.addOption(row.valueName == nullptr
-                             ? QCommandLineOption(QString::fromLatin1(row.name))
-                             : QCommandLineOption(QString::fromLatin1(row.name), QString(),
-                                                  QString::fromLatin1(row.valueName)));
+        QStringList names{QString::fromLatin1(row.name)};
+        if (row.letter != '\0') {
+            names.prepend(QString(QChar::fromLatin1(row.letter)));
+        }
+        parser.addOption(
+            row.valueName == nullptr
+                ? QCommandLineOption(names)
+                : QCommandLineOption(names, QString(), QString::fromLatin1(row.valueName)));
     }
     if (!parser.parse(arguments)) {
         return refuse(parser.errorText().toStdString());

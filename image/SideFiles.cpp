@@ -73,8 +73,14 @@ bool syncFile(int fd) {
     return ::fsync(fd) == 0;
 }
 
-bool reportWriteFailure(const char *text) {
-    platform::messageBox(text, std::nullopt, platform::Icon::Warning);
+// The warning for a side file that could not be written, naming it and the system's reason
+// (`error`, an errno); without one, the text alone.
+bool reportWriteFailure(const char *text, const std::string &name, int error) {
+    if (error == 0) {
+        platform::messageBox(text, std::nullopt, platform::Icon::Warning);
+    } else {
+        platform::fileWarning(text, "cannot write " + name + ": " + std::strerror(error));
+    }
     return false;
 }
 
@@ -111,9 +117,10 @@ bool WriteBinFile(UpdateFiles &files, const std::uint8_t *image, std::uint32_t i
     for (std::size_t i = 0; i < prefix.size(); ++i) {
         prefix[i] = static_cast<std::uint8_t>(imageLength >> (8 * i));
     }
+    errno = 0;
     const bool written = writeAll(files.bin(), prefix.data(), prefix.size()) &&
                          writeAll(files.bin(), image, imageLength) && syncFile(files.bin());
-    return written || reportWriteFailure("Can not write the .BIN file !");
+    return written || reportWriteFailure("Can not write the .BIN file !", files.binName(), errno);
 }
 
 bool WriteAscDump(UpdateFiles &files, const std::uint8_t *image, std::uint32_t imageLength) {
@@ -121,6 +128,7 @@ bool WriteAscDump(UpdateFiles &files, const std::uint8_t *image, std::uint32_t i
     constexpr std::size_t kLinesPerPart = 1024;
     std::string part(kLinesPerPart * kFullLineLength, ' ');
     bool written = true;
+    errno = 0;
     for (std::size_t done = 0; written && done < imageLength;) {
         const std::size_t count =
             std::min<std::size_t>(imageLength - done, kLinesPerPart * kBytesPerLine);
@@ -129,20 +137,23 @@ bool WriteAscDump(UpdateFiles &files, const std::uint8_t *image, std::uint32_t i
         done += count;
     }
     written = written && syncFile(files.asc());
-    return written || reportWriteFailure("Can not write the .ASC file !");
+    return written || reportWriteFailure("Can not write the .ASC file !", files.ascName(), errno);
 }
 
 bool ReplaceSideFiles(UpdateFiles &files) {
+    errno = 0;
     switch (files.replaceSideFiles()) {
         case UpdateFiles::Fault::Bin:
-            return reportWriteFailure("Can not write the .BIN file !");
+            return reportWriteFailure("Can not write the .BIN file !", files.binName(), errno);
         case UpdateFiles::Fault::Asc:
-            return reportWriteFailure("Can not write the .ASC file !");
+            return reportWriteFailure("Can not write the .ASC file !", files.ascName(), errno);
         case UpdateFiles::Fault::None:
             break;
     }
     // A folder that cannot be synced now holds the new pair, whole.
-    return files.syncSideFolders() || reportWriteFailure("Can not write the .BIN file !");
+    errno = 0;
+    return files.syncSideFolders() ||
+           reportWriteFailure("Can not write the .BIN file !", files.binName(), errno);
 }
 
 }  // namespace image

@@ -76,7 +76,11 @@ int openHexFile(const std::string &name) {
         return fd;
     }
     const std::string other = caseBlindMatch(name);
-    return other.empty() ? -1 : openForReading(other);
+    if (other.empty()) {
+        errno = ENOENT;
+        return -1;
+    }
+    return openForReading(other);
 }
 
 // Opens an existing side file for writing, neither creating nor cutting it, to learn that it may
@@ -238,8 +242,13 @@ int createNamed(const std::string &target, std::string &name) {
     return -1;
 }
 
-void warn(const char *text) {
-    platform::messageBox(text, std::nullopt, platform::Icon::Warning);
+// The warning for a file that could not be opened, naming it and why: the system's words for
+// `error`, or `why` where the system said nothing (0).
+void warnOpen(const char *text, const std::string &name, int error, const char *why = "") {
+    const std::string reason = error == EINVAL ? "not a regular file"
+                               : error != 0    ? std::strerror(error)
+                                               : why;
+    platform::fileWarning(text, "cannot open " + name + ": " + reason);
 }
 
 }  // namespace
@@ -292,7 +301,11 @@ bool UpdateFiles::inspect(const std::string &name, SideFile &side) {
     }
     const int fd = openExisting(name);
     if (fd < 0) {
-        return errno == ENOENT && mayReplace(name);
+        if (errno != ENOENT) {
+            return false;
+        }
+        errno = EPERM;  // when this user may not put a file there
+        return mayReplace(name);
     }
     struct stat entry {};
     const bool known = ::fstat(fd, &entry) == 0;
@@ -303,6 +316,7 @@ bool UpdateFiles::inspect(const std::string &name, SideFile &side) {
     if (known) {
         side.keptMode = entry.st_mode & 07777;
     }
+    errno = EPERM;  // when this user may not put a file there
     return known && mayReplace(name);
 }
 
@@ -414,24 +428,31 @@ bool UpdateFiles::syncSideFolders() const {
 bool OpenUpdateFiles(const UpdateFileNames &names, UpdateFiles &files) {
     files.m_hex = openHexFile(names.HexName);
     if (files.m_hex < 0) {
-        warn("Can not open the .HEX file !");
+        warnOpen("Can not open the .HEX file !", names.HexName, errno);
         return false;
     }
     struct stat hex {};
     (void)::fstat(files.m_hex, &hex);
     // Nothing is created for a side file that is the HEX file or the other side file.
     UpdateFiles::SideFile &bin = files.m_bin;
+    int error = 0;
     if (!UpdateFiles::inspect(names.BinName, bin) || bin.isFile(hex.st_dev, hex.st_ino) ||
         !UpdateFiles::createTemporary(bin)) {
+        // The system's reason, unless the name is the HEX file's.
+        error = bin.isFile(hex.st_dev, hex.st_ino) ? 0 : errno;
         files.discard();
-        warn("Can not open the .BIN file !");
+        warnOpen("Can not open the .BIN file !", names.BinName, error, "it is the HEX file");
         return false;
     }
     UpdateFiles::SideFile &asc = files.m_asc;
     if (!UpdateFiles::inspect(names.AscName, asc) || asc.isFile(hex.st_dev, hex.st_ino) ||
         (bin.existed && asc.isFile(bin.device, bin.inode)) || !UpdateFiles::createTemporary(asc)) {
+        const bool other = asc.isFile(hex.st_dev, hex.st_ino) ||
+                           (bin.existed && asc.isFile(bin.device, bin.inode));
+        error = other ? 0 : errno;
         files.discard();
-        warn("Can not open the .ASC file !");
+        warnOpen("Can not open the .ASC file !", names.AscName, error,
+                 "it is the HEX file or the .BIN file");
         return false;
     }
     return true;

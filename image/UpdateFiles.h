@@ -32,6 +32,9 @@ class UpdateFiles {
     int hex() const { return m_hex; }
     int bin() const { return m_bin.fd; }
     int asc() const { return m_asc.fd; }
+    // The names the new side files replace (through a link: the file it points to), for messages.
+    const std::string &binName() const { return m_bin.target; }
+    const std::string &ascName() const { return m_asc.target; }
 
     // Closes the HEX file.
     void closeHex() { closeOne(m_hex); }

@@ -24,7 +24,11 @@ void installHost(Host *newHost) {
 
 Answer messageBox(const std::string &text, std::optional<std::string> caption, Icon icon,
                   Buttons buttons) {
-    return host().messageBox(MessageBoxRequest{text, std::move(caption), icon, buttons});
+    return host().messageBox(MessageBoxRequest{text, std::move(caption), icon, buttons, {}});
+}
+
+void fileWarning(const std::string &text, const std::string &fileFault) {
+    host().messageBox(MessageBoxRequest{text, std::nullopt, Icon::Warning, Buttons::Ok, fileFault});
 }
 
 void exitProcess(int status) {

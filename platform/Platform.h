@@ -24,6 +24,10 @@ struct MessageBoxRequest {
     std::optional<std::string> caption;
     Icon icon = Icon::None;
     Buttons buttons = Buttons::Ok;
+    // For a file the system refused: the file and the system's reason ("cannot open lix1.hex:
+    // No such file or directory"). The shell writes it in the text's place; a window's box shows
+    // the text alone.
+    std::string fileFault;
 };
 
 class Host {
@@ -54,6 +58,9 @@ void installHost(Host *host);
 // Convenience wrappers over host().
 Answer messageBox(const std::string &text, std::optional<std::string> caption, Icon icon,
                   Buttons buttons = Buttons::Ok);
+// A warning box without a caption for a file the system refused, with the file and the
+// system's reason (MessageBoxRequest::fileFault).
+void fileWarning(const std::string &text, const std::string &fileFault);
 [[noreturn]] void exitProcess(int status);
 void sleepMilliseconds(unsigned milliseconds);
 

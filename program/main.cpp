@@ -24,7 +24,8 @@ int main(int argc, char **argv) {
     platform::openClosedStandardStreams();
     // The EDC trace writes to standard output; a reader that has gone must not end an update.
     std::signal(SIGPIPE, SIG_IGN);
-    if (console::isUpdateCommand(argc, argv)) {
+    // --help anywhere answers with the usage, an update's command line too.
+    if (console::isUpdateCommand(argc, argv) && !app::asksForHelp(argc, argv)) {
         return console::runUpdateCommand(argc, argv);
     }
     if (const auto status = app::answerCommandLine(argc, argv, CDRW_MANAGER_FOLDER)) {

@@ -161,14 +161,19 @@ UpdateFacts journalFacts(const units::MainState &state, const UpdateWindows &win
 
 }  // namespace
 
-std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCount) {
+std::string finalResultText(std::uint32_t ignoredBlocks, std::uint32_t blockCount) {
     if (ignoredBlocks == 0) {
         return kCompletedText;
     }
     return "The unit did not take " + std::to_string(ignoredBlocks) + " of " +
            std::to_string(blockCount) +
            " blocks: its firmware may be incomplete. Update it again before you switch the PC "
-           "off. End the program?";
+           "off.";
+}
+
+std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCount) {
+    const std::string result = finalResultText(ignoredBlocks, blockCount);
+    return ignoredBlocks == 0 ? result : result + " End the program?";
 }
 
 std::string guardReason(const units::UnitTable &units, int adapter, int target) {
@@ -277,6 +282,12 @@ UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows, const
         record.end(false);
     }  // a termination signal held meanwhile ends the program here, without the question
 
+    if (!windows.asksFinalQuestion()) {
+        platform::messageBox(
+            finalResultText(state.IgnoredBlocks, state.BlockCount), std::nullopt,
+            state.IgnoredBlocks == 0 ? platform::Icon::Information : platform::Icon::Warning);
+        return UpdateOutcome::Finished;
+    }
     if (platform::messageBox(finalQuestionText(state.IgnoredBlocks, state.BlockCount),
                              std::string(kConfirmCaption), platform::Icon::Question,
                              platform::Buttons::YesNo) == platform::Answer::Yes) {

@@ -75,6 +75,9 @@ class UpdateWindows {
     // Create EDC): holdControls() disables them and notes how each was, releaseControls() gives
     // each back what it had. A window without such controls holds nothing.
     virtual void holdControls() {}
+    // Whether the update ends with the final question. A face that cannot wait for its answer
+    // (the shell) is told the result instead, without a question.
+    virtual bool asksFinalQuestion() const { return true; }
     virtual void releaseControls() {}
 };
 
@@ -92,6 +95,7 @@ enum class UpdateOutcome {
                 // it that ended moments ago, holds the unit
     Stopped,    // Stop in the command error dialog
     Declined,   // No at the final question
+    Finished,   // the wait is over and the result was told to a face that asks no question
 };
 
 // Number of bytes sent: the image with or without its EDC, rounded up to an even count.
@@ -101,10 +105,13 @@ std::uint32_t transferLength(std::uint32_t imageLength, bool withEdc);
 std::int32_t progressTarget(int maximum, std::uint32_t index, std::uint32_t commandCount,
                             std::uint32_t imageLength);
 
-// The text of the final question. With no ignored block it is kCompletedText; otherwise it
-// tells how many of the transfer's blocks the unit did not take, that its firmware may be
-// incomplete and that it must be updated again before the PC is switched off. Yes still ends the
-// program and No returns to the list.
+// The result of an update whose wait is over: kCompletedText with no ignored block; otherwise
+// how many of the transfer's blocks the unit did not take, that its firmware may be incomplete
+// and that it must be updated again before the PC is switched off.
+std::string finalResultText(std::uint32_t ignoredBlocks, std::uint32_t blockCount);
+
+// The text of the final question: the result (finalResultText), and after an ignored block
+// whether to end the program. Yes still ends the program and No returns to the list.
 std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCount);
 
 // What the update guard tells the desktop: "Updating the firmware of <vendor> <product>", the

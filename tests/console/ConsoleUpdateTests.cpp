@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/managers/SgTestSupport.h"
 #include "tests/update/UpdateTestSupport.h"
 
 namespace {
@@ -69,7 +71,9 @@ void runAsForegroundJob() {
 // end and its output in a pipe, in `folder`, with no display to reach.
 class Child {
   public:
-    Child(const std::vector<std::string> &argv, bool terminal, const std::string &folder) {
+    // `environment`: variables set for the child besides.
+    Child(const std::vector<std::string> &argv, bool terminal, const std::string &folder,
+          const std::vector<std::pair<std::string, std::string>> &environment = {}) {
         int out[2] = {-1, -1};
         if (terminal) {
             m_pid = ::forkpty(&m_fd, nullptr, nullptr, nullptr);
@@ -91,6 +95,9 @@ class Child {
             ::unsetenv("DISPLAY");
             ::unsetenv("WAYLAND_DISPLAY");
             ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+            for (const auto &[name, value] : environment) {
+                ::setenv(name.c_str(), value.c_str(), 1);
+            }
             std::vector<char *> args;
             args.reserve(argv.size() + 1);
             for (const std::string &arg : argv) {
@@ -207,7 +214,22 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
         std::size_t blocksSent;  // WRITE BUFFER commands the unit received
         bool imageTaken;         // the unit holds the image of the .bin side file
         std::vector<std::string> said;
+        std::vector<std::string> unsaid = {};  // none of these in what it wrote
+        // On the real manager over the kernel stand-in, whose tree holds: "no sg" nothing, "held"
+        // a recorder another process holds. None: the simulator.
+        const char *kernel = nullptr;
+        bool dumbTerminal = false;  // TERM=dumb: no escape sequences
     } rows[] = {
+        {"an empty journal is said",
+         false,
+         false,
+         "",
+         {"--history"},
+         {},
+         0,
+         0,
+         false,
+         {"cdrw-fwupdate: no updates in the journal\n"}},
         {"confirmed on a terminal",
          true,
          true,
@@ -238,7 +260,7 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
          4,
          true,
          kDialogLines},
-        {"a failed block ignored: the unit lacks it",
+        {"a failed block ignored: the unit lacks it, and the shell says so without asking",
          true,
          true,
          kSecondBlockFails,
@@ -247,7 +269,10 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
          1,
          3,
          false,
-         kDialogLines},
+         {kDialogLines[5], "] 3/3 blocks, 2 not taken",
+          "The unit did not take 2 of 3 blocks: its firmware may be incomplete. Update it again "
+          "before you switch the PC off.\n"},
+         {"End the program?"}},
         {"a failed block stopped",
          true,
          true,
@@ -270,7 +295,10 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
          {"cdrw-fwupdate: SIGINT held: the update goes on to its end, then the program ends\n",
           "cdrw-fwupdate: SIGTSTP ignored: the update goes on to its end; the program cannot be "
           "stopped until then\n",
-          "Wait a moment please..."}},
+          "Wait a moment please...", "Update completed. Shutdown PC.\n"},
+         {"\x1b"},
+         nullptr,
+         true},
         {"no terminal: a failed block stops",
          true,
          false,
@@ -280,7 +308,8 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
          1,
          2,
          false,
-         {kDialogLines[5], "Stop (no terminal to ask on)\n"}},
+         {kDialogLines[5], "Stop (no terminal to ask on)\n"},
+         {"\x1b"}},
         {"no terminal and no --yes: nothing sent",
          false,
          false,
@@ -296,7 +325,7 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
          false,
          false,
          "",
-         {"--update=wol1.hex", kUnit, "--yes"},
+         {"--update=wol1.hex", kUnit, "-y"},
          {},
          1,
          0,
@@ -313,6 +342,71 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
          false,
          {"cdrw-fwupdate: this program sends firmware only to units whose vendor is VEK; the "
           "unit 0:7:4 is ZAV\n"}},
+        {"a missing file: its name and the system's reason",
+         false,
+         false,
+         "",
+         {"--update=lix_missing.hex", kUnit, "-y"},
+         {},
+         1,
+         0,
+         false,
+         {"cdrw-fwupdate: cannot open lix_missing.hex: No such file or directory\n"}},
+        {"--help among an update's options",
+         false,
+         false,
+         "",
+         {kUpdate, kUnit, "--help"},
+         {},
+         0,
+         0,
+         false,
+         {"Usage: cdrw-fwupdate", "  -y, --yes "}},
+        {"control characters from the bus are escaped",
+         false,
+         false,
+         "\nunit 0 5 vendor \"VEK\\x1b[2J\" product \"CD\\x9b2J\\x07\" revision \"1.10\"",
+         {"--list"},
+         {},
+         0,
+         0,
+         false,
+         {"0:7:5         VEK\\x1b[2J       CD\\x9b2J\\x07"},
+         {"\x1b[", "\x07", "\xc2\x9b"}},
+        {"an empty list without a reason",
+         false,
+         false,
+         "adapter 0 id 7",
+         {"--list"},
+         {},
+         0,
+         0,
+         false,
+         {"cdrw-fwupdate: no units\n"}},
+        {"an empty list: no sg driver",
+         false,
+         false,
+         "",
+         {"--list"},
+         {},
+         1,
+         0,
+         false,
+         {"cdrw-fwupdate: No CD-R/RW unit is listed: ", "(sg)", "sudo modprobe sg"},
+         {},
+         "no sg"},
+        {"an update to a unit an update holds: wait a minute",
+         false,
+         false,
+         "",
+         {kUpdate, "--unit=0:7:3", "-y"},
+         {},
+         1,
+         0,
+         false,
+         {"1 CD/DVD unit was found that an update holds", "Wait a minute"},
+         {},
+         "held"},
         {"a usage fault",
          false,
          false,
@@ -333,6 +427,9 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
     if (terminal >= 0) {
         ::close(terminal);
     }
+    // A sanitizer build is told not to mind the stand-in preloaded before its runtime.
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions = asan != nullptr ? asan : "";
     std::size_t logged = 0;
     std::size_t updates = 0;  // those that sent blocks, each begun and ended in the journal
     for (const auto &row : rows) {
@@ -342,19 +439,49 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
             continue;
         }
         updates += row.blocksSent > 0;
-        bench.useBus(std::string(kBus) + row.busWords);
+        // Words that begin with an adapter are a whole bus.
+        const std::string words = row.busWords;
+        bench.useBus(words.starts_with("adapter") ? words : kBus + words);
+        std::vector<std::pair<std::string, std::string>> environment;
+        sg_testing::FakeSysfs sysfs;
+        int held = -1;
+        if (row.kernel != nullptr) {
+            const std::string kernel = row.kernel;
+            if (kernel != "no sg") {
+                sysfs.addDevice(0, "0:0:3:0", 5);
+                sysfs.addNode("sg0", "VEK     CDRW 8432       1.10");
+            }
+            if (kernel == "held") {
+                held = ::open((sysfs.folder() / "dev" / "sg0").c_str(), O_RDONLY | O_CLOEXEC);
+                ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+            }
+            environment = {{"LD_PRELOAD", CDRW_KERNEL_STAND_IN},
+                           {"LD_LIBRARY_PATH", CDRW_MANAGER_DIR},
+                           {"CDRW_FAKE_SG_ROOT", sysfs.folder().string()},
+                           {"ASAN_OPTIONS", asanOptions + ":verify_asan_link_order=0"}};
+        }
+        if (row.dumbTerminal) {
+            environment.emplace_back("TERM", "dumb");
+        }
         std::vector<std::string> argv = {CDRW_PROGRAM};
         if (row.driver) {
             argv = {CDRW_CONSOLE_DRIVER, folder + "/update.lock", "unix:path=" + folder + "/no-bus",
                     "10"};
         }
         argv.insert(argv.end(), row.options.begin(), row.options.end());
-        Child child(argv, row.terminal, folder);
+        Child child(argv, row.terminal, folder, environment);
         for (const auto &[awaited, answer] : row.script) {
             ASSERT_TRUE(child.waitFor(awaited)) << "no " << awaited << " in\n" << child.output();
             child.send(answer);
         }
         EXPECT_EQ(child.finish(), row.status) << child.output();
+        if (held >= 0) {
+            ::close(held);
+        }
+        for (const std::string &text : row.unsaid) {
+            EXPECT_EQ(child.output().find(text), std::string::npos) << text << " in\n"
+                                                                    << child.output();
+        }
         for (const std::string &text : row.said) {
             EXPECT_NE(child.output().find(text), std::string::npos) << "no " << text << " in\n"
                                                                     << child.output();

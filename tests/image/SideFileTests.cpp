@@ -300,6 +300,10 @@ TEST_F(SideFiles, ASideFileMustBeARegularFileOfItsOwn) {
         }
         EXPECT_FALSE(prepare());
         expectRefusal(isBin ? "Can not open the .BIN file !" : "Can not open the .ASC file !");
+        ASSERT_FALSE(host.boxes.empty());
+        EXPECT_TRUE(host.boxes[0].fileFault.starts_with("cannot open " + row.name + ": ") &&
+                    host.boxes[0].fileFault.find("No such file") == std::string::npos)
+            << host.boxes[0].fileFault;
         EXPECT_EQ(readFile("FW01.hex"), kOneByteHex) << "the HEX file stays as it was";
         if (reader >= 0) {
             // A writer that came and went leaves the reader a hang-up.
@@ -334,14 +338,20 @@ TEST_F(SideFiles, WriteAndSyncErrorsAreReportedAndKeepThePreviousPair) {
         bool previous;             // a previous pair is there
         const char *message;
         bool replaced;
+        const char *fault;  // the file and the system's reason, as the shell says them
     } cases[] = {
-        {20, 0, "", true, "Can not write the .BIN file !", false},
-        {60, 0, "", true, "Can not write the .ASC file !", false},
-        {RLIM_INFINITY, 1, "", true, "Can not write the .BIN file !", false},
-        {RLIM_INFINITY, 2, "", true, "Can not write the .ASC file !", false},
-        {RLIM_INFINITY, 3, "", true, "Can not write the .BIN file !", true},
-        {RLIM_INFINITY, 0, "FW01.asc", true, "Can not write the .ASC file !", false},
-        {RLIM_INFINITY, 0, "FW01.asc", false, "Can not write the .ASC file !", false},
+        {20, 0, "", true, "Can not write the .BIN file !", false, "FW01.bin: File too large"},
+        {60, 0, "", true, "Can not write the .ASC file !", false, "FW01.asc: File too large"},
+        {RLIM_INFINITY, 1, "", true, "Can not write the .BIN file !", false,
+         "FW01.bin: Input/output error"},
+        {RLIM_INFINITY, 2, "", true, "Can not write the .ASC file !", false,
+         "FW01.asc: Input/output error"},
+        {RLIM_INFINITY, 3, "", true, "Can not write the .BIN file !", true,
+         "FW01.bin: Input/output error"},
+        {RLIM_INFINITY, 0, "FW01.asc", true, "Can not write the .ASC file !", false,
+         "FW01.asc: Operation not permitted"},
+        {RLIM_INFINITY, 0, "FW01.asc", false, "Can not write the .ASC file !", false,
+         "FW01.asc: Operation not permitted"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.message) + " sync " + std::to_string(c.failSync) + " rename " +
@@ -366,6 +376,8 @@ TEST_F(SideFiles, WriteAndSyncErrorsAreReportedAndKeepThePreviousPair) {
         }
         EXPECT_FALSE(prepared);
         expectRefusal(c.message);
+        ASSERT_FALSE(host.boxes.empty());
+        EXPECT_EQ(host.boxes[0].fileFault, std::string("cannot write ") + c.fault);
         if (!c.previous) {
             EXPECT_EQ(folderEntries(), std::vector<std::string>{"FW01.hex"});
             continue;

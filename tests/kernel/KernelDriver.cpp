@@ -458,6 +458,8 @@ const char *outcomeName(update::UpdateOutcome outcome) {
             return "stopped";
         case update::UpdateOutcome::Declined:
             return "declined";
+        case update::UpdateOutcome::Finished:
+            return "finished";
     }
     return "?";
 }
