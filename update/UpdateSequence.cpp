@@ -3,6 +3,7 @@
 #include "update/UpdateSequence.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "aspi/DriveCommands.h"
@@ -99,9 +100,10 @@ BlockEnd sendBlock(units::MainState &state, UpdateWindows &windows, const Block 
     }
 }
 
-// Sends every block, counting them and those ignored in the state. Returns false on Stop.
-bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
-               UpdateRecord &record) {
+// Sends every block, counting them and those ignored in the state. Returns the number of the block
+// stopped at (1 for the first), or nothing when every block went.
+std::optional<std::uint32_t> sendImage(units::MainState &state, UpdateWindows &windows,
+                                       bool withEdc, UpdateRecord &record) {
     const std::uint32_t length = transferLength(state.ImageLength, withEdc);
     const std::uint32_t commandCount = (length + kBlockSize - 1) / kBlockSize;
     state.BlockCount = commandCount;
@@ -112,7 +114,7 @@ bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
         state.ProgressTarget = progressTarget(maximum, index, commandCount, state.ImageLength);
         switch (sendBlock(state, windows, blockAt(index, commandCount, length, withEdc), record)) {
             case BlockEnd::Stopped:
-                return false;
+                return index + 1;
             case BlockEnd::Ignored:
                 ++state.IgnoredBlocks;
                 break;
@@ -122,7 +124,7 @@ bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
         record.blockDone(index + 1);
         windows.showBlocksDone(index + 1, commandCount);
     }
-    return true;
+    return std::nullopt;
 }
 
 // The unit's text up to its first NUL, without trailing blanks.
@@ -168,6 +170,19 @@ std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCo
            std::to_string(blockCount) +
            " blocks: its firmware may be incomplete. Update it again before you switch the PC "
            "off. End the program?";
+}
+
+std::string stoppedText(std::uint32_t block, std::uint32_t blockCount) {
+    const std::string stopped = "The update was stopped after block " + std::to_string(block) +
+                                " of " + std::to_string(blockCount) +
+                                " failed; nothing more was sent to the unit. ";
+    if (block < blockCount) {
+        return stopped +
+               "The unit was not asked to store the new firmware. Update it again to install it.";
+    }
+    return stopped +
+           "That block asks the unit to store the new firmware, so the unit may hold part of it. "
+           "Update it again before you switch the PC off.";
 }
 
 std::string guardReason(const units::UnitTable &units, int adapter, int target) {
@@ -262,10 +277,12 @@ UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows, const
                              journal->context(state.aspi.simulated(), state.aspi.simulatedBoot()),
                              guard->keeperProcess()));
         }
-        if (!sendImage(state, windows, withEdc, record)) {
+        if (const auto stoppedAt = sendImage(state, windows, withEdc, record)) {
             record.end(true);
             windows.setTimerInterval(0);
             windows.setProgressPosition(0);
+            platform::messageBox(stoppedText(*stoppedAt, state.BlockCount), std::nullopt,
+                                 platform::Icon::Warning);
             return UpdateOutcome::Stopped;
         }
         windows.showWaitNotice();

@@ -314,6 +314,12 @@ fail 0 3 offset 0 attempts 1 sense 70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 
     program.MainForm.UpdateClick();
     EXPECT_EQ(sentBlocks(bench).size(), 1u);
     EXPECT_TRUE(host.sleeps.empty());
+    // The one block was the saving one: the window says what the unit may hold now.
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].icon, platform::Icon::Warning);
+    EXPECT_EQ(host.boxes[0].buttons, platform::Buttons::Ok);
+    EXPECT_EQ(host.boxes[0].text, update::stoppedText(1, 1));
+    EXPECT_NE(host.boxes[0].text.find("may hold part of it"), std::string::npos);
     for (QWidget *control : actingControls(program.MainForm)) {
         EXPECT_TRUE(control->isEnabled()) << "after Stop: " << control->metaObject()->className();
     }
