@@ -72,16 +72,22 @@ const char *answerName(errors::CommandAnswer answer) {
 
 enum class BlockEnd { Taken, Ignored, Stopped };
 
-// Sends one block until it succeeds, is ignored or stopped.
+// Sends one block until it succeeds, is ignored or stopped. While the unit takes a block the
+// window stays drawn and answers the window manager, taking no input, as during the wait.
 BlockEnd sendBlock(units::MainState &state, UpdateWindows &windows, const Block &block,
                    UpdateRecord &record) {
     errors::CommandErrorDialog &dialog = windows.commandErrorDialog();
-    const aspi::DriveCommands commands(state.aspi, [&windows]() { return windows.busType(); });
+    int bus = 0;
+    // The command runs off the window's thread: the bus type is read here, before each attempt.
+    const aspi::DriveCommands commands(state.aspi, [&bus]() { return bus; });
     for (;;) {
-        state.LastResult =
-            commands.SendWriteBuffer(state.SelectedAdapter, state.SelectedTarget, 0, block.length,
-                                     block.offset, state.DownloadImage + block.offset,
-                                     state.LastSense, block.mode, 0, block.lastBlockFlag ? 1 : 0);
+        bus = windows.busType();
+        platform::runWithoutInput([&] {
+            state.LastResult = commands.SendWriteBuffer(
+                state.SelectedAdapter, state.SelectedTarget, 0, block.length, block.offset,
+                state.DownloadImage + block.offset, state.LastSense, block.mode, 0,
+                block.lastBlockFlag ? 1 : 0);
+        });
         if (errors::CheckCommandResult(state, state.LastResult, aspi::kOpWriteBuffer, dialog)) {
             return BlockEnd::Taken;
         }
