@@ -184,7 +184,8 @@ std::string stoppedText(std::uint32_t block, std::uint32_t blockCount) {
                                 " failed; nothing more was sent to the unit. ";
     if (block < blockCount) {
         return stopped +
-               "The unit was not asked to store the new firmware. Update it again to install it.";
+               "The unit was not asked to store the new firmware. To install it, update the unit "
+               "again.";
     }
     return stopped +
            "That block asks the unit to store the new firmware, so the unit may hold part of it. "

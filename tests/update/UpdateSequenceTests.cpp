@@ -168,8 +168,8 @@ TEST_F(UpdateSequence, StopOnAMiddleBlockSendsNothingMoreAndSkipsTheWait) {
     ASSERT_EQ(host.boxes.size(), 1u) << "no final question, one word on the stop";
     EXPECT_EQ(host.boxes[0].text,
               "The update was stopped after block 2 of 3 failed; nothing more was sent to the "
-              "unit. The unit was not asked to store the new firmware. Update it again to install "
-              "it.");
+              "unit. The unit was not asked to store the new firmware. To install it, update the "
+              "unit again.");
     ASSERT_EQ(windows.dialog.shown.size(), 1u);
     EXPECT_EQ(windows.dialog.shown[0].SrbStatus, 0x02);
     EXPECT_EQ(windows.dialog.shown[0].HostTargetStatus, 0x11);
