@@ -116,18 +116,17 @@ struct XKeyCounter : QAbstractNativeEventFilter {
 
 // Sends `window` a key press from a client of its own, as the X server hands on a typed key.
 void pressKeyOnX(const QWidget &window) {
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    xcb_connection_t *x = xcb_connect(nullptr, nullptr);
     xcb_key_press_event_t key{};
     key.response_type = XCB_KEY_PRESS;
-    key.detail = 65;  // the space bar
+    key.detail = 65;  // space
+    key.root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
     key.event = static_cast<xcb_window_t>(window.winId());
-    key.root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     key.same_screen = 1;
-    xcb_send_event(connection, 0, key.event, XCB_EVENT_MASK_KEY_PRESS,
-                   reinterpret_cast<const char *>(&key));
+    xcb_send_event(x, 0, key.event, XCB_EVENT_MASK_KEY_PRESS, reinterpret_cast<const char *>(&key));
     // A round trip: the server has handed the key on before the connection goes.
-    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-    xcb_disconnect(connection);
+    std::free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
+    xcb_disconnect(x);
 }
 
 }  // namespace
@@ -259,7 +258,7 @@ unit 0 3 vendor "VEK     " product "CDRW 8432       " revision "1.10" blocktime 
     qApp->installNativeEventFilter(&keys);
     PaintCounter paints;
     form.installEventFilter(&paints);
-    int ticks = 0;  // from the first after the block count is known
+    int ticks = 0;  // from the first once the block count is known
     QTimer duringBlocks;
     QObject::connect(&duringBlocks, &QTimer::timeout, [&] {
         if (form.state.BlockCount == 0 || program.WaitDlg.isVisible() || ++ticks > 10) {
@@ -385,8 +384,7 @@ fail 0 3 offset 0 attempts 1 sense 70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 
     program.MainForm.UpdateClick();
     EXPECT_EQ(sentBlocks(bench).size(), 1u);
     EXPECT_TRUE(host.sleeps.empty());
-    // The one block was the saving one: the window says what the unit may hold now.
-    ASSERT_EQ(host.boxes.size(), 1u);
+    ASSERT_EQ(host.boxes.size(), 1u) << "the one block was the saving one";
     EXPECT_EQ(host.boxes[0].icon, platform::Icon::Warning);
     EXPECT_EQ(host.boxes[0].buttons, platform::Buttons::Ok);
     EXPECT_EQ(host.boxes[0].text, update::stoppedText(1, 1));
