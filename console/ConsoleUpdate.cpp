@@ -53,19 +53,14 @@ void sayNotListed(Terminal &terminal, const std::string &address,
 }
 
 // The update's outcome as the shell's exit status, with a word where the sequence said nothing.
-int statusOf(update::UpdateOutcome outcome, const units::MainState &state, Terminal &terminal) {
+int statusOf(update::UpdateOutcome outcome, const units::MainState &state) {
     switch (outcome) {
         case update::UpdateOutcome::Finished:
             // The result was written: the wait is over. A block the person chose to ignore is
             // missing from the unit's firmware.
             return state.IgnoredBlocks == 0 ? 0 : kFailed;
-        case update::UpdateOutcome::Stopped:
-            terminal.line(
-                "cdrw-fwupdate: stopped: the blocks after the failed one were not sent; update "
-                "the unit again");
-            return kFailed;
         default:
-            // Refused, not confirmed or not sent: the reason is written already.
+            // Refused, not confirmed, not sent or stopped: the reason is written already.
             return kFailed;
     }
 }
@@ -124,7 +119,7 @@ int runUpdateCommand(int argc, char **argv, const ConsoleSettings &settings) {
 
     // Recorded in the user's journal, as an update from the window is.
     const update::Journal journal;
-    const int status = statusOf(update::UpdateClick(state, face, &journal), state, terminal);
+    const int status = statusOf(update::UpdateClick(state, face, &journal), state);
     // A termination signal held during the update ends the program now that its result is said.
     return host.heldSignal() != 0 ? 128 + host.heldSignal() : status;
 }

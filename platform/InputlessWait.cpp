@@ -13,19 +13,19 @@
 
 namespace platform {
 
-void waitWithoutInput(unsigned milliseconds) {
+void runWithoutInput(const std::function<void()> &work) {
     QCoreApplication *application = QCoreApplication::instance();
     if (application == nullptr || QThread::currentThread() != application->thread()) {
-        sleepMilliseconds(milliseconds);
+        work();
         return;
     }
     std::exception_ptr failure;
     {
         QEventLoop loop;
         std::atomic<bool> done{false};
-        std::thread clock([&] {
+        std::thread worker([&] {
             try {
-                sleepMilliseconds(milliseconds);
+                work();
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -34,13 +34,13 @@ void waitWithoutInput(unsigned milliseconds) {
             QMetaObject::invokeMethod(
                 &loop, [] {}, Qt::QueuedConnection);
         });
-        // Whatever leaves this block, the clock has ended first.
+        // Whatever leaves this block, the worker has ended first.
         struct Joiner {
             std::thread &thread;
             ~Joiner() { thread.join(); }
-        } joiner{clock};
+        } joiner{worker};
         // processEvents, not exec(): an application that was told to quit makes exec() return
-        // at once, and the wait must run out all the same.
+        // at once, and the work must run out all the same.
         while (!done.load()) {
             loop.processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
         }
@@ -48,6 +48,10 @@ void waitWithoutInput(unsigned milliseconds) {
     if (failure) {
         std::rethrow_exception(failure);
     }
+}
+
+void waitWithoutInput(unsigned milliseconds) {
+    runWithoutInput([milliseconds] { sleepMilliseconds(milliseconds); });
 }
 
 }  // namespace platform

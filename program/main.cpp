@@ -7,9 +7,11 @@
 #include <QTimer>
 #include <csignal>
 #include <exception>
+#include <memory>
 
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/DisplayOpening.h"
 #include "app/ProgramWindows.h"
 #include "app/StartupNotices.h"
 #include "console/ConsoleUpdate.h"
@@ -31,7 +33,10 @@ int main(int argc, char **argv) {
     if (const auto status = app::answerCommandLine(argc, argv, CDRW_MANAGER_FOLDER)) {
         return *status;
     }
+    // Without a display the program says so and ends here, status 1.
+    auto opening = std::make_unique<app::DisplayOpening>();
     TApplication application(argc, argv);
+    opening.reset();
     // The desktop portal is asked with the main window's identifier, once there is one.
     QPointer<QWidget> mainWindow;
     platform::UpdateGuardSettings guardSettings;

@@ -3,6 +3,7 @@
 #include "update/UpdateSequence.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "aspi/DriveCommands.h"
@@ -71,16 +72,22 @@ const char *answerName(errors::CommandAnswer answer) {
 
 enum class BlockEnd { Taken, Ignored, Stopped };
 
-// Sends one block until it succeeds, is ignored or stopped.
+// Sends one block until it succeeds, is ignored or stopped. While the unit takes a block the
+// window stays drawn and answers the window manager, taking no input, as during the wait.
 BlockEnd sendBlock(units::MainState &state, UpdateWindows &windows, const Block &block,
                    UpdateRecord &record) {
     errors::CommandErrorDialog &dialog = windows.commandErrorDialog();
-    const aspi::DriveCommands commands(state.aspi, [&windows]() { return windows.busType(); });
+    int bus = 0;
+    // The command runs off the window's thread: the bus type is read here, before each attempt.
+    const aspi::DriveCommands commands(state.aspi, [&bus]() { return bus; });
     for (;;) {
-        state.LastResult =
-            commands.SendWriteBuffer(state.SelectedAdapter, state.SelectedTarget, 0, block.length,
-                                     block.offset, state.DownloadImage + block.offset,
-                                     state.LastSense, block.mode, 0, block.lastBlockFlag ? 1 : 0);
+        bus = windows.busType();
+        platform::runWithoutInput([&] {
+            state.LastResult = commands.SendWriteBuffer(
+                state.SelectedAdapter, state.SelectedTarget, 0, block.length, block.offset,
+                state.DownloadImage + block.offset, state.LastSense, block.mode, 0,
+                block.lastBlockFlag ? 1 : 0);
+        });
         if (errors::CheckCommandResult(state, state.LastResult, aspi::kOpWriteBuffer, dialog)) {
             return BlockEnd::Taken;
         }
@@ -100,9 +107,10 @@ BlockEnd sendBlock(units::MainState &state, UpdateWindows &windows, const Block 
     }
 }
 
-// Sends every block, counting them and those ignored in the state. Returns false on Stop.
-bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
-               UpdateRecord &record) {
+// Sends every block, counting them and those ignored in the state. Returns the number of the block
+// stopped at (1 for the first), or nothing when every block went.
+std::optional<std::uint32_t> sendImage(units::MainState &state, UpdateWindows &windows,
+                                       bool withEdc, UpdateRecord &record) {
     const std::uint32_t length = transferLength(state.ImageLength, withEdc);
     const std::uint32_t commandCount = (length + kBlockSize - 1) / kBlockSize;
     state.BlockCount = commandCount;
@@ -113,7 +121,7 @@ bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
         state.ProgressTarget = progressTarget(maximum, index, commandCount, state.ImageLength);
         switch (sendBlock(state, windows, blockAt(index, commandCount, length, withEdc), record)) {
             case BlockEnd::Stopped:
-                return false;
+                return index + 1;
             case BlockEnd::Ignored:
                 ++state.IgnoredBlocks;
                 break;
@@ -123,7 +131,7 @@ bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
         record.blockDone(index + 1);
         windows.showBlocksDone(index + 1, commandCount);
     }
-    return true;
+    return std::nullopt;
 }
 
 // The unit's text up to its first NUL, without trailing blanks.
@@ -174,6 +182,20 @@ std::string finalResultText(std::uint32_t ignoredBlocks, std::uint32_t blockCoun
 std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCount) {
     const std::string result = finalResultText(ignoredBlocks, blockCount);
     return ignoredBlocks == 0 ? result : result + " End the program?";
+}
+
+std::string stoppedText(std::uint32_t block, std::uint32_t blockCount) {
+    const std::string stopped = "The update was stopped after block " + std::to_string(block) +
+                                " of " + std::to_string(blockCount) +
+                                " failed; nothing more was sent to the unit. ";
+    if (block < blockCount) {
+        return stopped +
+               "The unit was not asked to store the new firmware. To install it, update the unit "
+               "again.";
+    }
+    return stopped +
+           "That block asks the unit to store the new firmware, so the unit may hold part of it. "
+           "Update it again before you switch the PC off.";
 }
 
 std::string guardReason(const units::UnitTable &units, int adapter, int target) {
@@ -268,10 +290,12 @@ UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows, const
                              journal->context(state.aspi.simulated(), state.aspi.simulatedBoot()),
                              guard->keeperProcess()));
         }
-        if (!sendImage(state, windows, withEdc, record)) {
+        if (const auto stoppedAt = sendImage(state, windows, withEdc, record)) {
             record.end(true);
             windows.setTimerInterval(0);
             windows.setProgressPosition(0);
+            platform::messageBox(stoppedText(*stoppedAt, state.BlockCount), std::nullopt,
+                                 platform::Icon::Warning);
             return UpdateOutcome::Stopped;
         }
         windows.showWaitNotice();

@@ -93,7 +93,7 @@ enum class UpdateOutcome {
     AnotherUpdateRunning,  // the side files were written; another update holds the machine
     UnitInUse,  // the side files were written; another program, or the keeper of an update of
                 // it that ended moments ago, holds the unit
-    Stopped,    // Stop in the command error dialog
+    Stopped,    // Stop in the command error dialog; stoppedText() was shown
     Declined,   // No at the final question
     Finished,   // the wait is over and the result was told to a face that asks no question
 };
@@ -113,6 +113,13 @@ std::string finalResultText(std::uint32_t ignoredBlocks, std::uint32_t blockCoun
 // The text of the final question: the result (finalResultText), and after an ignored block
 // whether to end the program. Yes still ends the program and No returns to the list.
 std::string finalQuestionText(std::uint32_t ignoredBlocks, std::uint32_t blockCount);
+
+// The text after Stop in the command error dialog, shown by either face in one box: the update
+// stopped after block `block` (the one that failed, 1 for the first) of `blockCount`, and what
+// that means for the unit. Only the last block asks the unit to store the firmware: before it the
+// unit was not asked to; at it the unit may hold part of the new firmware and must be updated
+// again before it is switched off.
+std::string stoppedText(std::uint32_t block, std::uint32_t blockCount);
 
 // What the update guard tells the desktop: "Updating the firmware of <vendor> <product>", the
 // unit's texts without their trailing blanks.

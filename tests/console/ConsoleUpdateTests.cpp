@@ -282,7 +282,8 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
          1,
          2,
          false,
-         {"cdrw-fwupdate: stopped"}},
+         {"The update was stopped after block 2 of 3 failed; nothing more was sent to the unit. "
+          "The unit was not asked to store the new firmware."}},
         {"Ctrl-Z between blocks is ignored, Ctrl-C held to the end",
          true,
          true,

@@ -338,6 +338,20 @@ grep -q "^cdrw-fwupdate " "$work/cli.out" || fail "-style fusion -reverse --vers
 answers 2 -platform offscreen --no-such-option
 answers 2 -style
 answers 2 -- argument
+# Without a display the program says so, what works from a shell, and ends with status 1 (no
+# abort); the launcher removes the folder it made for it.
+answers 1
+grep -q "^cdrw-fwupdate: no display could be opened" "$work/cli.err" ||
+  fail "cdrw-fwupdate without a display: standard error says '$(cat "$work/cli.err")'"
+rm -rf "$work/tmp" && mkdir "$work/tmp"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u LD_LIBRARY_PATH -u LD_PRELOAD \
+  TMPDIR="$work/tmp" timeout 10 "$demo" >"$work/demo.out" 2>"$work/demo.err"
+status=$?
+[ "$status" = 1 ] || fail "launcher without a display: exit status $status, not 1: $(cat "$work/demo.err")"
+grep -q "no display could be opened" "$work/demo.err" && grep -q "folder .* was removed" "$work/demo.err" ||
+  fail "launcher without a display: standard error says '$(cat "$work/demo.err")'"
+[ -z "$(ls -A "$work/tmp")" ] || fail "launcher without a display left $(ls -A "$work/tmp")"
+
 # An answer that cannot be written is an error, said on standard error.
 out=/dev/full answers 1 --version
 grep -q "write error" "$work/cli.err" ||

@@ -246,7 +246,8 @@ TEST_P(FaultMatrix, SendsHoldsAndReportsExactly) {
     if (handling() == Handling::Stop) {
         EXPECT_EQ(outcome, UpdateOutcome::Stopped);
         EXPECT_TRUE(host.sleeps.empty());
-        EXPECT_TRUE(host.boxes.empty());
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, update::stoppedText(failing + 1, kBlockCount));
     } else {
         EXPECT_EQ(outcome, UpdateOutcome::Declined);
         EXPECT_EQ(host.sleeps, std::vector<unsigned>{update::kFinalWaitMilliseconds});

@@ -165,7 +165,11 @@ TEST_F(UpdateSequence, StopOnAMiddleBlockSendsNothingMoreAndSkipsTheWait) {
     EXPECT_TRUE(windows.events.empty()) << "no wait notice";
     EXPECT_EQ(host.guardEvents.size(), 2u) << "the guard is let go";
     EXPECT_TRUE(host.sleeps.empty());
-    EXPECT_TRUE(host.boxes.empty()) << "no final question";
+    ASSERT_EQ(host.boxes.size(), 1u) << "no final question, one word on the stop";
+    EXPECT_EQ(host.boxes[0].text,
+              "The update was stopped after block 2 of 3 failed; nothing more was sent to the "
+              "unit. The unit was not asked to store the new firmware. To install it, update the "
+              "unit again.");
     ASSERT_EQ(windows.dialog.shown.size(), 1u);
     EXPECT_EQ(windows.dialog.shown[0].SrbStatus, 0x02);
     EXPECT_EQ(windows.dialog.shown[0].HostTargetStatus, 0x11);

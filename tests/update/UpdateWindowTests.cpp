@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <QtTest/qtestspontaneevent.h>
+#include <xcb/xcb.h>
+
+#include <QAbstractNativeEventFilter>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
@@ -100,6 +104,30 @@ struct ShowCounter : QObject {
         return false;
     }
 };
+
+// Counts the key presses the toolkit takes from the X server.
+struct XKeyCounter : QAbstractNativeEventFilter {
+    int count = 0;
+    bool nativeEventFilter(const QByteArray &, void *event, qintptr *) override {
+        count += (static_cast<xcb_generic_event_t *>(event)->response_type & 0x7F) == XCB_KEY_PRESS;
+        return false;
+    }
+};
+
+// Sends `window` a key press from a client of its own, as the X server hands on a typed key.
+void pressKeyOnX(const QWidget &window) {
+    xcb_connection_t *x = xcb_connect(nullptr, nullptr);
+    xcb_key_press_event_t key{};
+    key.response_type = XCB_KEY_PRESS;
+    key.detail = 65;  // space
+    key.root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
+    key.event = static_cast<xcb_window_t>(window.winId());
+    key.same_screen = 1;
+    xcb_send_event(x, 0, key.event, XCB_EVENT_MASK_KEY_PRESS, reinterpret_cast<const char *>(&key));
+    // A round trip: the server has handed the key on before the connection goes.
+    std::free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
+    xcb_disconnect(x);
+}
 
 }  // namespace
 
@@ -216,6 +244,47 @@ TEST_F(UpdateWindows, NothingInTheMainWindowActsWhileAnUpdateRuns) {
     EXPECT_EQ(bench.logLinesWith("cdb=12 ").size(), inquiries);
 }
 
+// While the unit takes a block the window is drawn and its timers run; on an X server
+// (update.windows_x11) a key pressed meanwhile waits until the blocks have gone.
+TEST_F(UpdateWindows, DrawnWhileBlocksGoTakingNoInput) {
+    bench.useBus(R"(adapter 0 id 7
+unit 0 3 vendor "VEK     " product "CDRW 8432       " revision "1.10" blocktime 800
+)");
+    image_test::writeFile("lix101.hex", hexWithData(40000));
+    Program program;
+    TMainForm &form = program.MainForm;
+    const bool onX = QGuiApplication::platformName() == QStringLiteral("xcb");
+    XKeyCounter keys;
+    qApp->installNativeEventFilter(&keys);
+    PaintCounter paints;
+    form.installEventFilter(&paints);
+    int ticks = 0;  // from the first once the block count is known
+    QTimer duringBlocks;
+    QObject::connect(&duringBlocks, &QTimer::timeout, [&] {
+        if (form.state.BlockCount == 0 || program.WaitDlg.isVisible() || ++ticks > 10) {
+            return;
+        }
+        if (ticks == 1) {
+            paints.count = 0;
+            form.update();
+            if (onX) {
+                pressKeyOnX(form);
+            }
+        } else if (ticks == 10) {
+            EXPECT_LT(sentBlocks(bench).size(), 3u) << "the blocks still go";
+            EXPECT_GT(paints.count, 0) << "the window was drawn";
+            EXPECT_EQ(keys.count, 0) << "a key press was taken while blocks went";
+        }
+    });
+    duringBlocks.start(20);
+    host.answers = {platform::Answer::No};
+    pickInChooser(program.OpenFileDialog, QStringLiteral("lix101.hex"));
+    form.UpdateClick();
+    qApp->removeNativeEventFilter(&keys);
+
+    EXPECT_GE(ticks, 10) << "the event loop ran while the blocks went";
+}
+
 TEST_F(UpdateWindows, ShippedExampleUpdatesTheDefaultBus) {
     // The example firmware that `./run demo` offers, copied so the source tree stays untouched.
     std::filesystem::copy_file(CDRW_SOURCE_DIR "/examples/lix0101.hex", "lix0101.hex");
@@ -314,6 +383,10 @@ fail 0 3 offset 0 attempts 1 sense 70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 
     program.MainForm.UpdateClick();
     EXPECT_EQ(sentBlocks(bench).size(), 1u);
     EXPECT_TRUE(host.sleeps.empty());
+    ASSERT_EQ(host.boxes.size(), 1u) << "the one block was the saving one";
+    EXPECT_EQ(host.boxes[0].buttons, platform::Buttons::Ok);
+    EXPECT_NE(host.boxes[0].text.find("block 1 of 1 failed"), std::string::npos);
+    EXPECT_NE(host.boxes[0].text.find("may hold part of it"), std::string::npos);
     for (QWidget *control : actingControls(program.MainForm)) {
         EXPECT_TRUE(control->isEnabled()) << "after Stop: " << control->metaObject()->className();
     }
