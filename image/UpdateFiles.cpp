@@ -291,12 +291,14 @@ bool UpdateFiles::inspect(const std::string &name, SideFile &side) {
         struct stat pointed {};
         if (::stat(name.c_str(), &pointed) == 0) {
             if (!S_ISREG(pointed.st_mode)) {
+                errno = EINVAL;  // said as "not a regular file"
                 return false;
             }
             side.existed = true;
             side.device = pointed.st_dev;
             side.inode = pointed.st_ino;
         }
+        errno = EPERM;            // when this user may not put a file there
         return mayReplace(name);  // a link that points nowhere is replaced as well
     }
     const int fd = openExisting(name);
