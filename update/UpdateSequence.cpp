@@ -15,6 +15,7 @@
 #include "units/FirmwareVariants.h"
 #include "units/UnitLine.h"
 #include "update/Journal.h"
+#include "update/UpdateTrace.h"
 
 namespace update {
 
@@ -71,20 +72,32 @@ const char *answerName(errors::CommandAnswer answer) {
 
 enum class BlockEnd { Taken, Ignored, Stopped };
 
+// The journal's record and the trace of one update.
+struct UpdateRecords {
+    UpdateRecord &journal;
+    UpdateTrace &trace;
+};
+
 // Sends one block until it succeeds, is ignored or stopped.
 BlockEnd sendBlock(units::MainState &state, UpdateWindows &windows, const Block &block,
-                   UpdateRecord &record) {
+                   UpdateRecords records) {
     errors::CommandErrorDialog &dialog = windows.commandErrorDialog();
     const aspi::DriveCommands commands(state.aspi, [&windows]() { return windows.busType(); });
+    const std::uint8_t *data = state.DownloadImage + block.offset;
     for (;;) {
-        state.LastResult =
-            commands.SendWriteBuffer(state.SelectedAdapter, state.SelectedTarget, 0, block.length,
-                                     block.offset, state.DownloadImage + block.offset,
-                                     state.LastSense, block.mode, 0, block.lastBlockFlag ? 1 : 0);
+        aspi::SRB_ExecSCSICmd sent{};
+        const UpdateTrace::Clock::time_point began = UpdateTrace::Clock::now();
+        state.LastResult = commands.SendWriteBuffer(
+            state.SelectedAdapter, state.SelectedTarget, 0, block.length, block.offset, data,
+            state.LastSense, block.mode, 0, block.lastBlockFlag ? 1 : 0, &sent);
+        const UpdateTrace::Clock::time_point ended = UpdateTrace::Clock::now();
         if (errors::CheckCommandResult(state, state.LastResult, aspi::kOpWriteBuffer, dialog)) {
+            records.trace.command(sent, data, began, ended, nullptr);
             return BlockEnd::Taken;
         }
         const errors::CommandAnswer answer = errors::answerOf(dialog);
+        records.trace.command(sent, data, began, ended, answerName(answer));
+        UpdateRecord &record = records.journal;
         // The sense bytes belong to this failure when the dialog showed them: status SS_ERR.
         record.blockFailed(block.number, state.LastResult, state.LastSense,
                            (state.LastResult & 0xFF) == aspi::SS_ERR, answerName(answer));
@@ -101,7 +114,7 @@ BlockEnd sendBlock(units::MainState &state, UpdateWindows &windows, const Block 
 
 // Sends every block, counting them and those ignored in the state. Returns false on Stop.
 bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
-               UpdateRecord &record) {
+               UpdateRecords records) {
     const std::uint32_t length = transferLength(state.ImageLength, withEdc);
     const std::uint32_t commandCount = (length + kBlockSize - 1) / kBlockSize;
     state.BlockCount = commandCount;
@@ -110,7 +123,7 @@ bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
     windows.showBlocksDone(0, commandCount);
     for (std::uint32_t index = 0; index < commandCount; ++index) {
         state.ProgressTarget = progressTarget(maximum, index, commandCount, state.ImageLength);
-        switch (sendBlock(state, windows, blockAt(index, commandCount, length, withEdc), record)) {
+        switch (sendBlock(state, windows, blockAt(index, commandCount, length, withEdc), records)) {
             case BlockEnd::Stopped:
                 return false;
             case BlockEnd::Ignored:
@@ -119,7 +132,7 @@ bool sendImage(units::MainState &state, UpdateWindows &windows, bool withEdc,
             case BlockEnd::Taken:
                 break;
         }
-        record.blockDone(index + 1);
+        records.journal.blockDone(index + 1);
         windows.showBlocksDone(index + 1, commandCount);
     }
     return true;
@@ -256,13 +269,16 @@ UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows, const
             return UpdateOutcome::AnotherUpdateRunning;
         }
         UpdateRecord record(journal);
+        UpdateTrace trace;
         if (journal != nullptr) {
-            record.begin(
+            const UpdateFacts facts =
                 journalFacts(state, windows, line, hexFile, withEdc,
                              journal->context(state.aspi.simulated(), state.aspi.simulatedBoot()),
-                             guard->keeperProcess()));
+                             guard->keeperProcess());
+            record.begin(facts);
+            trace.begin(journal, record.updateId(), facts);
         }
-        if (!sendImage(state, windows, withEdc, record)) {
+        if (!sendImage(state, windows, withEdc, {record, trace})) {
             record.end(true);
             windows.setTimerInterval(0);
             windows.setProgressPosition(0);
