@@ -197,7 +197,6 @@ bool appendJsonLine(const std::string &path, const QJsonObject &record, const ch
 
 void UpdateRecord::begin(const UpdateFacts &facts) {
     m_id = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
-    m_updateId = m_id;
     const ProcessStamp process = stampOf(::getpid());
     char edc[11];
     std::snprintf(edc, sizeof edc, "0x%08x", facts.edc);

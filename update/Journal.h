@@ -133,15 +133,15 @@ class UpdateRecord {
     void blockDone(std::uint32_t block);
     // The update ended: after the wait, or `stopped`.
     void end(bool stopped);
-    // The update's id from begin() on, kept when its lines can no longer be written.
-    const std::string &updateId() const { return m_updateId; }
+    // The update's id once begin() has written its line; empty before, and once a line could
+    // not be written.
+    const std::string &updateId() const { return m_id; }
 
   private:
     void write(QJsonObject record);
 
     const Journal *m_journal;
     std::string m_id;
-    std::string m_updateId;
     std::vector<BlockFailure> m_failures;
 };
 
