@@ -540,7 +540,8 @@ TEST_F(Journaled, TracesKeepTheNewestFiftyAndNeverStopAnUpdate) {
     fs::create_symlink(folder / "notes.txt", folder / "link.jsonl");
     updateAndEnd(End::Completed);
     const std::string id = journalLines().front()["id"].toString().toStdString();
-    EXPECT_TRUE(fs::exists(update::tracePath(journalPath(), id)));
+    EXPECT_EQ(fs::status(update::tracePath(journalPath(), id)).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(fs::exists(folder / "old-49.jsonl"));
     EXPECT_FALSE(fs::exists(folder / "old-50.jsonl"));
     EXPECT_FALSE(fs::exists(folder / "old-55.jsonl"));
