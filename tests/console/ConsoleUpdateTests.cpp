@@ -406,11 +406,17 @@ TEST_F(ConsoleUpdate, TraceHoldsWhatWasSentAndReplaysToTheSameFailures) {
     }
     std::vector<std::string> traced;
     std::vector<std::string> answers;
+    const image_test::Bytes image = binBody(folder + "/lix1.bin");
     for (const update::TraceCommand &command : trace.trace->commands) {
         traced.push_back(update::hexBytes(command.cdb.data(), command.cdb.size()));
         answers.push_back(command.answer);
         EXPECT_EQ(command.sense.has_value(), command.targetStatus == 0x02);
+        // The hash of the block's bytes, never the bytes.
+        const std::size_t offset = (command.cdb[3] << 16) | (command.cdb[4] << 8) | command.cdb[5];
+        EXPECT_EQ(command.dataSha256, update::sha256Hex(image.data() + offset, command.length));
     }
+    EXPECT_EQ(image_test::readFile(first[0]).find(update::hexBytes(image.data() + 100, 16)),
+              std::string::npos);
     EXPECT_EQ(traced, received);
     EXPECT_EQ(answers, (std::vector<std::string>{"retry", "", "ignore", "ignore"}));
 
