@@ -18,6 +18,8 @@
 #include "units/ShownText.h"
 #include "units/UnitLine.h"
 #include "update/JournalReader.h"
+#include "update/TraceReader.h"
+#include "update/UpdateTrace.h"
 
 namespace app {
 
@@ -45,7 +47,26 @@ QJsonValue nullable(const std::optional<std::string> &value, bool bytes = false)
     return bytes ? latin1(*value) : QString::fromStdString(*value);
 }
 
-QJsonObject historyJson(const update::JournalUpdate &update) {
+// The update's trace: its file and how many commands it holds (null when the file is no trace);
+// null when the update has none (removed as one of the older, or never written).
+QJsonValue traceJson(const std::string &journalPath, const std::string &id) {
+    // The id comes from the journal, a file like any other: only an id as the program makes them
+    // (hex digits and dashes) names a file.
+    if (id.empty() || id.find_first_not_of("0123456789abcdef-") != std::string::npos) {
+        return QJsonValue::Null;
+    }
+    const std::string path = update::tracePath(journalPath, id);
+    const update::TraceParse trace = update::readTrace(path);
+    if (!trace.trace && trace.errorLine == 0) {
+        return QJsonValue::Null;
+    }
+    return QJsonObject{
+        {"path", QString::fromStdString(path)},
+        {"commands", trace.trace ? QJsonValue(static_cast<qint64>(trace.trace->commands.size()))
+                                 : QJsonValue(QJsonValue::Null)}};
+}
+
+QJsonObject historyJson(const update::JournalUpdate &update, const std::string &journalPath) {
     return QJsonObject{
         {"id", QString::fromStdString(update.id)},
         {"started", QString::fromStdString(update.started)},
@@ -64,6 +85,7 @@ QJsonObject historyJson(const update::JournalUpdate &update) {
         {"outcome", QString::fromStdString(update::outcomeOf(update))},
         {"verdict", nullable(update.verdict)},
         {"revision_after", nullable(update.revisionAfter, true)},
+        {"trace", traceJson(journalPath, update.id)},
     };
 }
 
@@ -116,7 +138,8 @@ void printJson(const QJsonArray &array) {
 
 int printHistory(bool json) {
     update::JournalContents contents;
-    if (!update::readJournal(update::JournalSettings::defaultPath(), contents)) {
+    const std::string journalPath = update::JournalSettings::defaultPath();
+    if (!update::readJournal(journalPath, contents)) {
         return 1;
     }
     if (contents.updates.empty()) {
@@ -125,7 +148,7 @@ int printHistory(bool json) {
     if (json) {
         QJsonArray array;
         for (const update::JournalUpdate &update : contents.updates) {
-            array.append(historyJson(update));
+            array.append(historyJson(update, journalPath));
         }
         printJson(array);
         return 0;

@@ -119,15 +119,19 @@ CommandResult DriveCommands::SendWriteBuffer(std::uint8_t adapter, std::uint8_t 
                                              std::uint8_t lun, std::uint32_t length,
                                              std::uint32_t offset, const std::uint8_t *data,
                                              std::uint8_t *sense, std::uint8_t mode,
-                                             std::uint8_t bufferId,
-                                             std::uint8_t lastBlockFlag) const {
+                                             std::uint8_t bufferId, std::uint8_t lastBlockFlag,
+                                             SRB_ExecSCSICmd *sent) const {
     const std::optional<Cdb> cdb =
         writeBufferCdb(m_busType(), {mode, bufferId, offset, length, lastBlockFlag != 0});
     if (!cdb) {
         return kCommandNotBuilt;
     }
     SRB_ExecSCSICmd srb = writeBufferRecord(*cdb, adapter, target, lun, length, data);
-    return m_manager.SendAndWait(srb, sense);
+    const CommandResult result = m_manager.SendAndWait(srb, sense);
+    if (sent != nullptr) {
+        *sent = srb;
+    }
+    return result;
 }
 
 }  // namespace aspi

@@ -87,11 +87,14 @@ class DriveCommands {
     // WRITE BUFFER of `length` bytes from `data` (below 4 GiB) to the unit's buffer `bufferId`
     // at `offset`, in `mode`; a non-zero `lastBlockFlag` sets bit 7 of the flag byte. Sense as
     // for SendInquiry. Returns kCommandNotBuilt, sending nothing, when offset or length exceed
-    // 24 bits or the mode exceeds 5 bits.
+    // 24 bits or the mode exceeds 5 bits. With `sent`, the record as the manager completed it is
+    // copied there (its CDB, length and the three statuses); it stays untouched when nothing was
+    // sent.
     CommandResult SendWriteBuffer(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
                                   std::uint32_t length, std::uint32_t offset,
                                   const std::uint8_t *data, std::uint8_t *sense, std::uint8_t mode,
-                                  std::uint8_t bufferId, std::uint8_t lastBlockFlag) const;
+                                  std::uint8_t bufferId, std::uint8_t lastBlockFlag,
+                                  SRB_ExecSCSICmd *sent = nullptr) const;
 
   private:
     const AspiManager &m_manager;

@@ -75,16 +75,6 @@ QString unitText(const std::string &bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-std::string hexBytes(const std::uint8_t *bytes, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-        text += pair;
-    }
-    return text;
-}
-
 }  // namespace
 
 std::string JournalSettings::defaultPath() {
@@ -148,7 +138,10 @@ JournalContext Journal::context(bool simulated, const std::string &simulatedBoot
 }
 
 bool Journal::append(const QJsonObject &record) const {
-    const std::string &path = m_settings.path;
+    return appendJsonLine(m_settings.path, record, "update journal");
+}
+
+bool appendJsonLine(const std::string &path, const QJsonObject &record, const char *what) {
     const std::size_t slash = path.rfind('/');
     const std::string folder =
         slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
@@ -194,7 +187,7 @@ bool Journal::append(const QJsonObject &record) const {
         ::close(fd);
     }
     if (problem != nullptr) {
-        std::fprintf(stderr, "%s: the update journal %s cannot be written: %s%s%s\n", kProgram,
+        std::fprintf(stderr, "%s: the %s %s cannot be written: %s%s%s\n", kProgram, what,
                      path.c_str(), problem, error != 0 ? ": " : "",
                      error != 0 ? std::strerror(error) : "");
         return false;
@@ -308,6 +301,16 @@ QJsonArray failuresJson(const std::vector<BlockFailure> &failures) {
 std::string journalTime() {
     const QDateTime now = QDateTime::currentDateTime();
     return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate).toStdString();
+}
+
+std::string hexBytes(const std::uint8_t *bytes, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+        text += pair;
+    }
+    return text;
 }
 
 std::string sha256Hex(const std::uint8_t *bytes, std::size_t length) {

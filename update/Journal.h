@@ -96,6 +96,12 @@ class Journal {
     JournalSettings m_settings;
 };
 
+// Appends `record` as one line to the file at `path` as the journal appends its lines: the folder
+// made 0700 when missing, the file 0600 and never through a link, the line written with one
+// write() and synced. Returns false, having said on standard error that the `what` (a few words:
+// "update journal") cannot be written and why, when it cannot.
+bool appendJsonLine(const std::string &path, const QJsonObject &record, const char *what);
+
 // What an update knows of itself when it sends its first block.
 struct UpdateFacts {
     JournalContext context;
@@ -128,6 +134,9 @@ class UpdateRecord {
     void blockDone(std::uint32_t block);
     // The update ended: after the wait, or `stopped`.
     void end(bool stopped);
+    // The update's id once begin() has written its line; empty before, and once a line could
+    // not be written.
+    const std::string &updateId() const { return m_id; }
 
   private:
     void write(QJsonObject record);
@@ -146,6 +155,8 @@ QJsonObject imageJson(long long length, const std::string &sha256, const std::st
 QJsonArray failuresJson(const std::vector<BlockFailure> &failures);
 // The time now, as the journal writes it: ISO 8601 with the local offset.
 std::string journalTime();
+// `count` bytes in lower-case hex, two digits each.
+std::string hexBytes(const std::uint8_t *bytes, std::size_t count);
 // Lower-case hex SHA-256 of `length` bytes.
 std::string sha256Hex(const std::uint8_t *bytes, std::size_t length);
 

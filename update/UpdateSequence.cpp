@@ -16,6 +16,7 @@
 #include "units/FirmwareVariants.h"
 #include "units/UnitLine.h"
 #include "update/Journal.h"
+#include "update/UpdateTrace.h"
 
 namespace update {
 
@@ -72,26 +73,38 @@ const char *answerName(errors::CommandAnswer answer) {
 
 enum class BlockEnd { Taken, Ignored, Stopped };
 
+// The journal's record and the trace of one update.
+struct UpdateRecords {
+    UpdateRecord &journal;
+    UpdateTrace &trace;
+};
+
 // Sends one block until it succeeds, is ignored or stopped. While the unit takes a block the
 // window stays drawn and answers the window manager, taking no input, as during the wait.
 BlockEnd sendBlock(units::MainState &state, UpdateWindows &windows, const Block &block,
-                   UpdateRecord &record) {
+                   UpdateRecords records) {
     errors::CommandErrorDialog &dialog = windows.commandErrorDialog();
     int bus = 0;
     // The command runs off the window's thread: the bus type is read here, before each attempt.
     const aspi::DriveCommands commands(state.aspi, [&bus]() { return bus; });
+    const std::uint8_t *data = state.DownloadImage + block.offset;
     for (;;) {
         bus = windows.busType();
+        aspi::SRB_ExecSCSICmd sent{};
+        const UpdateTrace::Clock::time_point began = UpdateTrace::Clock::now();
         platform::runWithoutInput([&] {
             state.LastResult = commands.SendWriteBuffer(
-                state.SelectedAdapter, state.SelectedTarget, 0, block.length, block.offset,
-                state.DownloadImage + block.offset, state.LastSense, block.mode, 0,
-                block.lastBlockFlag ? 1 : 0);
+                state.SelectedAdapter, state.SelectedTarget, 0, block.length, block.offset, data,
+                state.LastSense, block.mode, 0, block.lastBlockFlag ? 1 : 0, &sent);
         });
+        const UpdateTrace::Clock::time_point ended = UpdateTrace::Clock::now();
         if (errors::CheckCommandResult(state, state.LastResult, aspi::kOpWriteBuffer, dialog)) {
+            records.trace.command(sent, data, began, ended, nullptr);
             return BlockEnd::Taken;
         }
         const errors::CommandAnswer answer = errors::answerOf(dialog);
+        records.trace.command(sent, data, began, ended, answerName(answer));
+        UpdateRecord &record = records.journal;
         // LastSense holds this command's sense only when it ended in CHECK CONDITION; after any
         // other failure it still holds an earlier command's (or zeros).
         record.blockFailed(block.number, state.LastResult, state.LastSense,
@@ -110,7 +123,7 @@ BlockEnd sendBlock(units::MainState &state, UpdateWindows &windows, const Block 
 // Sends every block, counting them and those ignored in the state. Returns the number of the block
 // stopped at (1 for the first), or nothing when every block went.
 std::optional<std::uint32_t> sendImage(units::MainState &state, UpdateWindows &windows,
-                                       bool withEdc, UpdateRecord &record) {
+                                       bool withEdc, UpdateRecords records) {
     const std::uint32_t length = transferLength(state.ImageLength, withEdc);
     const std::uint32_t commandCount = (length + kBlockSize - 1) / kBlockSize;
     state.BlockCount = commandCount;
@@ -119,7 +132,7 @@ std::optional<std::uint32_t> sendImage(units::MainState &state, UpdateWindows &w
     windows.showBlocksDone(0, commandCount);
     for (std::uint32_t index = 0; index < commandCount; ++index) {
         state.ProgressTarget = progressTarget(maximum, index, commandCount, state.ImageLength);
-        switch (sendBlock(state, windows, blockAt(index, commandCount, length, withEdc), record)) {
+        switch (sendBlock(state, windows, blockAt(index, commandCount, length, withEdc), records)) {
             case BlockEnd::Stopped:
                 return index + 1;
             case BlockEnd::Ignored:
@@ -128,7 +141,7 @@ std::optional<std::uint32_t> sendImage(units::MainState &state, UpdateWindows &w
             case BlockEnd::Taken:
                 break;
         }
-        record.blockDone(index + 1);
+        records.journal.blockDone(index + 1);
         windows.showBlocksDone(index + 1, commandCount);
     }
     return std::nullopt;
@@ -284,13 +297,16 @@ UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows, const
             return UpdateOutcome::AnotherUpdateRunning;
         }
         UpdateRecord record(journal);
+        UpdateTrace trace;
         if (journal != nullptr) {
-            record.begin(
+            const UpdateFacts facts =
                 journalFacts(state, windows, line, hexFile, withEdc,
                              journal->context(state.aspi.simulated(), state.aspi.simulatedBoot()),
-                             guard->keeperProcess()));
+                             guard->keeperProcess());
+            record.begin(facts);
+            trace.begin(journal, record.updateId(), facts);
         }
-        if (const auto stoppedAt = sendImage(state, windows, withEdc, record)) {
+        if (const auto stoppedAt = sendImage(state, windows, withEdc, {record, trace})) {
             record.end(true);
             windows.setTimerInterval(0);
             windows.setProgressPosition(0);

@@ -78,10 +78,22 @@ struct BlockFailure {
     std::array<std::uint8_t, kSenseBytes> sense{};
 };
 
+// What a unit answered to one WRITE BUFFER, as a trace recorded it (managers/sim/TraceBus.h).
+struct RecordedReply {
+    std::uint8_t adapter = 0;
+    std::uint8_t target = 0;
+    std::uint8_t status = 0x01;
+    std::uint8_t haStat = 0x00;
+    std::uint8_t targStat = 0x00;
+    std::array<std::uint8_t, kSenseBytes> sense{};
+};
+
 struct BusDescription {
     std::vector<AdapterDescription> adapters;  // index = adapter number
     std::vector<UnitDescription> units;
     std::vector<BlockFailure> failures;
+    // A replayed trace: the unit's n-th WRITE BUFFER is answered as its n-th recorded one was.
+    std::vector<RecordedReply> recorded;
 };
 
 struct ParseResult {

@@ -50,8 +50,14 @@ SimBus::SimBus(const BusDescription &bus, SimOptions options) : m_options(std::m
                 failures.push_back(failure);
             }
         }
+        std::vector<RecordedReply> recorded;
+        for (const RecordedReply &reply : bus.recorded) {
+            if (reply.adapter == description.adapter && reply.target == description.target) {
+                recorded.push_back(reply);
+            }
+        }
         m_units.emplace(std::make_pair(description.adapter, description.target),
-                        SimUnit(poweredOn(description), failures));
+                        SimUnit(poweredOn(description), failures, std::move(recorded)));
     }
 }
 

@@ -19,8 +19,8 @@
 //
 // Its own environment variables, read when the program binds it (every GetASPI32SupportInfo
 // call sets up a fresh bus; the program calls it once, a test process once per binding):
-//   CDRW_SIM_BUS     bus file to simulate (format in BusFile.h and the README); unset: the
-//                    built-in bus of BusFile.cpp
+//   CDRW_SIM_BUS     bus file to simulate (format in BusFile.h and the README), or a trace of an
+//                    update to replay (TraceBus.h); unset: the built-in bus of BusFile.cpp
 //   CDRW_SIM_LOG     file to which one line per request is appended
 //   CDRW_SIM_IMAGES  folder into which each unit's received image is written as
 //                    a<adapter>t<target>.bin after every WRITE BUFFER, and where a unit notes
@@ -40,6 +40,7 @@
 #include "aspi/AspiRecords.h"
 #include "managers/sim/BusFile.h"
 #include "managers/sim/SimBus.h"
+#include "managers/sim/TraceBus.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ sim::BusDescription readBus() {
         contents << in.rdbuf();
         text = contents.str();
     }
-    sim::ParseResult parsed = sim::parseBusFile(text);
+    sim::ParseResult parsed = sim::parseBusOrTrace(text);
     if (!parsed.bus) {
         std::fprintf(stderr, "simulated bus: %s line %d: %s; no adapter\n",
                      path.empty() ? "built-in bus" : path.c_str(), parsed.errorLine,

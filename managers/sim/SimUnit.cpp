@@ -44,8 +44,11 @@ std::array<std::uint8_t, kSenseBytes> senseData(std::uint8_t key, std::uint8_t a
     return sense;
 }
 
-SimUnit::SimUnit(const UnitDescription &description, std::vector<BlockFailure> failures)
-    : m_description(description), m_failures(std::move(failures)) {}
+SimUnit::SimUnit(const UnitDescription &description, std::vector<BlockFailure> failures,
+                 std::vector<RecordedReply> recorded)
+    : m_description(description),
+      m_failures(std::move(failures)),
+      m_recorded(std::move(recorded)) {}
 
 Reply SimUnit::execute(const std::uint8_t *cdb, std::uint8_t cdbLength, std::uint8_t *data,
                        std::uint32_t bufferLength) {
@@ -83,6 +86,12 @@ Reply SimUnit::inquiry(const std::uint8_t *cdb, std::uint8_t cdbLength, std::uin
 
 Reply SimUnit::writeBuffer(const std::uint8_t *cdb, std::uint8_t cdbLength,
                            const std::uint8_t *data, std::uint32_t bufferLength) {
+    if (m_writeBuffers < m_recorded.size()) {
+        const RecordedReply &recorded = m_recorded[m_writeBuffers++];
+        if (recorded.status != aspi::SS_COMP) {
+            return {recorded.status, recorded.haStat, recorded.targStat, recorded.sense};
+        }
+    }
     if (cdbLength != 10 && cdbLength != 12) {
         return checkCondition(kIllegalRequest, kAscInvalidField);
     }

@@ -30,7 +30,11 @@ inline constexpr std::size_t kInquiryDataLength = 98;
 
 class SimUnit {
   public:
-    SimUnit(const UnitDescription &description, std::vector<BlockFailure> failures);
+    // `recorded`: the answers of a replayed trace. The n-th WRITE BUFFER of the unit gets the
+    // n-th when that is a failure, taking no data; a recorded success, and every WRITE BUFFER past
+    // the last recorded one, is the unit's own (it takes the block and checks the EDC).
+    SimUnit(const UnitDescription &description, std::vector<BlockFailure> failures,
+            std::vector<RecordedReply> recorded = {});
 
     const UnitDescription &description() const { return m_description; }
 
@@ -58,6 +62,8 @@ class SimUnit {
 
     UnitDescription m_description;
     std::vector<BlockFailure> m_failures;
+    std::vector<RecordedReply> m_recorded;
+    std::size_t m_writeBuffers = 0;  // WRITE BUFFER commands received
     std::vector<std::uint8_t> m_image;
     bool m_saved = false;
     bool m_headerTaken = false;  // the block at offset 0 of the current download arrived

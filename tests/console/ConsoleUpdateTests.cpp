@@ -16,12 +16,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "tests/managers/SgTestSupport.h"
 #include "tests/update/UpdateTestSupport.h"
+#include "update/JournalReader.h"
+#include "update/TraceReader.h"
 
 namespace {
 
@@ -505,6 +509,94 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
     };
     EXPECT_EQ(count("\"event\":\"begin\""), updates) << journal;
     EXPECT_EQ(count("\"event\":\"end\""), updates) << journal;
+}
+
+// The first block refused once (retried), the second always (ignored, so the last fails its EDC
+// check and is ignored too): the trace holds the CDBs the unit received, in order, and replays
+// on the simulator to the same failures and answers; a trace cut short is refused with its line.
+TEST_F(ConsoleUpdate, TraceHoldsWhatWasSentAndReplaysToTheSameFailures) {
+    if (const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY); terminal < 0) {
+        GTEST_SKIP() << "no pseudo-terminal";
+    } else {
+        ::close(terminal);
+    }
+    const std::string folder = bench.dir().string();
+    image_test::writeFile(folder + "/lix1.hex", hex_text::hexWithData(40000));
+    const auto update = [&](const std::string &why) {
+        SCOPED_TRACE(why);
+        Child child({CDRW_CONSOLE_DRIVER, folder + "/update.lock", "unix:path=" + folder + "/no",
+                     "10", "--update=lix1.hex", "--unit=0:7:3", "--yes"},
+                    true, folder);
+        for (const char *answer : {"r\n", "i\n", "i\n"}) {
+            ASSERT_TRUE(child.waitFor("[r/i/s] ", 10000)) << child.output();
+            child.send(answer);
+        }
+        EXPECT_EQ(child.finish(), 1) << child.output();
+    };
+    const auto traces = [&folder] {
+        std::vector<std::string> paths;
+        for (const auto &entry :
+             std::filesystem::directory_iterator(folder + "/cdrw-fwupdate/traces")) {
+            paths.push_back(entry.path().string());
+        }
+        return paths;
+    };
+    bench.useBus(std::string(kBus) + "\nfail 0 3 offset 0\nfail 0 3 offset 0x4000 attempts 9");
+    update("recorded");
+    const std::vector<std::string> first = traces();
+    ASSERT_EQ(first.size(), 1u);
+    const update::TraceParse trace = update::readTrace(first[0]);
+    ASSERT_TRUE(trace.trace) << trace.errorLine << ": " << trace.error;
+    EXPECT_EQ(trace.trace->address, "0:7:3");
+    std::vector<std::string> received;
+    for (std::string line : bench.logLinesWith("cdb=3b")) {
+        line = line.substr(line.find("cdb=") + 4);
+        line = line.substr(0, line.find(" ->"));
+        std::erase(line, ' ');
+        received.push_back(line);
+    }
+    std::vector<std::string> traced;
+    std::vector<std::string> answers;
+    const image_test::Bytes image = binBody(folder + "/lix1.bin");
+    for (const update::TraceCommand &command : trace.trace->commands) {
+        traced.push_back(update::hexBytes(command.cdb.data(), command.cdb.size()));
+        answers.push_back(command.answer);
+        EXPECT_EQ(command.sense.has_value(), command.targetStatus == 0x02);
+        // The hash of the block's bytes, never the bytes.
+        const std::size_t offset = (command.cdb[3] << 16) | (command.cdb[4] << 8) | command.cdb[5];
+        EXPECT_EQ(command.dataSha256, update::sha256Hex(image.data() + offset, command.length));
+    }
+    EXPECT_EQ(image_test::readFile(first[0]).find(update::hexBytes(image.data() + 100, 16)),
+              std::string::npos);
+    EXPECT_EQ(traced, received);
+    EXPECT_EQ(answers, (std::vector<std::string>{"retry", "", "ignore", "ignore"}));
+
+    ::setenv("CDRW_SIM_BUS", first[0].c_str(), 1);
+    update("replayed");
+    const update::JournalContents journal =
+        update::parseJournal(image_test::readFile(folder + "/cdrw-fwupdate/journal.jsonl"));
+    ASSERT_EQ(journal.updates.size(), 2u);
+    const auto failures = [](const update::JournalUpdate &one) {
+        std::vector<std::tuple<std::uint32_t, std::uint16_t, std::string, std::vector<std::string>>>
+            list;
+        for (const update::BlockFailure &failure : one.failures) {
+            list.emplace_back(failure.block, failure.result, failure.sense, failure.answers);
+        }
+        return list;
+    };
+    EXPECT_EQ(failures(journal.updates[0]).size(), 3u);
+    EXPECT_EQ(failures(journal.updates[1]), failures(journal.updates[0]));
+    EXPECT_EQ(traces().size(), 2u);
+
+    // Cut in the middle of its last line, the trace is refused when the program binds the bus.
+    std::string cut = image_test::readFile(first[0]);
+    bench.useBus(cut.substr(0, cut.size() - 9));
+    Child list({CDRW_PROGRAM, "--list"}, false, folder);
+    list.finish();
+    EXPECT_NE(list.output().find("line 5: not a trace this program can replay: the line is cut "
+                                 "short (no line end)"),
+              std::string::npos)
+        << list.output();
 }
 
 }  // namespace

@@ -248,6 +248,11 @@ status=$?
 grep -q '^Usage: cdrw-fwupdate-demo' "$work/demo.out" ||
   fail "cdrw-fwupdate-demo --help printed '$(cat "$work/demo.out" "$work/demo.err")'"
 [ -z "$(ls -A "$work/tmp")" ] || fail "cdrw-fwupdate-demo --help made $(ls -A "$work/tmp")"
+# A file that is no trace is refused before a folder is made.
+TMPDIR=$work/tmp timeout 10 "$demo" --replay "$work/demo.out" >/dev/null 2>"$work/demo.err"
+status=$?
+[ "$status" = 2 ] && grep -q 'is not a trace' "$work/demo.err" && [ -z "$(ls -A "$work/tmp")" ] ||
+  fail "cdrw-fwupdate-demo --replay of no trace: status $status, said '$(cat "$work/demo.err")'"
 refused simulator "$prefix/$managers/sim/wnaspi32.DLL"
 refused program "$prefix/bin/cdrw-fwupdate"
 

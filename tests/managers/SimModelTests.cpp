@@ -17,6 +17,7 @@
 #include "managers/sim/Edc.h"
 #include "managers/sim/SimBus.h"
 #include "managers/sim/SimUnit.h"
+#include "managers/sim/TraceBus.h"
 #include "tests/support/SimBench.h"
 
 using aspi::kBusAtapi;
@@ -302,6 +303,90 @@ TEST(SimUnit, FailingBlocksFailTheirAttemptsThenAreTaken) {
     EXPECT_EQ(unit.received().size(), 64u);
     expectReply(send(64), {0x02, 0x11, 0x00, {}});
     expectReply(send(64), {});
+}
+
+// A trace as the program writes it: its unit at adapter 1, own id 6, target 2; then a WRITE
+// BUFFER that failed with a unit attention, the same block taken, an INQUIRY and a block that
+// failed with a selection time-out.
+const std::string kTrace =
+    R"({"trace":1,"id":"x","program":"1.4.0","unit":{"address":"1:6:2","vendor":"VEK\u00e9",)"
+    R"("product":"CDRW 8432","revision":"1.10"}})"
+    "\n"
+    R"({"command":1,"cdb":"3b0600000000000010000000","direction":"out","length":16,"aspi_status":4,)"
+    R"("host_adapter_status":0,"target_status":2,"sense":"700006000000000a0000000029000000000)"
+    R"(0","at_us":0,"duration_us":5,"answer":"retry"})"
+    "\n"
+    R"({"command":2,"cdb":"3b0600000000000010000000","direction":"out","length":16,"aspi_status":1,)"
+    R"("host_adapter_status":0,"target_status":0,"at_us":9,"duration_us":5})"
+    "\n"
+    R"({"command":3,"cdb":"120000006200","direction":"in","length":98,"aspi_status":1,)"
+    R"("host_adapter_status":0,"target_status":0,"at_us":20,"duration_us":5})"
+    "\n"
+    R"({"command":4,"cdb":"3b0600000010000010000000","direction":"out","length":16,"aspi_status":2,)"
+    R"("host_adapter_status":17,"target_status":0,"at_us":30,"duration_us":5,"answer":"ignore"})"
+    "\n";
+
+// The trace's unit is listed at its address and answers its n-th WRITE BUFFER as recorded, then
+// as itself; a trace that is not one (cut, edited, hostile) is refused naming its line.
+TEST(TraceBus, ReplaysItsUnitAndRefusesWhatIsNoTrace) {
+    const sim::ParseResult parsed = sim::parseBusOrTrace(kTrace);
+    ASSERT_TRUE(parsed.bus) << parsed.errorLine << ": " << parsed.error;
+    const sim::BusDescription &bus = *parsed.bus;
+    ASSERT_EQ(bus.adapters.size(), 2u);
+    EXPECT_EQ(bus.adapters[1].ownId, 6);
+    ASSERT_EQ(bus.units.size(), 1u);
+    EXPECT_EQ(bus.units[0].target, 2);
+    EXPECT_EQ(text(bus.units[0].vendor), std::string("VEK\xe9\0\0\0\0", 8));
+    sim::SimUnit unit(bus.units[0], {}, bus.recorded);
+    Bytes data(16, 0x5A);
+    const auto send = [&](std::uint32_t offset) {
+        return run(unit, writeBufferCdb(kBusAtapi, 6, offset, 16), data.data(), 16);
+    };
+    expectReply(send(0), checkCondition(0x06, 0x29));
+    expectReply(send(0), {});
+    expectReply(send(16), {0x02, 0x11, 0x00, {}});
+    expectReply(send(16), {});
+    EXPECT_EQ(unit.received().size(), 32u);
+
+    const std::string first = kTrace.substr(0, kTrace.find('\n') + 1);
+    const std::string command =
+        kTrace.substr(first.size(), kTrace.find('\n', first.size()) + 1 - first.size());
+    const auto replaced = [](std::string line, const std::string &from, const std::string &to) {
+        return line.replace(line.find(from), from.size(), to);
+    };
+    const struct {
+        std::string text;
+        int line;
+        const char *says;
+    } cases[] = {
+        {kTrace.substr(0, kTrace.size() - 30), 5, "cut short"},
+        {"{}\n", 1, "\"trace\":1"},
+        {replaced(first, "\"trace\":1", "\"trace\":2"), 1, "\"trace\":1"},
+        {"{\n", 1, "not a JSON object"},
+        {first + "[1]\n", 2, "not a JSON object"},
+        {replaced(first, "1:6:2", "8:6:2"), 1, "address"},
+        {replaced(first, "1:6:2", "1:6:2:3"), 1, "address"},
+        {replaced(first, "VEK\\u00e9", "VEK\\u0100"), 1, "\"vendor\""},
+        {replaced(first, "CDRW 8432", "CDRW 8432 1234567"), 1, "\"product\""},
+        {first + replaced(command, "\"command\":1", "\"command\":2"), 2, "next in order"},
+        {first + replaced(command, "3b06", "3b0g"), 2, "\"cdb\""},
+        {first + replaced(command, "3b06000000000000100000", "3b"), 2, "\"cdb\""},
+        {first + replaced(command, "\"aspi_status\":4", "\"aspi_status\":0"), 2, "aspi_status"},
+        {first + replaced(command, "\"target_status\":2", "\"target_status\":256"), 2,
+         "target_status"},
+        {first + replaced(command, "\"length\":16", "\"length\":1.5"), 2, "\"length\""},
+        {first + replaced(command, "29000000", "29"), 2, "\"sense\""},
+        {first + replaced(command, "retry", "again"), 2, "\"answer\""},
+        {first + std::string(5000, ' ') + "\n", 2, "longer"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        const sim::ParseResult refused = sim::parseBusOrTrace(c.text);
+        EXPECT_FALSE(refused.bus);
+        EXPECT_EQ(refused.errorLine, c.line);
+        EXPECT_NE(refused.error.find("not a trace this program can replay: "), std::string::npos);
+        EXPECT_NE(refused.error.find(c.says), std::string::npos) << refused.error;
+    }
 }
 
 // Each request is answered, its status stored in the record, and logged on one line.

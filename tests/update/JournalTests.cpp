@@ -26,6 +26,7 @@
 #include "tests/update/UpdateTestSupport.h"
 #include "update/Journal.h"
 #include "update/JournalReader.h"
+#include "update/UpdateTrace.h"
 
 using errors::CommandAnswer;
 using update::UpdateOutcome;
@@ -487,6 +488,10 @@ TEST_F(Journaled, HistoryAndListReadBack) {
     EXPECT_FALSE(update.take("ended").toString().isEmpty());
     EXPECT_EQ(update.take("blocks").toObject(),
               (QJsonObject{{"count", 3}, {"done", 3}, {"failures", QJsonArray()}}));
+    const std::string trace =
+        update::tracePath(journalPath(), begin["id"].toString().toStdString());
+    EXPECT_EQ(update.take("trace").toObject(),
+              (QJsonObject{{"path", QString::fromStdString(trace)}, {"commands", 3}}));
     EXPECT_EQ(update, (QJsonObject{{"id", begin["id"]},
                                    {"started", begin["started"]},
                                    {"boot", "boot-1"},
@@ -514,6 +519,14 @@ TEST_F(Journaled, HistoryAndListReadBack) {
                     {"line", "0:7:3         VEK            CDRW 8432            1.10"},
                     {"eligible", true}}};
     EXPECT_EQ(jsonArray(listText), listed) << listText;
+
+    image_test::writeFile(trace, "{}\n");
+    EXPECT_EQ(jsonArray(runProgram("--history --json").second)[0].toObject()["trace"],
+              (QJsonObject{{"path", QString::fromStdString(trace)}, {"commands", QJsonValue()}}))
+        << "a trace that is no trace";
+    std::filesystem::remove(trace);
+    EXPECT_EQ(jsonArray(runProgram("--history --json").second)[0].toObject()["trace"],
+              QJsonValue());
 
     std::filesystem::remove(journalPath());
     std::filesystem::create_directory(journalPath());
@@ -593,6 +606,43 @@ TEST_F(Journaled, UnwritableJournalLeavesTheUpdateAsItWas) {
     EXPECT_NE(said.find("the update journal " + journalPath() + " cannot be written"),
               std::string::npos)
         << said;
+}
+
+// Each update's trace removes all but the newest fifty (other files and links stay); a trace that
+// cannot be written is said once and changes nothing of the update.
+TEST_F(Journaled, TracesKeepTheNewestFiftyAndNeverStopAnUpdate) {
+    namespace fs = std::filesystem;
+    const fs::path folder = update::traceFolder(journalPath());
+    fs::create_directories(folder);
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (int age = 1; age <= 55; ++age) {
+        const fs::path path = folder / ("old-" + std::to_string(age) + ".jsonl");
+        image_test::writeFile(path, "{}\n");
+        fs::last_write_time(path, old - std::chrono::minutes(age));
+    }
+    image_test::writeFile(folder / "notes.txt", "mine\n");
+    fs::last_write_time(folder / "notes.txt", old - std::chrono::hours(2));
+    fs::create_symlink(folder / "notes.txt", folder / "link.jsonl");
+    updateAndEnd(End::Completed);
+    const std::string id = journalLines().front()["id"].toString().toStdString();
+    EXPECT_EQ(fs::status(update::tracePath(journalPath(), id)).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(fs::exists(folder / "old-49.jsonl"));
+    EXPECT_FALSE(fs::exists(folder / "old-50.jsonl"));
+    EXPECT_FALSE(fs::exists(folder / "old-55.jsonl"));
+    EXPECT_TRUE(fs::exists(folder / "notes.txt"));
+    EXPECT_TRUE(fs::is_symlink(folder / "link.jsonl"));
+
+    fs::remove_all(folder);
+    image_test::writeFile(folder, "not a folder\n");
+    testing::internal::CaptureStderr();
+    updateAndEnd(End::Completed);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(sentBlocks(bench).size(), 6u);
+    EXPECT_EQ(host.boxes.back().text, "Update completed. Shutdown PC.");
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("the update trace " + folder.string() + "/"), std::string::npos) << said;
+    EXPECT_EQ(journalLines().back()["outcome"], "completed");
 }
 
 }  // namespace
