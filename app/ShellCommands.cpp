@@ -79,15 +79,21 @@ std::string verdictText(const update::JournalUpdate &update) {
     return due ? "no verdict yet" : "-";
 }
 
+// Said after a unit of a rehearsal, which nothing real was sent to.
+constexpr const char *kSimulatedMark = " (rehearsal, simulated unit)";
+
 // One line: start, unit, file, outcome, verdict.
 std::string historyLine(const update::JournalUpdate &update) {
     const QDateTime started =
         QDateTime::fromString(QString::fromStdString(update.started), Qt::ISODate);
     const QString when = started.isValid() ? started.toLocalTime().toString("yyyy-MM-dd HH:mm:ss")
                                            : QString::fromStdString(update.started);
-    const QString unit = QString::fromStdString(update.unitAddress) + ' ' +
-                         latin1(trimmed(update.vendor)) + ' ' + latin1(trimmed(update.product)) +
-                         ' ' + latin1(update.revision);
+    QString unit = QString::fromStdString(update.unitAddress) + ' ' +
+                   latin1(trimmed(update.vendor)) + ' ' + latin1(trimmed(update.product)) + ' ' +
+                   latin1(update.revision);
+    if (update.manager == update::kManagerSimulated) {
+        unit += QLatin1String(kSimulatedMark);
+    }
     return (when + "  " + unit + "  " + QString::fromStdString(update.filePath) + "  " +
             QString::fromStdString(update::outcomeOf(update)) + "  ")
                .toStdString() +
@@ -123,7 +129,10 @@ int printHistory(bool json) {
 int printUnitList(bool json) {
     units::MainState state;
     QJsonArray array;
-    for (const std::string &line : units::scanAtStart(state, units::kDefaultFirmwareVariant)) {
+    const std::vector<std::string> lines =
+        units::scanAtStart(state, units::kDefaultFirmwareVariant);
+    const bool simulated = state.aspi.simulated();
+    for (const std::string &line : lines) {
         std::uint8_t a = 0;
         std::uint8_t t = 0;
         if (!DecodeUnitLine(line, a, t)) {
@@ -131,8 +140,8 @@ int printUnitList(bool json) {
         }
         const bool eligible = state.units.Eligible[a * kTableTargets + t] == 1;
         if (!json) {
-            std::printf("%s  %s\n", latin1(line).toUtf8().constData(),
-                        eligible ? "eligible" : "not eligible");
+            std::printf("%s  %s%s\n", latin1(line).toUtf8().constData(),
+                        eligible ? "eligible" : "not eligible", simulated ? kSimulatedMark : "");
             continue;
         }
         array.append(QJsonObject{
@@ -146,6 +155,7 @@ int printUnitList(bool json) {
                                                       sizeof state.units.revision[a][t])))},
             {"line", latin1(line)},
             {"eligible", eligible},
+            {"simulated", simulated},
         });
     }
     if (json) {
