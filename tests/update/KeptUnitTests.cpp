@@ -2,7 +2,8 @@
 // SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A unit that the keeper of a killed update still holds, on the real manager: the test module
 // that runs it over a kernel seam of the test's own, whose device nodes are plain files (flock
-// works on them as on the nodes themselves). The program's own guard and keeper are used.
+// works on them as on the nodes themselves); and on the simulator, as in a rehearsal. The
+// program's own guard and keeper are used.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -168,4 +169,81 @@ TEST_F(KeptUnit, AnUpdateOfAUnitItsKeeperHoldsIsToldToWait) {
     const pid_t keeper = ::waitpid(-1, &status, 0);
     EXPECT_GT(keeper, 0);
     EXPECT_FALSE(platform::UpdateKeeper::keepsUnitOfEndedUpdate("0:3"));
+}
+
+// The same in a rehearsal, on the simulator, whose hold is a lock that every copy of the program
+// on the same bus sees: while an update of a unit runs, or its keeper holds the unit after it was
+// killed, a second update of the unit is refused and sends nothing.
+class KeptSimulatedUnit : public UpdateBench {};
+
+TEST_F(KeptSimulatedUnit, ASecondUpdateOfAUnitTheFirstStillHoldsIsRefused) {
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    // The first update's second block fails: it holds the unit in its command error dialog.
+    bind(std::string(kFailingBus) + "fail 0 3 offset 16384\n");
+    ASSERT_EQ(windows.lines.size(), 1u);
+    pickFile("lix1.hex", 40000);
+    host.makeGuard = [this](const std::string &why, std::unique_ptr<platform::UnitHold> unitHold) {
+        platform::UpdateGuardSettings settings;
+        settings.lockPath = (bench.dir() / "update.lock").string();
+        settings.busAddress = "unix:path=" + (bench.dir() / "no-bus").string();
+        settings.sessionBusAddress = settings.busAddress;
+        settings.keeperMilliseconds = kKeeperMilliseconds;
+        return platform::takeSystemUpdateGuard(settings, why, std::move(unitHold));
+    };
+    const struct {
+        const char *name;
+        bool killed;  // the first update is killed in its dialog
+        const char *text;
+    } rows[] = {
+        {"an update in progress", false, update::kUnitInUseText},
+        {"the keeper of a killed update", true, update::kUnitStoringText},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        int ready[2];
+        int go[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        ASSERT_EQ(::pipe(go), 0);
+        const pid_t first = ::fork();
+        if (first == 0) {
+            // Only the test's ends, so that the first update goes on once the test has gone.
+            ::close(ready[0]);
+            ::close(go[1]);
+            windows.dialog.onShow = [&] {
+                if (row.killed) {
+                    ::kill(::getpid(), SIGKILL);
+                }
+                char byte = 1;
+                (void)!::write(ready[1], &byte, 1);
+                (void)!::read(go[0], &byte, 1);  // until the test closes its end
+            };
+            run();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(go[0]);
+        int status = 0;
+        char byte = 0;
+        if (row.killed) {
+            ASSERT_EQ(::waitpid(first, &status, 0), first);
+            QElapsedTimer named;
+            named.start();
+            while (!platform::UpdateKeeper::keepsUnitOfEndedUpdate("0:3") &&
+                   !named.hasExpired(2000)) {
+                QThread::msleep(10);
+            }
+        } else {
+            ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the first update holds the unit";
+        }
+        const std::size_t sent = sentBlocks(bench).size();
+        host.boxes.clear();
+        EXPECT_EQ(run(), UpdateOutcome::UnitInUse);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, row.text);
+        EXPECT_EQ(sentBlocks(bench).size(), sent) << "nothing sent";
+        // The first update (answered Stop), or its keeper after its time, lets go of the unit.
+        ::close(ready[0]);
+        ::close(go[1]);
+        EXPECT_GT(::waitpid(-1, &status, 0), 0);
+    }
 }
