@@ -12,6 +12,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$example" "$work/"
 mkdir "$work/tmp"
+# A runtime folder of its own: the simulator's unit locks are not shared with other tests.
+mkdir -m 700 "$work/runtime"
 cd "$work"
 
 # The update lock is machine-wide, and other copies of the program (other tests) may hold it:
@@ -24,7 +26,7 @@ fi
 # `true` ends at once, so the program's standard output is a pipe that nobody reads.
 ( status=0
   # In a sanitizer build the preloaded driver comes before the sanitizer's runtime.
-  "$@" timeout 120 env TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" \
+  "$@" timeout 120 env TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/runtime" \
     QT_QPA_PLATFORM=offscreen LD_PRELOAD="$driver" \
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
     LD_LIBRARY_PATH="$simulator" CDRW_SIM_BUS= CDRW_SIM_LOG="$work/requests.log" \
