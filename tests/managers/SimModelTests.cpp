@@ -310,12 +310,10 @@ TEST(SimBus, AnswersRecordsAndLogsEveryRequest) {
         "unit 1 4 type 5 vendor \"ZAV     \" product \"R\" revision \"9\"\n"
         "unit 1 6 held\n");
     ASSERT_TRUE(parsed.bus);
-    // Two buses on the same lock folder and bus key, as two processes on one bus file.
     const sim::SimOptions options{(bench.dir() / "requests.log").string(),
                                   (bench.dir() / "images").string(), "boot-1", bench.dir().string(),
                                   "bus-a"};
     sim::SimBus bus(*parsed.bus, options);
-    sim::SimBus other(*parsed.bus, options);
     EXPECT_EQ(bus.supportInfo(), 0x0102u);
 
     aspi::SRB_HAInquiry adapter1{};
@@ -355,31 +353,32 @@ TEST(SimBus, AnswersRecordsAndLogsEveryRequest) {
     }
     EXPECT_EQ(bench.log().size(), std::size(requests));
 
-    // The unit hold, logged among the requests; a unit held by one bus is busy for the other
-    // until let go.
+    // The unit hold, logged among the requests.
     const struct {
         bool hold;
-        sim::SimBus *on;
         std::uint8_t adapter, target;
         std::uint32_t status;
         const char *log;
     } holds[] = {
-        {true, &bus, 1, 4, aspi::SS_COMP, "HOLD ha=1 target=4 lun=0 -> status=0x01"},
-        {true, &bus, 1, 4, aspi::SS_ASPI_IS_BUSY, "HOLD ha=1 target=4 lun=0 -> status=0xe5"},
-        {true, &other, 1, 4, aspi::SS_ASPI_IS_BUSY, "HOLD ha=1 target=4 lun=0 -> status=0xe5"},
-        {true, &bus, 1, 6, aspi::SS_ASPI_IS_BUSY, "HOLD ha=1 target=6 lun=0 -> status=0xe5"},
-        {true, &bus, 1, 3, aspi::SS_NO_DEVICE, "HOLD ha=1 target=3 lun=0 -> status=0x82"},
-        {true, &bus, 2, 0, aspi::SS_INVALID_HA, "HOLD ha=2 target=0 lun=0 -> status=0x81"},
-        {false, &bus, 1, 4, aspi::SS_COMP, "RELEASE ha=1 target=4 lun=0 -> status=0x01"},
-        {true, &other, 1, 4, aspi::SS_COMP, "HOLD ha=1 target=4 lun=0 -> status=0x01"},
+        {true, 1, 4, aspi::SS_COMP, "HOLD ha=1 target=4 lun=0 -> status=0x01"},
+        {true, 1, 6, aspi::SS_ASPI_IS_BUSY, "HOLD ha=1 target=6 lun=0 -> status=0xe5"},
+        {true, 1, 3, aspi::SS_NO_DEVICE, "HOLD ha=1 target=3 lun=0 -> status=0x82"},
+        {true, 2, 0, aspi::SS_INVALID_HA, "HOLD ha=2 target=0 lun=0 -> status=0x81"},
+        {false, 1, 4, aspi::SS_COMP, "RELEASE ha=1 target=4 lun=0 -> status=0x01"},
     };
     for (const auto &h : holds) {
-        EXPECT_EQ(h.hold ? h.on->holdUnit(h.adapter, h.target, 0)
-                         : h.on->releaseUnit(h.adapter, h.target, 0),
-                  h.status)
-            << h.log;
+        EXPECT_EQ(
+            h.hold ? bus.holdUnit(h.adapter, h.target, 0) : bus.releaseUnit(h.adapter, h.target, 0),
+            h.status);
         EXPECT_EQ(bench.log().back(), h.log);
     }
+    // A unit one bus holds is busy for another on the same locks (another process) until let go.
+    sim::SimBus other(*parsed.bus, options);
+    EXPECT_EQ(bus.holdUnit(1, 4, 0), aspi::SS_COMP);
+    EXPECT_EQ(other.holdUnit(1, 4, 0), aspi::SS_ASPI_IS_BUSY);
+    EXPECT_EQ(bus.holdUnit(1, 4, 0), aspi::SS_ASPI_IS_BUSY) << "held already";
+    EXPECT_EQ(bus.releaseUnit(1, 4, 0), aspi::SS_COMP);
+    EXPECT_EQ(other.holdUnit(1, 4, 0), aspi::SS_COMP);
     EXPECT_EQ(adapter1.HA_SCSI_ID, 3);
     EXPECT_EQ(adapter1.HA_Count, 2);
     EXPECT_EQ(unitType.SRB_DeviceType, 5);
