@@ -210,7 +210,8 @@ TEST_F(KeptSimulatedUnit, ASecondUpdateOfAUnitTheFirstStillHoldsIsRefused) {
         if (text == update::kUnitStoringText) {
             ::kill(first, SIGKILL);
             ASSERT_EQ(::waitpid(first, nullptr, 0), first);
-            waitForKeeperOf("0:3");
+            waitForKeeperOf("simulated 0:3");
+            EXPECT_FALSE(platform::UpdateKeeper::keepsUnitOfEndedUpdate("0:3")) << "a real unit";
         }
         const std::size_t sent = sentBlocks(bench).size();
         host.boxes.clear();
