@@ -81,7 +81,7 @@ std::string busKeyOf(const std::string &busPath) {
     char resolved[PATH_MAX];
     const std::string path =
         ::realpath(busPath.c_str(), resolved) != nullptr ? std::string(resolved) : busPath;
-    // 64-bit FNV-1a: a short, stable file name part for any path.
+    // 64-bit FNV-1a: a short, stable piece of a file name for any path.
     std::uint64_t hash = 0xcbf29ce484222325u;
     for (const unsigned char byte : path) {
         hash = (hash ^ byte) * 0x100000001b3u;
