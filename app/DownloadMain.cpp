@@ -49,7 +49,7 @@ QPushButton *glyphButton(QWidget *parent, const char *text, const QIcon &glyph, 
 }  // namespace
 
 TMainForm::TMainForm(QWidget *parent) : QWidget(parent) {
-    ui::setupFixedWindow(*this, QStringLiteral("  CD-R/RW Firmware Update"), 419, 209,
+    ui::setupFixedWindow(*this, QString::fromLatin1(kWindowTitle), 419, 209,
                          Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(ui::msSansSerif(8, true));
@@ -71,6 +71,10 @@ TMainForm::TMainForm(QWidget *parent) : QWidget(parent) {
     // to ATAPI.
     BUS->setCurrentIndex(0);
     state.aspi.LoadAspiManager();
+    // On simulated units the window says so, that no one takes a rehearsal for an update.
+    if (state.aspi.simulated()) {
+        setWindowTitle(QString::fromLatin1(kRehearsalWindowTitle));
+    }
     units::ScanUnits(state, *this);
     BUS->setCurrentIndex(1);
     state.BlockSize = 16384;

@@ -28,6 +28,10 @@
 #include "units/MainState.h"
 #include "update/UpdateSequence.h"
 
+// The main window's title, and its title on a manager that simulates its units (a rehearsal).
+inline constexpr const char *kWindowTitle = "  CD-R/RW Firmware Update";
+inline constexpr const char *kRehearsalWindowTitle = "  CD-R/RW Firmware Update - rehearsal";
+
 class TAboutDialog;
 class TOpenFileDialog;
 class TCMD_Error_Form;

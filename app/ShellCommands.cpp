@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/UpdateVerdicts.h"
 #include "app/EmptyListNotice.h"
+#include "app/UpdateVerdicts.h"
 #include "units/Discovery.h"
 #include "units/FirmwareVariants.h"
 #include "units/MainState.h"
@@ -109,15 +109,21 @@ std::string verdictText(const update::JournalUpdate &update) {
     return due ? "no verdict yet" : "-";
 }
 
+// Said after a unit of a rehearsal, which nothing real was sent to.
+constexpr const char *kSimulatedMark = " (rehearsal, simulated unit)";
+
 // One line: start, unit, file, outcome, verdict.
 std::string historyLine(const update::JournalUpdate &update) {
     const QDateTime started =
         QDateTime::fromString(QString::fromStdString(update.started), Qt::ISODate);
     const QString when = started.isValid() ? started.toLocalTime().toString("yyyy-MM-dd HH:mm:ss")
                                            : QString::fromStdString(update.started);
-    const QString unit = QString::fromStdString(update.unitAddress) + ' ' +
-                         latin1(trimmed(update.vendor)) + ' ' + latin1(trimmed(update.product)) +
-                         ' ' + latin1(update.revision);
+    QString unit = QString::fromStdString(update.unitAddress) + ' ' +
+                   latin1(trimmed(update.vendor)) + ' ' + latin1(trimmed(update.product)) + ' ' +
+                   latin1(update.revision);
+    if (update.manager == update::kManagerSimulated) {
+        unit += QLatin1String(kSimulatedMark);
+    }
     return (when + "  " + unit + "  " + QString::fromStdString(update.filePath) + "  " +
             QString::fromStdString(update::outcomeOf(update)) + "  ")
                .toStdString() +
@@ -165,6 +171,7 @@ int printUnitList(bool json) {
         units::scanAtStart(state, units::kDefaultFirmwareVariant);
     sayUpdateVerdicts(state, lines);
     QJsonArray array;
+    const bool simulated = state.aspi.simulated();
     for (const std::string &line : lines) {
         std::uint8_t a = 0;
         std::uint8_t t = 0;
@@ -173,7 +180,8 @@ int printUnitList(bool json) {
         }
         const bool eligible = state.units.Eligible[a * kTableTargets + t] == 1;
         if (!json) {
-            printLine(units::latin1ToUtf8(line) + (eligible ? "  eligible" : "  not eligible"));
+            printLine(units::latin1ToUtf8(line) + (eligible ? "  eligible" : "  not eligible") +
+                      (simulated ? kSimulatedMark : ""));
             continue;
         }
         array.append(QJsonObject{
@@ -187,6 +195,7 @@ int printUnitList(bool json) {
                                                       sizeof state.units.revision[a][t])))},
             {"line", latin1(line)},
             {"eligible", eligible},
+            {"simulated", simulated},
         });
     }
     if (json) {

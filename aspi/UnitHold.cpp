@@ -57,8 +57,10 @@ ManagerUnitHold::ManagerUnitHold(const AspiManager &manager, std::uint8_t adapte
       m_target(target),
       m_descriptors(std::move(descriptors)) {}
 
-std::string ManagerUnitHold::nameOf(std::uint8_t adapter, std::uint8_t target) {
-    return std::to_string(adapter) + ":" + std::to_string(target);
+std::string ManagerUnitHold::nameOf(const AspiManager &manager, std::uint8_t adapter,
+                                    std::uint8_t target) {
+    return (manager.simulated() ? "simulated " : "") + std::to_string(adapter) + ":" +
+           std::to_string(target);
 }
 
 ManagerUnitHold::~ManagerUnitHold() {

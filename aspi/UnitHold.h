@@ -32,10 +32,13 @@ class ManagerUnitHold final : public platform::UnitHold {
     // thread that opens a file at that very moment would be counted too; the program opens
     // nothing else while it takes the hold.
     std::vector<int> descriptors() const override { return m_descriptors; }
-    std::string unitName() const override { return nameOf(m_adapter, m_target); }
+    std::string unitName() const override { return nameOf(m_manager, m_adapter, m_target); }
 
-    // The name of the unit at (adapter, target) for UnitHold::unitName().
-    static std::string nameOf(std::uint8_t adapter, std::uint8_t target);
+    // The name of the unit at (adapter, target) of `manager` for UnitHold::unitName(). A
+    // simulated unit's name differs from the real unit's at the same address, so that the keeper
+    // of a rehearsal is never taken for that of a real update, nor the other way round.
+    static std::string nameOf(const AspiManager &manager, std::uint8_t adapter,
+                              std::uint8_t target);
 
   private:
     ManagerUnitHold(const AspiManager &manager, std::uint8_t adapter, std::uint8_t target,

@@ -20,8 +20,8 @@ class UnitHold {
     virtual std::vector<int> descriptors() const = 0;
 
     // The unit's name among this user's updates ("0:3", its adapter and target under the
-    // manager), which a keeper of the hold gives to a later run once the program has gone
-    // (platform/UpdateKeeper.h); empty: none.
+    // manager; "simulated 0:3" on the simulator), which a keeper of the hold gives to a later run
+    // once the program has gone (platform/UpdateKeeper.h); empty: none.
     virtual std::string unitName() const { return {}; }
 };
 

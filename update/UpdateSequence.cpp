@@ -281,8 +281,9 @@ UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows, const
             unitHold = aspi::ManagerUnitHold::take(state.aspi, state.SelectedAdapter,
                                                    state.SelectedTarget, status);
             if (status == aspi::SS_ASPI_IS_BUSY) {
-                const bool storing = platform::UpdateKeeper::keepsUnitOfEndedUpdate(
-                    aspi::ManagerUnitHold::nameOf(state.SelectedAdapter, state.SelectedTarget));
+                const bool storing =
+                    platform::UpdateKeeper::keepsUnitOfEndedUpdate(aspi::ManagerUnitHold::nameOf(
+                        state.aspi, state.SelectedAdapter, state.SelectedTarget));
                 platform::messageBox(storing ? kUnitStoringText : kUnitInUseText, std::nullopt,
                                      platform::Icon::Warning);
                 return UpdateOutcome::UnitInUse;

@@ -2,8 +2,16 @@
 // SPDX-FileCopyrightText: The cdrw-fwupdate developers
 #include "managers/sim/SimBus.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -38,6 +46,50 @@ std::string address(unsigned adapter, unsigned target, unsigned lun) {
 }
 
 }  // namespace
+
+std::string unitLockFolder(const std::string &runtimeDir, const std::string &tmpDir) {
+    std::string folder;
+    if (!runtimeDir.empty() && runtimeDir.front() == '/') {
+        folder = runtimeDir + "/cdrw-fwupdate-sim";
+    } else {
+        folder = (!tmpDir.empty() && tmpDir.front() == '/' ? tmpDir : std::string("/tmp")) +
+                 "/cdrw-fwupdate-sim-" + std::to_string(::geteuid());
+    }
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        std::fprintf(stderr,
+                     "simulated bus: cannot make %s (%s); another copy of the program will not "
+                     "see which simulated units are held\n",
+                     folder.c_str(), std::strerror(errno));
+        return {};
+    }
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::geteuid()) {
+        std::fprintf(stderr,
+                     "simulated bus: %s is not a folder of your own; another copy of the program "
+                     "will not see which simulated units are held\n",
+                     folder.c_str());
+        return {};
+    }
+    return folder;
+}
+
+std::string busKeyOf(const std::string &busPath) {
+    if (busPath.empty()) {
+        return "built-in";
+    }
+    char resolved[PATH_MAX];
+    const std::string path =
+        ::realpath(busPath.c_str(), resolved) != nullptr ? std::string(resolved) : busPath;
+    // 64-bit FNV-1a: a short, stable piece of a file name for any path.
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (const unsigned char byte : path) {
+        hash = (hash ^ byte) * 0x100000001b3u;
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, "bus-%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
 
 SimBus::SimBus(const BusDescription &bus, SimOptions options) : m_options(std::move(options)) {
     for (const AdapterDescription &description : bus.adapters) {
@@ -84,11 +136,50 @@ SimUnit *SimBus::unitAt(std::uint8_t adapter, std::uint8_t target, std::uint8_t 
     return found;
 }
 
+SimBus::~SimBus() {
+    for (const auto &[unit, handle] : m_holds) {
+        if (handle >= 0) {
+            ::close(handle);
+        }
+    }
+}
+
+std::string SimBus::lockFile(std::uint8_t adapter, std::uint8_t target) const {
+    if (m_options.lockDir.empty()) {
+        return {};
+    }
+    return m_options.lockDir + "/" + (m_options.busKey.empty() ? "built-in" : m_options.busKey) +
+           "-a" + std::to_string(adapter) + "t" + std::to_string(target) + ".lock";
+}
+
 std::uint32_t SimBus::holdUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
     std::uint8_t status = aspi::SS_COMP;
     const SimUnit *found = unitAt(adapter, target, lun, status);
-    if (found != nullptr && found->description().heldElsewhere) {
+    if (found != nullptr &&
+        (found->description().heldElsewhere || m_holds.contains({adapter, target}))) {
         status = aspi::SS_ASPI_IS_BUSY;
+    }
+    if (status == aspi::SS_COMP) {
+        // A descriptor of the hold's own, as the real manager's lock: the keeper of the update
+        // inherits it and keeps the unit held after the program has gone.
+        const std::string path = lockFile(adapter, target);
+        int handle = -1;
+        if (!path.empty()) {
+            handle = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (handle < 0) {
+                std::fprintf(stderr,
+                             "simulated bus: cannot open %s (%s); the unit is held for this "
+                             "program only\n",
+                             path.c_str(), std::strerror(errno));
+            } else if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
+                ::close(handle);
+                handle = -1;
+                status = aspi::SS_ASPI_IS_BUSY;
+            }
+        }
+        if (status == aspi::SS_COMP) {
+            m_holds[{adapter, target}] = handle;
+        }
     }
     log("HOLD" + address(adapter, target, lun) + " -> status=" + hex2(status));
     return status;
@@ -97,6 +188,13 @@ std::uint32_t SimBus::holdUnit(std::uint8_t adapter, std::uint8_t target, std::u
 std::uint32_t SimBus::releaseUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
     std::uint8_t status = aspi::SS_COMP;
     unitAt(adapter, target, lun, status);
+    const auto held = m_holds.find({adapter, target});
+    if (held != m_holds.end()) {
+        if (held->second >= 0) {
+            ::close(held->second);
+        }
+        m_holds.erase(held);
+    }
     log("RELEASE" + address(adapter, target, lun) + " -> status=" + hex2(status));
     return status;
 }

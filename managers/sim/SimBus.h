@@ -21,15 +21,37 @@ namespace sim {
 // boot of the simulated machine in a<adapter>t<target>.stored beside its image. A unit with a new
 // revision reports it once a bus is set up, in the image folder, under another boot than the one
 // noted: the machine, and the unit with it, has been switched off and on since.
+//
+// A unit held for an update is held as the real manager holds one: an exclusive flock, through a
+// descriptor of the hold's own, on a lock file of that unit in `lockDir`, named after `busKey` and
+// the unit's address. Every process of the user that simulates the same bus sees it, so a second
+// copy of the program cannot take a unit the first one updates, and the keeper of an update
+// (which inherits the descriptor) keeps the unit after the program has gone.
 struct SimOptions {
     std::string logPath;   // empty: no log. One line per request, appended.
     std::string imageDir;  // empty: no images, and no unit remembers a download.
     std::string bootId;    // the simulated machine's boot
+    std::string lockDir;   // empty: a hold is this bus's alone, and no other process sees it
+    std::string busKey;    // which bus the units belong to: its bus file, or the built-in bus
 };
+
+// The folder of the simulated units' lock files: cdrw-fwupdate-sim in `runtimeDir` (the user's
+// $XDG_RUNTIME_DIR) when that is an absolute path, else cdrw-fwupdate-sim-<user id> in `tmpDir`
+// ($TMPDIR, else /tmp). Made 0700 when missing. Empty, having said why on standard error, when it
+// cannot be made or is not a folder of this user's own (a link, another user's).
+std::string unitLockFolder(const std::string &runtimeDir, const std::string &tmpDir);
+
+// The key of a bus for SimOptions::busKey: a hash of the bus file's canonical path, "built-in"
+// for an empty path.
+std::string busKeyOf(const std::string &busPath);
 
 class SimBus {
   public:
     SimBus(const BusDescription &bus, SimOptions options);
+    // Lets go of every unit this bus still holds.
+    ~SimBus();
+    SimBus(const SimBus &) = delete;
+    SimBus &operator=(const SimBus &) = delete;
 
     // Status 0x01 in bits 8 to 15, the number of adapters in bits 0 to 7.
     std::uint32_t supportInfo() const;
@@ -42,8 +64,10 @@ class SimBus {
     const std::string &bootId() const { return m_options.bootId; }
 
     // The unit hold (HoldUnitForUpdate, ReleaseUnitForUpdate), logged as HOLD and RELEASE lines.
-    // Hold: SS_COMP, SS_ASPI_IS_BUSY for a unit marked "held", SS_INVALID_HA or SS_NO_DEVICE for
-    // an address without a unit. Release: SS_COMP for any unit, held or not.
+    // Hold: SS_COMP, SS_ASPI_IS_BUSY for a unit marked "held" or held already (by this or another
+    // process: its lock file is locked), SS_INVALID_HA or SS_NO_DEVICE for an address without a
+    // unit. A lock file that cannot be opened is said on standard error and the unit is held
+    // without it. Release: SS_COMP for any unit, held or not.
     std::uint32_t holdUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
     std::uint32_t releaseUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
 
@@ -68,7 +92,12 @@ class SimBus {
     // under another boot.
     UnitDescription poweredOn(UnitDescription description) const;
 
+    // The lock file of the unit at (adapter, target); empty without a lock folder.
+    std::string lockFile(std::uint8_t adapter, std::uint8_t target) const;
+
     std::vector<Adapter> m_adapters;
+    // The units this bus holds, each with its lock file's descriptor (-1: held without one).
+    std::map<std::pair<std::uint8_t, std::uint8_t>, int> m_holds;
     std::map<std::pair<std::uint8_t, std::uint8_t>, SimUnit> m_units;
     SimOptions m_options;
 };

@@ -11,7 +11,8 @@
 // predates them):
 //   uint32_t HoldUnitForUpdate(uint8_t HaId, uint8_t Target, uint8_t Lun)
 //   uint32_t ReleaseUnitForUpdate(uint8_t HaId, uint8_t Target, uint8_t Lun)
-//                                         0x01; 0xE5 for a unit the bus file marks "held"
+//                                         0x01; 0xE5 for a unit the bus file marks "held" or
+//                                         that this or another process holds
 // and one that tells the program it runs on a simulated machine, and which boot of it:
 //   uint32_t SimulatedMachineBoot(char *buffer, uint32_t size)
 //                                         copies the boot id, NUL-terminated and cut to fit,
@@ -27,6 +28,9 @@
 //                    the boot under which it stored a complete download (SimBus.h)
 //   CDRW_SIM_BOOT    the boot id of the simulated machine: a new one stands in for switching it
 //                    off and on; unset or empty: the kernel's boot id
+// and, as every program of the user does, XDG_RUNTIME_DIR (else TMPDIR, else /tmp): where the
+// units' lock files are, so that every copy on the same bus file sees a unit another one holds
+// (SimBus.h).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -87,9 +91,13 @@ std::string bootId() {
 }
 
 void setUpBus() {
+    // The old bus lets go of its units before the new one may hold them.
+    g_bus.reset();
     g_bus = std::make_unique<sim::SimBus>(
         readBus(),
-        sim::SimOptions{environment("CDRW_SIM_LOG"), environment("CDRW_SIM_IMAGES"), bootId()});
+        sim::SimOptions{environment("CDRW_SIM_LOG"), environment("CDRW_SIM_IMAGES"), bootId(),
+                        sim::unitLockFolder(environment("XDG_RUNTIME_DIR"), environment("TMPDIR")),
+                        sim::busKeyOf(environment("CDRW_SIM_BUS"))});
 }
 
 // The bus, set up on first use when the support word was never asked for. Called under g_mutex.

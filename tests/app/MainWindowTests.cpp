@@ -33,7 +33,8 @@ class MainWindow : public ::testing::Test {
 };
 
 TEST_F(MainWindow, WindowAndEveryControl) {
-    EXPECT_EQ(form.windowTitle(), QStringLiteral("  CD-R/RW Firmware Update"));
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("  CD-R/RW Firmware Update - rehearsal"))
+        << "on the simulator";
     EXPECT_EQ(form.size(), QSize(419, 209));
     EXPECT_EQ(form.minimumSize(), form.maximumSize()) << "fixed size";
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);

@@ -13,6 +13,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$example" "$work/"
 mkdir "$work/tmp"
+# A runtime folder of its own: the simulator's unit locks are not shared with other tests.
+mkdir -m 700 "$work/runtime"
 cd "$work"
 
 if [ "$mode" = shell-without-stderr ]; then
@@ -35,7 +37,7 @@ fi
 [ "$mode" = shell-without-stderr ] || ( status=0
   if [ -n "$mode" ]; then exec 2>&-; else exec 2>"$work/err"; fi
   # In a sanitizer build the preloaded driver comes before the sanitizer's runtime.
-  "$@" timeout 120 env TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" \
+  "$@" timeout 120 env TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/runtime" \
     QT_QPA_PLATFORM=offscreen LD_PRELOAD="$driver" \
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
     LD_LIBRARY_PATH="$simulator" CDRW_SIM_BUS= CDRW_SIM_LOG="$work/requests.log" \

@@ -232,7 +232,8 @@ refused() {  # refused WHAT MOVED...: runs the launcher with the files MOVED put
   shift
   for file in "$@"; do mv "$file" "$file.aside"; done
   rm -rf "$work/tmp" && mkdir "$work/tmp"
-  TMPDIR=$work/tmp QT_QPA_PLATFORM=offscreen timeout 10 "$demo" >"$work/demo.out" 2>"$work/demo.err"
+  TMPDIR=$work/tmp XDG_DATA_HOME=$work/tmp QT_QPA_PLATFORM=offscreen timeout 10 "$demo" \
+    >"$work/demo.out" 2>"$work/demo.err"
   status=$?
   for file in "$@"; do mv "$file.aside" "$file"; done
   [ "$status" = 1 ] || fail "launcher without the $what: exit status $status, not 1"
@@ -242,7 +243,7 @@ refused() {  # refused WHAT MOVED...: runs the launcher with the files MOVED put
 }
 # --help answers on standard output with status 0, and makes nothing.
 rm -rf "$work/tmp" && mkdir "$work/tmp"
-TMPDIR=$work/tmp timeout 10 "$demo" --help >"$work/demo.out" 2>"$work/demo.err"
+TMPDIR=$work/tmp XDG_DATA_HOME=$work/tmp timeout 10 "$demo" --help >"$work/demo.out" 2>"$work/demo.err"
 status=$?
 [ "$status" = 0 ] || fail "cdrw-fwupdate-demo --help: exit status $status, not 0"
 grep -q '^Usage: cdrw-fwupdate-demo' "$work/demo.out" ||
@@ -270,7 +271,8 @@ started_on() {
   rm -f "$report"
   (cd "$dir" &&
     exec env -u LD_LIBRARY_PATH -u LD_PRELOAD QT_QPA_PLATFORM=offscreen CDRW_PROBE_REPORT="$report" \
-      TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" "$@" >"$work/program.log" 2>&1) &
+      TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
+      XDG_RUNTIME_DIR="$work/runtime" "$@" >"$work/program.log" 2>&1) &
   program_pid=$!
   # The report appears when the program binds its manager, early in start-up.
   for _ in $(seq 200); do
@@ -305,6 +307,7 @@ stop_program() {
   program_pid=
 }
 report=$work/probe-report
+mkdir -m 700 "$work/runtime"
 
 # The installed program, with the probe in the real manager's place, from a folder that holds a
 # decoy manager.
@@ -371,13 +374,15 @@ started_on "$prefix/$managers/wnaspi32.DLL" "$work/decoy" env -u QT_QPA_PLATFORM
 stop_program
 
 # The launcher, with the probe in the simulator's place too: the program runs in the folder the
-# launcher names, which holds a copy of the example, and binds the simulator alone.
+# launcher names, the user's rehearsal folder, which holds a copy of the example, and binds the
+# simulator alone.
+cp "$prefix/$managers/sim/wnaspi32.DLL" "$work/simulator.DLL"
 cp "$probe" "$prefix/$managers/sim/wnaspi32.DLL"
 rm -rf "$work/tmp" && mkdir "$work/tmp"
 started_on "$prefix/$managers/sim/wnaspi32.DLL" "$work/decoy" "$demo"
 folder=$(sed -n 's/^Rehearsal folder: //p' "$work/program.log")
-if [ -z "$folder" ] || [ "$(dirname "$folder")" != "$work/tmp" ]; then
-  fail "the launcher named no rehearsal folder in $work/tmp: $(cat "$work/program.log")"
+if [ "$folder" != "$work/data/cdrw-fwupdate/rehearsal" ]; then
+  fail "the launcher named no rehearsal folder in $work/data: $(cat "$work/program.log")"
 else
   [ -n "$program_pid" ] && [ "$(readlink "/proc/$program_pid/cwd")" = "$folder" ] ||
     fail "the program does not run in the rehearsal folder $folder"
@@ -385,5 +390,21 @@ else
     fail "the rehearsal folder holds no copy of the example"
 fi
 stop_program
+
+# The menu's rehearsal started twice on the simulator, driven by the rehearsal driver
+# (CDRW_REHEARSAL_DRIVER): the first start's update is cut off at its wait, where the driver ends
+# the program, and once its keeper has gone too, the second start tells what became of it.
+cp "$work/simulator.DLL" "$prefix/$managers/sim/wnaspi32.DLL"
+rehearse() {  # rehearse NAME: starts the launcher as the menu does, output in $work/NAME.*
+  env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen LD_PRELOAD="$CDRW_REHEARSAL_DRIVER" \
+    XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime" timeout 60 "$demo" \
+    >"$work/$1.out" 2>"$work/$1.err"
+}
+rehearse first || fail "the first rehearsal ended with status $?: $(cat "$work/first.err")"
+keeper=$(sed -n 's/.*"keeper":{[^}]*"pid":\([0-9]*\).*/\1/p' "$folder/state/cdrw-fwupdate/journal.jsonl")
+kill -TERM "$keeper" && for _ in $(seq 100); do [ -d "/proc/$keeper" ] && sleep 0.1; done
+rehearse second
+grep -q ": cut off after block 3 of 3\." "$work/second.err" ||
+  fail "the second rehearsal did not tell the first one's update: $(cat "$work/second.err")"
 
 finish

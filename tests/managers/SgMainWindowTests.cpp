@@ -82,6 +82,7 @@ static void secondBlockFailsAndRetrySendsItAgain(const char *residuals, const ch
     ProgramWindows program;
     program.MainForm.show();
     ASSERT_EQ(program.MainForm.DrivesList->count(), 1);
+    EXPECT_EQ(program.MainForm.windowTitle(), QString::fromLatin1(kWindowTitle)) << "no rehearsal";
     // The first command error dialog is answered Retry, any later one Stop.
     QString dialogText;
     int dialogs = 0;

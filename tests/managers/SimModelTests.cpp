@@ -399,8 +399,10 @@ TEST(SimBus, AnswersRecordsAndLogsEveryRequest) {
         "unit 1 4 type 5 vendor \"ZAV     \" product \"R\" revision \"9\"\n"
         "unit 1 6 held\n");
     ASSERT_TRUE(parsed.bus);
-    sim::SimBus bus(*parsed.bus, {(bench.dir() / "requests.log").string(),
-                                  (bench.dir() / "images").string(), "boot-1"});
+    const sim::SimOptions options{(bench.dir() / "requests.log").string(),
+                                  (bench.dir() / "images").string(), "boot-1", bench.dir().string(),
+                                  "bus-a"};
+    sim::SimBus bus(*parsed.bus, options);
     EXPECT_EQ(bus.supportInfo(), 0x0102u);
 
     aspi::SRB_HAInquiry adapter1{};
@@ -459,6 +461,13 @@ TEST(SimBus, AnswersRecordsAndLogsEveryRequest) {
             h.status);
         EXPECT_EQ(bench.log().back(), h.log);
     }
+    // A unit one bus holds is busy for another on the same locks (another process) until let go.
+    sim::SimBus other(*parsed.bus, options);
+    EXPECT_EQ(bus.holdUnit(1, 4, 0), aspi::SS_COMP);
+    EXPECT_EQ(other.holdUnit(1, 4, 0), aspi::SS_ASPI_IS_BUSY);
+    EXPECT_EQ(bus.holdUnit(1, 4, 0), aspi::SS_ASPI_IS_BUSY) << "held already";
+    EXPECT_EQ(bus.releaseUnit(1, 4, 0), aspi::SS_COMP);
+    EXPECT_EQ(other.holdUnit(1, 4, 0), aspi::SS_COMP);
     EXPECT_EQ(adapter1.HA_SCSI_ID, 3);
     EXPECT_EQ(adapter1.HA_Count, 2);
     EXPECT_EQ(unitType.SRB_DeviceType, 5);

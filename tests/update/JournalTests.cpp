@@ -517,7 +517,8 @@ TEST_F(Journaled, HistoryAndListReadBack) {
                     {"product", "CDRW 8432"},
                     {"revision", "1.10"},
                     {"line", "0:7:3         VEK            CDRW 8432            1.10"},
-                    {"eligible", true}}};
+                    {"eligible", true},
+                    {"simulated", true}}};
     EXPECT_EQ(jsonArray(listText), listed) << listText;
 
     image_test::writeFile(trace, "{}\n");
@@ -580,13 +581,18 @@ TEST_F(Journaled, ShellStartsThatScanJudge) {
 // ---- A journal that cannot be written ----
 
 TEST_F(Journaled, UnwritableJournalLeavesTheUpdateAsItWas) {
+    // The simulator's unit locks in the bench too, for the user below to take.
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string previous = runtime == nullptr ? "" : runtime;
+    ::setenv("XDG_RUNTIME_DIR", bench.dir().c_str(), 1);
     bind(std::string("adapter 0 id 7\n") + kUnit + "\n");
+    ::setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
     pickFile("lix.hex", kDataLength);
     host.answers = {platform::Answer::No};
     // The user's state folder is read-only; the bench is the user's to write.
     std::filesystem::create_directory("state");
     ::chmod("state", 0555);
-    for (const char *name : {".", "images", "requests.log"}) {
+    for (const char *name : {".", "images", "requests.log", "cdrw-fwupdate-sim"}) {
         ::chmod((bench.dir() / name).c_str(), 0777);
     }
     const update::Journal journal = journalOn("boot-1");

@@ -2,7 +2,8 @@
 // SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // A unit that the keeper of a killed update still holds, on the real manager: the test module
 // that runs it over a kernel seam of the test's own, whose device nodes are plain files (flock
-// works on them as on the nodes themselves). The program's own guard and keeper are used.
+// works on them as on the nodes themselves); and on the simulator, as in a rehearsal. The
+// program's own guard and keeper are used.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -75,6 +76,27 @@ class RecorderKernel final : public sg::PassThrough {
     sim::SimUnit m_unit;
 };
 
+// The program's own guard, without buses, with a keeper of the test's short time.
+auto guardWithKeeper(const std::filesystem::path &dir) {
+    return [dir](const std::string &why, std::unique_ptr<platform::UnitHold> unitHold) {
+        platform::UpdateGuardSettings settings;
+        settings.lockPath = (dir / "update.lock").string();
+        settings.busAddress = "unix:path=" + (dir / "no-bus").string();
+        settings.sessionBusAddress = settings.busAddress;
+        settings.keeperMilliseconds = kKeeperMilliseconds;
+        return platform::takeSystemUpdateGuard(settings, why, std::move(unitHold));
+    };
+}
+
+// The keeper names the unit as soon as it sees the program gone.
+void waitForKeeperOf(const char *unit) {
+    QElapsedTimer named;
+    named.start();
+    while (!platform::UpdateKeeper::keepsUnitOfEndedUpdate(unit) && !named.hasExpired(2000)) {
+        QThread::msleep(10);
+    }
+}
+
 class KeptUnit : public UpdateBench {
   protected:
     // Hands the tree and the kernel to the test module before the program binds it, and takes
@@ -115,14 +137,7 @@ TEST_F(KeptUnit, AnUpdateOfAUnitItsKeeperHoldsIsToldToWait) {
     bind();
     ASSERT_EQ(windows.lines.size(), 2u);
     pickFile("lix1.hex", 40000);
-    host.makeGuard = [this](const std::string &why, std::unique_ptr<platform::UnitHold> unitHold) {
-        platform::UpdateGuardSettings settings;
-        settings.lockPath = (bench.dir() / "update.lock").string();
-        settings.busAddress = "unix:path=" + (bench.dir() / "no-bus").string();
-        settings.sessionBusAddress = settings.busAddress;
-        settings.keeperMilliseconds = kKeeperMilliseconds;
-        return platform::takeSystemUpdateGuard(settings, why, std::move(unitHold));
-    };
+    host.makeGuard = guardWithKeeper(bench.dir());
     const pid_t update = ::fork();
     if (update == 0) {
         kernel.killAt = 0x4000;
@@ -132,12 +147,7 @@ TEST_F(KeptUnit, AnUpdateOfAUnitItsKeeperHoldsIsToldToWait) {
     int status = 0;
     ASSERT_EQ(::waitpid(update, &status, 0), update);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "killed between blocks";
-    // The keeper names the unit as soon as it sees the program gone.
-    QElapsedTimer named;
-    named.start();
-    while (!platform::UpdateKeeper::keepsUnitOfEndedUpdate("0:3") && !named.hasExpired(2000)) {
-        QThread::msleep(10);
-    }
+    waitForKeeperOf("0:3");
 
     const int other = ::open(kernel.node("sg1").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(other, LOCK_EX), 0);
@@ -168,4 +178,49 @@ TEST_F(KeptUnit, AnUpdateOfAUnitItsKeeperHoldsIsToldToWait) {
     const pid_t keeper = ::waitpid(-1, &status, 0);
     EXPECT_GT(keeper, 0);
     EXPECT_FALSE(platform::UpdateKeeper::keepsUnitOfEndedUpdate("0:3"));
+}
+
+// The same in a rehearsal, on the simulator, whose hold is a lock that every copy of the program
+// on the same bus sees: while an update of a unit runs, and while its keeper holds the unit after
+// it was killed, a second update of the unit is refused and sends nothing.
+class KeptSimulatedUnit : public UpdateBench {};
+
+TEST_F(KeptSimulatedUnit, ASecondUpdateOfAUnitTheFirstStillHoldsIsRefused) {
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    // The first update's second block fails: it holds the unit in its command error dialog.
+    bind(std::string(kFailingBus) + "fail 0 3 offset 16384\n");
+    pickFile("lix1.hex", 40000);
+    host.makeGuard = guardWithKeeper(bench.dir());
+    int holding[2];
+    ASSERT_EQ(::pipe(holding), 0);
+    const pid_t first = ::fork();
+    if (first == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        windows.dialog.onShow = [&] {
+            (void)!::write(holding[1], "h", 1);
+            ::pause();
+        };
+        run();
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(holding[0], &byte, 1), 1);
+    for (const char *text : {update::kUnitInUseText, update::kUnitStoringText}) {
+        SCOPED_TRACE(text);
+        if (text == update::kUnitStoringText) {
+            ::kill(first, SIGKILL);
+            ASSERT_EQ(::waitpid(first, nullptr, 0), first);
+            waitForKeeperOf("simulated 0:3");
+            EXPECT_FALSE(platform::UpdateKeeper::keepsUnitOfEndedUpdate("0:3")) << "a real unit";
+        }
+        const std::size_t sent = sentBlocks(bench).size();
+        host.boxes.clear();
+        EXPECT_EQ(run(), UpdateOutcome::UnitInUse);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, text);
+        EXPECT_EQ(sentBlocks(bench).size(), sent) << "nothing sent";
+    }
+    EXPECT_GT(::waitpid(-1, nullptr, 0), 0) << "the keeper ends after its time";
+    ::close(holding[0]);
+    ::close(holding[1]);
 }
