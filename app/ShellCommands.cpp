@@ -130,12 +130,16 @@ int printUnitList(bool json) {
             continue;
         }
         const bool eligible = state.units.Eligible[a * kTableTargets + t] == 1;
+        const aspi::TransportInfo transport = state.aspi.unitTransport(a, t);
+        const std::string usbId = aspi::usbIdText(transport);
         if (!json) {
-            std::printf("%s  %s\n", latin1(line).toUtf8().constData(),
+            const std::string attached =
+                aspi::transportName(transport.kind) + (usbId.empty() ? "" : " " + usbId);
+            std::printf("%s  %s  %s\n", latin1(line).toUtf8().constData(), attached.c_str(),
                         eligible ? "eligible" : "not eligible");
             continue;
         }
-        array.append(QJsonObject{
+        QJsonObject unit{
             {"address", QString::fromStdString(line.substr(0, line.find(' ')))},
             {"adapter", a},
             {"target", t},
@@ -146,7 +150,12 @@ int printUnitList(bool json) {
                                                       sizeof state.units.revision[a][t])))},
             {"line", latin1(line)},
             {"eligible", eligible},
-        });
+            {"transport", aspi::transportName(transport.kind)},
+        };
+        if (!usbId.empty()) {
+            unit.insert("usb_id", QString::fromStdString(usbId));
+        }
+        array.append(unit);
     }
     if (json) {
         printJson(array);

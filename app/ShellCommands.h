@@ -12,8 +12,9 @@ namespace app {
 int printHistory(bool json);
 
 // Scans the buses with the manager the program loads, as the window does at start, and prints
-// the unit lines as the window lists them, each with whether the unit may take this build's
-// firmware; as JSON an array of one object per unit. Returns 0; a manager that cannot be bound
+// the unit lines as the window lists them, each with how the unit is attached (ata, usb with the
+// bridge's id, scsi, unknown) and whether it may take this build's firmware; as JSON an array of
+// one object per unit. Returns 0; a manager that cannot be bound
 // is said on standard error and ends the process with status 1.
 int printUnitList(bool json);
 

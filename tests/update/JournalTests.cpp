@@ -470,7 +470,8 @@ TEST_F(Journaled, HistoryAndListReadBack) {
                     {"product", "CDRW 8432       "},
                     {"revision", "1.10"},
                     {"line", "0:7:3         VEK            CDRW 8432            1.10"},
-                    {"eligible", true}}};
+                    {"eligible", true},
+                    {"transport", "ata"}}};
     EXPECT_EQ(jsonArray(listText), listed) << listText;
 
     std::filesystem::remove(journalPath());
