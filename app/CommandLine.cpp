@@ -26,6 +26,8 @@ struct Options {
     bool history = false;
     bool list = false;
     bool json = false;
+    bool allowUsbBridge = false;
+    bool allowBattery = false;
 };
 
 // How an option takes its value.
@@ -52,6 +54,8 @@ constexpr Option kOptions[] = {
     {"--history", Takes::Nothing, &Options::history},
     {"--list", Takes::Nothing, &Options::list},
     {"--json", Takes::Nothing, &Options::json},
+    {"--allow-usb-bridge", Takes::Nothing, &Options::allowUsbBridge},
+    {"--allow-battery", Takes::Nothing, &Options::allowBattery},
 
     // QApplication's.
     {"-style", Takes::NextOrJoined, nullptr},
@@ -176,7 +180,8 @@ int outputWritten() {
 
 }  // namespace
 
-std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder) {
+std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder,
+                                     update::CheckOverrides &overrides) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
@@ -201,6 +206,7 @@ std::optional<int> answerCommandLine(int argc, char **argv, const char *managerF
             options.*option->flag = true;
         }
     }
+    overrides = {options.allowUsbBridge, options.allowBattery};
     if (options.history && options.list) {
         return refuse("--history and --list go one at a time");
     }

@@ -35,6 +35,8 @@ class ConsoleHost : public platform::Host {
     void exitProcess(int status) override;
     std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(
         const std::string &why, std::unique_ptr<platform::UnitHold> unitHold) override;
+    // Asks UPower on the guard's system bus.
+    platform::PowerState powerState() override;
 
   private:
     Terminal &m_terminal;

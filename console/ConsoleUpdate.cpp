@@ -87,6 +87,8 @@ int runUpdateCommand(int argc, char **argv, const ConsoleSettings &settings) {
     units::MainState state;
     const std::vector<std::string> lines = units::scanAtStart(state, command.variant);
     state.BlockSize = update::kBlockSize;
+    state.AllowUsbBridge = command.overrides.allowUsbBridge;
+    state.AllowBattery = command.overrides.allowBattery;
     ConsoleFace face(state, command, terminal, askOnError);
 
     // The unit named must be listed and may receive this build's firmware; the sequence checks the

@@ -23,7 +23,8 @@ int main(int argc, char **argv) {
     if (console::isUpdateCommand(argc, argv)) {
         return console::runUpdateCommand(argc, argv);
     }
-    if (const auto status = app::answerCommandLine(argc, argv, CDRW_MANAGER_FOLDER)) {
+    update::CheckOverrides overrides;
+    if (const auto status = app::answerCommandLine(argc, argv, CDRW_MANAGER_FOLDER, overrides)) {
         return *status;
     }
     TApplication application(argc, argv);
@@ -40,6 +41,8 @@ int main(int argc, char **argv) {
         ProgramWindows windows;
         mainWindow = &windows.MainForm;
         windows.MainForm.setJournal(&journal);
+        windows.MainForm.state.AllowUsbBridge = overrides.allowUsbBridge;
+        windows.MainForm.state.AllowBattery = overrides.allowBattery;
         windows.MainForm.show();
         QTimer::singleShot(0, &windows.MainForm,
                            [&windows] { app::showStartupNotices(windows.MainForm); });

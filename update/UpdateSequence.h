@@ -76,12 +76,20 @@ class UpdateWindows {
     // each back what it had. A window without such controls holds nothing.
     virtual void holdControls() {}
     virtual void releaseControls() {}
+    // Says why a check before the first block (update/UpdateChecks.h) refuses the update, and
+    // what to do: a warning box by default (a line in the shell, whose host writes boxes so).
+    virtual void sayRefusal(const std::string &text);
+    // Says what a check found that lets the update go on but the user should know (a battery
+    // that is not low): an information box with OK by default.
+    virtual void sayNotice(const std::string &text);
 };
 
 // How a run ended (Yes at the final question ends the process instead).
 enum class UpdateOutcome {
     AlreadyRunning,  // called while an update runs: nothing was done
     NoUnitSelected,
+    Refused,       // a check before the first block refused: the unit hangs on a USB bridge, or the
+                   // battery is low (said); nothing was sent
     Cancelled,     // the chooser was not closed with OK
     NameRefused,   // the name does not begin with the variant's code
     FileProblem,   // a file could not be opened, read or written, or the HEX file was refused
