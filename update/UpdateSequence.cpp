@@ -151,7 +151,11 @@ class BeforeFirstBlock {
             m_windows.sayRefusal(transport.reason);
             return false;
         }
-        m_power = platform::host().powerState();
+        // A system that could not tell at the start (no UPower, a bus that does not answer) is
+        // not asked again: that would only hold the first block up for the deadline once more.
+        if (m_power.source != platform::PowerState::Source::Unknown) {
+            m_power = platform::host().powerState();
+        }
         const Check power = powerCheck(m_power, overrides);
         if (power.result == CheckResult::Refuse) {
             m_windows.sayRefusal(power.reason);
