@@ -12,6 +12,7 @@
 #include "app/CommandLine.h"
 #include "app/ProgramWindows.h"
 #include "app/StartupNotices.h"
+#include "console/CheckCommand.h"
 #include "console/ConsoleUpdate.h"
 #include "console/UpdateCommand.h"
 #include "platform/QtHost.h"
@@ -20,6 +21,9 @@
 int main(int argc, char **argv) {
     // The EDC trace writes to standard output; a reader that has gone must not end an update.
     std::signal(SIGPIPE, SIG_IGN);
+    if (console::isCheckCommand(argc, argv)) {
+        return console::runCheckCommand(argc, argv);
+    }
     if (console::isUpdateCommand(argc, argv)) {
         return console::runUpdateCommand(argc, argv);
     }

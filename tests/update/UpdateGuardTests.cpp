@@ -681,6 +681,7 @@ TEST_F(UpdateGuard, KilledBetweenBlocksTheKeeperHoldsTheInhibitorForItsTime) {
 // battery below the floor the update is refused in one box with the percentage before the chooser
 // (nothing written, nothing sent); above it the update goes ahead after one box that says so; on
 // the mains nothing is said. Asked when the update starts and again before the first block.
+// --check says the same of each machine, sending, holding and writing nothing.
 TEST_F(UpdateGuard, PowerSupplyIsAskedOfUPowerBeforeAnythingIsWritten) {
     pickFile("lix1.hex", kDataLength);
     const struct {
@@ -688,16 +689,38 @@ TEST_F(UpdateGuard, PowerSupplyIsAskedOfUPowerBeforeAnythingIsWritten) {
         UpdateOutcome outcome;
         std::size_t blocks;
         const char *box;  // the one box before the final question; none: null
+        const char *ready;
     } rows[] = {
-        {"battery:10", UpdateOutcome::Refused, 0, "BOX The computer runs on battery at 10 %."},
-        {"battery:80", UpdateOutcome::Declined, 3, "BOX The computer runs on battery at 80 %."},
-        {"mains", UpdateOutcome::Declined, 3, nullptr},
+        {"battery:10", UpdateOutcome::Refused, 0, "BOX The computer runs on battery at 10 %.",
+         "\"ready\": false"},
+        {"battery:80", UpdateOutcome::Declined, 3, "BOX The computer runs on battery at 80 %.",
+         "\"ready\": true"},
+        {"mains", UpdateOutcome::Declined, 3, nullptr, "\"ready\": true"},
     };
+    std::ofstream("bus.txt") << kBus;
     for (const auto &row : rows) {
         SCOPED_TRACE(row.upower);
         std::filesystem::remove("lix1.bin");
         testing_support::TestBus bus({QStringLiteral("--upower=") + QLatin1String(row.upower)});
         ASSERT_FALSE(bus.address().empty());
+        QProcess check;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("CDRW_SIM_BUS"), QStringLiteral("bus.txt"));
+        environment.insert(QStringLiteral("CDRW_SIM_LOG"), QStringLiteral("check.log"));
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                           QString::fromStdString(bus.address()));
+        check.setProcessEnvironment(environment);
+        check.start(QStringLiteral(CDRW_PROGRAM),
+                    {QStringLiteral("--check"), QStringLiteral("--unit=0:7:2"),
+                     QStringLiteral("--json"), QStringLiteral("lix1.hex")});
+        ASSERT_TRUE(check.waitForFinished(10000));
+        const QString report = QString::fromUtf8(check.readAllStandardOutput());
+        EXPECT_TRUE(report.contains(QLatin1String(row.ready))) << report.toStdString();
+        EXPECT_EQ(check.exitCode(), row.blocks > 0 ? 0 : 1);
+        const std::string checkLog = image_test::readFile("check.log");
+        EXPECT_EQ(checkLog.find("HOLD"), std::string::npos) << checkLog;
+        EXPECT_EQ(checkLog.find("cdb=3b"), std::string::npos) << checkLog;
+        EXPECT_FALSE(std::filesystem::exists("lix1.bin"));
         CopyOptions options;
         options.busAddress = bus.address();
         Copy copy(bench.dir(), row.upower, kBus, options);
