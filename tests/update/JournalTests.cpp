@@ -187,6 +187,8 @@ TEST_P(JournalLines, BeginBlocksAndEnd) {
             << "the bytes the unit received";
     }
     EXPECT_EQ(begin["blocks"].toObject()["count"], 3);
+    EXPECT_EQ(begin["transport"].toObject(), (QJsonObject{{"kind", "ata"}}));
+    EXPECT_EQ(begin["power"], "not asked");
 
     for (int number = 1; number <= row.blockLines; ++number) {
         const QJsonObject &block = lines[number];

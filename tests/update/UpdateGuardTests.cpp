@@ -693,6 +693,8 @@ TEST_F(UpdateGuard, PowerSupplyIsAskedOfUPowerBeforeAnythingIsWritten) {
     } rows[] = {
         {"battery:10", UpdateOutcome::Refused, 0, "BOX The computer runs on battery at 10 %.",
          "\"ready\": false"},
+        {"battery:25", UpdateOutcome::Declined, 3, "BOX The computer runs on battery at 25 %.",
+         "\"ready\": true"},
         {"battery:80", UpdateOutcome::Declined, 3, "BOX The computer runs on battery at 80 %.",
          "\"ready\": true"},
         {"mains", UpdateOutcome::Declined, 3, nullptr, "\"ready\": true"},
