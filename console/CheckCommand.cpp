@@ -60,7 +60,6 @@ std::optional<int> readCheckCommand(int argc, char **argv, CheckCommand &command
         parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
     }
     parser.addOption(QCommandLineOption(QStringLiteral("unit"), QString(), QStringLiteral("A")));
-    parser.addOption(QCommandLineOption(QStringLiteral("bus"), QString(), QStringLiteral("B")));
     if (!parser.parse(arguments)) {
         return refuse(parser.errorText().toStdString());
     }
@@ -190,7 +189,7 @@ int runCheckCommand(int argc, char **argv, const ConsoleSettings &settings) {
         for (const Check &check : checks) {
             array.append(QJsonObject{{"name", QString::fromStdString(check.name)},
                                      {"result", update::resultName(check.result)},
-                                     {"reason", QString::fromLatin1(check.reason.c_str())}});
+                                     {"reason", QString::fromLocal8Bit(check.reason.c_str())}});
         }
         const QByteArray text =
             QJsonDocument(QJsonObject{{"unit", QString::fromStdString(command.unit)},

@@ -2,8 +2,7 @@
 // SPDX-FileCopyrightText: The cdrw-fwupdate developers
 // The plan before an update, from a shell:
 //
-//   cdrw-fwupdate --check --unit ADDRESS [--json] [--bus scsi|atapi] [--allow-usb-bridge]
-//                 [--allow-battery] [FILE]
+//   cdrw-fwupdate --check --unit ADDRESS [--json] [--allow-usb-bridge] [--allow-battery] [FILE]
 //
 // runs every check that an update of the unit runs before its first block and prints each with
 // its result (ok, warn, refuse) and reason: the unit is listed and may take this build's firmware,
