@@ -11,6 +11,10 @@
 // is sent. When the holder is this program's keeper of an update of the unit that ended moments
 // ago (platform/UpdateKeeper.h), the message says so and how long to wait.
 //
+// When the update starts and again right before the first block it runs the checks of
+// update/UpdateChecks.h (a unit behind a USB bridge, a low battery) and asks its face to say a
+// refusal, or what the user should know.
+//
 // The sequence reaches its face (the main window, or the shell's update) only through
 // UpdateWindows and the host only through platform::host(), so it runs in tests with scripted
 // answers and a recording sleep.
