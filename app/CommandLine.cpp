@@ -27,6 +27,8 @@ struct Options {
     bool history = false;
     bool list = false;
     bool json = false;
+    bool allowUsbBridge = false;
+    bool allowBattery = false;
 };
 
 // How an option takes its value.
@@ -53,6 +55,8 @@ constexpr Option kOptions[] = {
     {"--history", Takes::Nothing, &Options::history},
     {"--list", Takes::Nothing, &Options::list},
     {"--json", Takes::Nothing, &Options::json},
+    {"--allow-usb-bridge", Takes::Nothing, &Options::allowUsbBridge},
+    {"--allow-battery", Takes::Nothing, &Options::allowBattery},
 
     // QApplication's.
     {"-style", Takes::NextOrJoined, nullptr},
@@ -120,6 +124,8 @@ void printUsage(const char *managerFolder) {
         "Usage: %s [--help | --version | --history [--json] | --list [--json]]\n"
         "       %s --update FILE --unit ADDRESS [--bus scsi|atapi] [--variant N]\n"
         "                     [--no-edc] [--yes] [--on-error ask|stop]\n"
+        "                     [--allow-usb-bridge] [--allow-battery]\n"
+        "       %s --check --unit ADDRESS [--json] [FILE]\n"
         "\n"
         "Replaces the firmware of CD-R/RW recorder units: started without arguments, it opens\n"
         "a window that lists the units on the SCSI and ATAPI buses and sends a firmware file\n"
@@ -149,12 +155,23 @@ void printUsage(const char *managerFolder) {
         "  -y, --yes            Send without asking first.\n"
         "  --on-error ask|stop  On a failed block, ask Retry, Ignore or Stop (the default on\n"
         "                       a terminal) or stop (the default elsewhere).\n"
+        "  --check              Run every check an update of the unit at --unit runs before\n"
+        "                       its first block (listed, eligible, not held, attachment,\n"
+        "                       power, logind; with FILE its name and records) and print\n"
+        "                       each as ok, warn or refuse; as JSON with --json. Nothing is\n"
+        "                       sent, held or written. Status 0 when ready, 1 when not.\n"
+        "\n"
+        "Before anything is written or sent, an update (window or shell) refuses a unit behind\n"
+        "a USB bridge, and a computer on battery below 25 %%; on battery above it, it says so.\n"
+        "  --allow-usb-bridge   Update a unit behind a USB bridge that is known to pass\n"
+        "                       firmware download commands through.\n"
+        "  --allow-battery      Update on a low battery.\n"
         "\n"
         "An update from the shell ends with status 0 when the unit took every block and the\n"
         "wait is over, 1 when anything was refused, stopped or failed, 2 for usage.\n"
         "\n"
         "Qt's own options (-style, -platform, -reverse ...) are passed on to Qt.\n",
-        kProgram, kProgram, managerPath(managerFolder).c_str());
+        kProgram, kProgram, kProgram, managerPath(managerFolder).c_str());
 }
 
 int refuse(const std::string &reason) {
@@ -192,7 +209,8 @@ bool asksForHelp(int argc, char **argv) {
     return false;
 }
 
-std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder) {
+std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder,
+                                     update::CheckOverrides &overrides) {
     if (asksForHelp(argc, argv)) {
         printUsage(managerFolder);
         return outputWritten();
@@ -221,6 +239,7 @@ std::optional<int> answerCommandLine(int argc, char **argv, const char *managerF
             options.*option->flag = true;
         }
     }
+    overrides = {options.allowUsbBridge, options.allowBattery};
     if (options.history && options.list) {
         return refuse("--history and --list go one at a time");
     }

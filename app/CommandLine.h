@@ -6,6 +6,8 @@
 
 #include <optional>
 
+#include "update/UpdateChecks.h"
+
 namespace app {
 
 // Reads the options: --help, anywhere, prints the usage and --version the program's name and
@@ -16,8 +18,10 @@ namespace app {
 // value, any argument, --json alone or both reports are refused on standard error (status 2);
 // "--" ends the options. Returns the exit status when the program is to end here, nothing when it
 // is to start. `managerFolder` is the folder the program's RUNPATH names, relative to the
-// program's own folder; the usage names the manager there.
-std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder);
+// program's own folder; the usage names the manager there. --allow-usb-bridge and --allow-battery
+// are set in `overrides` for the window's updates.
+std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder,
+                                     update::CheckOverrides &overrides);
 
 // Whether -h or --help comes before a lone "--": the usage is then printed whatever else the
 // command line holds, an update's options too.

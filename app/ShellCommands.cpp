@@ -179,12 +179,17 @@ int printUnitList(bool json) {
             continue;
         }
         const bool eligible = state.units.Eligible[a * kTableTargets + t] == 1;
+        const aspi::TransportInfo transport = state.aspi.unitTransport(a, t);
+        const std::string usbId = aspi::usbIdText(transport);
         if (!json) {
-            printLine(units::latin1ToUtf8(line) + (eligible ? "  eligible" : "  not eligible") +
+            const std::string attached =
+                aspi::transportName(transport.kind) + (usbId.empty() ? "" : " " + usbId);
+            printLine(units::latin1ToUtf8(line) + "  " + attached +
+                      (eligible ? "  eligible" : "  not eligible") +
                       (simulated ? kSimulatedMark : ""));
             continue;
         }
-        array.append(QJsonObject{
+        QJsonObject unit{
             {"address", QString::fromStdString(line.substr(0, line.find(' ')))},
             {"adapter", a},
             {"target", t},
@@ -196,7 +201,12 @@ int printUnitList(bool json) {
             {"line", latin1(line)},
             {"eligible", eligible},
             {"simulated", simulated},
-        });
+            {"transport", aspi::transportName(transport.kind)},
+        };
+        if (!usbId.empty()) {
+            unit.insert("usb_id", QString::fromStdString(usbId));
+        }
+        array.append(unit);
     }
     if (json) {
         printJson(array);

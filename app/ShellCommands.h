@@ -14,8 +14,8 @@ int printHistory(bool json);
 
 // Scans the buses with the manager the program loads, as the window does at start, says the
 // verdicts due on earlier updates on standard error (app/UpdateVerdicts.h), and prints the unit
-// lines as the window lists them, each with whether the unit may take this build's
-// firmware; as JSON an array of one object per unit, vendor and product without their padding.
+// lines as the window lists them, each with how the unit is attached (ata, usb with the bridge's
+// id, scsi, unknown) and whether it may take this build's firmware; as JSON an array of one object per unit, vendor and product without their padding.
 // Control characters in the units' texts are written escaped. An empty list is said on standard
 // error: why, as the window's start-up box says it, when the manager reports a reason (status 1),
 // else "no units" (status 0). Returns 0 otherwise; a manager that cannot be bound is said on

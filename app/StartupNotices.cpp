@@ -6,6 +6,7 @@
 #include "app/EmptyListNotice.h"
 #include "app/UpdateVerdicts.h"
 #include "platform/Platform.h"
+#include "update/UpdateChecks.h"
 
 namespace app {
 
@@ -35,6 +36,15 @@ void showUpdateVerdictsNotice(TMainForm &mainForm) {
                        listedUnits(mainForm.state.units, mainForm.unitLines()));
 }
 
+// The checks before the first block that the user turned off, said once.
+void showChecksOffNotice(const TMainForm &mainForm) {
+    const std::string text =
+        update::overridesText({mainForm.state.AllowUsbBridge, mainForm.state.AllowBattery});
+    if (!text.empty()) {
+        platform::messageBox(text, std::nullopt, platform::Icon::Information);
+    }
+}
+
 }  // namespace
 
 void showStartupNotices(TMainForm &mainForm) {
@@ -42,6 +52,7 @@ void showStartupNotices(TMainForm &mainForm) {
         return;
     }
     mainForm.state.StartupNoticesShown = true;
+    showChecksOffNotice(mainForm);
     showEmptyUnitListNotice(mainForm);
     showUpdateVerdictsNotice(mainForm);
 }

@@ -50,6 +50,7 @@ void AspiManager::LoadAspiManager(bool useUnitHold) {
         fail(kNoSendCommandText, std::nullopt, platform::Icon::Error);
     }
     m_scanReport = reinterpret_cast<GetScanReportFn>(dlsym(m_handle, "GetScanReport"));
+    m_unitTransport = reinterpret_cast<GetUnitTransportFn>(dlsym(m_handle, "GetUnitTransport"));
     m_simulatedBoot =
         reinterpret_cast<SimulatedMachineBootFn>(dlsym(m_handle, "SimulatedMachineBoot"));
     if (!useUnitHold) {
@@ -84,6 +85,25 @@ std::optional<ScanReport> AspiManager::scanReport() const {
         return std::nullopt;
     }
     return report;
+}
+
+TransportInfo AspiManager::unitTransport(std::uint8_t adapter, std::uint8_t target) const {
+    if (m_unitTransport == nullptr) {
+        return {};
+    }
+    UnitTransport record{};
+    record.RecordSize = sizeof(record);
+    if (m_unitTransport(adapter, target, 0, &record) != SS_COMP ||
+        record.Kind > static_cast<std::uint8_t>(Transport::Scsi)) {
+        return {};
+    }
+    TransportInfo info;
+    info.kind = static_cast<Transport>(record.Kind);
+    if (info.kind == Transport::Usb) {
+        info.usbVendor = record.UsbVendor;
+        info.usbProduct = record.UsbProduct;
+    }
+    return info;
 }
 
 std::string AspiManager::simulatedBoot() const {

@@ -11,6 +11,7 @@
 
 #include "aspi/AspiRecords.h"
 #include "aspi/ScanReport.h"
+#include "aspi/UnitTransport.h"
 
 namespace aspi {
 
@@ -64,6 +65,9 @@ class AspiManager {
     // What the manager found at its latest enumeration (aspi/ScanReport.h); nullopt when it has
     // no GetScanReport (the simulator) or does not answer SS_COMP.
     std::optional<ScanReport> scanReport() const;
+    // How the unit at (adapter, target, LUN 0) is attached (aspi/UnitTransport.h); unknown when
+    // the manager has no GetUnitTransport, does not answer SS_COMP or names no kind it knows.
+    TransportInfo unitTransport(std::uint8_t adapter, std::uint8_t target) const;
     // The manager simulates its units: it has the simulator's SimulatedMachineBoot entry point.
     bool simulated() const { return m_simulatedBoot != nullptr; }
     // The boot id of the machine the simulator simulates, which it changes when the machine is
@@ -89,6 +93,7 @@ class AspiManager {
     UnitHoldFn m_holdUnit = nullptr;
     UnitHoldFn m_releaseUnit = nullptr;
     GetScanReportFn m_scanReport = nullptr;
+    GetUnitTransportFn m_unitTransport = nullptr;
     SimulatedMachineBootFn m_simulatedBoot = nullptr;
     std::uint16_t m_support = 0;
 };

@@ -66,6 +66,9 @@ bool ConsoleFace::confirmTransfer() {
                     std::to_string(length) + " sent " + (m_command.edc ? "with" : "without") +
                     " its EDC in " + std::to_string(blocks) + (blocks == 1 ? " block" : " blocks"));
     m_terminal.line("Unit:  " + units::latin1ToUtf8(m_selected));
+    if (const std::string off = update::overridesText(m_command.overrides); !off.empty()) {
+        m_terminal.line(off);
+    }
     if (m_command.yes) {
         return true;
     }

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/SystemUpdateGuard.h"
+#include "platform/UPowerState.h"
 
 namespace console {
 
@@ -79,6 +80,10 @@ void ConsoleHost::exitProcess(int status) {
 std::unique_ptr<platform::UpdateGuard> ConsoleHost::takeUpdateGuard(
     const std::string &why, std::unique_ptr<platform::UnitHold> unitHold) {
     return platform::takeSystemUpdateGuard(m_settings.guard, why, std::move(unitHold));
+}
+
+platform::PowerState ConsoleHost::powerState() {
+    return platform::readUPowerState(m_settings.guard.busAddress);
 }
 
 }  // namespace console

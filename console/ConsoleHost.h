@@ -35,6 +35,8 @@ class ConsoleHost : public platform::Host {
     void exitProcess(int status) override;
     std::unique_ptr<platform::UpdateGuard> takeUpdateGuard(
         const std::string &why, std::unique_ptr<platform::UnitHold> unitHold) override;
+    // Asks UPower on the guard's system bus.
+    platform::PowerState powerState() override;
 
     // The first termination signal the guard held, once the guard has let go; 0 when none was.
     // The shell's update writes its result, then ends with status 128 + that number.

@@ -95,6 +95,8 @@ int runUpdateCommand(int argc, char **argv, const ConsoleSettings &settings) {
     const std::vector<std::string> lines = units::scanAtStart(state, command.variant);
     app::sayUpdateVerdicts(state, lines);
     state.BlockSize = update::kBlockSize;
+    state.AllowUsbBridge = command.overrides.allowUsbBridge;
+    state.AllowBattery = command.overrides.allowBattery;
     ConsoleFace face(state, command, terminal, askOnError);
 
     // The unit named must be listed and may receive this build's firmware; the sequence checks the

@@ -19,13 +19,15 @@ namespace {
 constexpr const char *kProgram = "cdrw-fwupdate";
 
 // The command's options, each with the name of its value (none: a switch) and its one-letter
-// name (none: '\0').
+// name (none: '\0'). The window takes the `shared` ones too, so they alone do not make an update
+// command.
 struct OptionRow {
     const char *name;
     const char *valueName;
     char letter = '\0';
+    bool shared = false;
 };
-constexpr std::array<OptionRow, 7> kOptions{{
+constexpr std::array<OptionRow, 9> kOptions{{
     {"update", "FILE"},
     {"unit", "ADDRESS"},
     {"bus", "scsi|atapi"},
@@ -33,6 +35,8 @@ constexpr std::array<OptionRow, 7> kOptions{{
     {"no-edc", nullptr},
     {"yes", nullptr, 'y'},
     {"on-error", "ask|stop"},
+    {"allow-usb-bridge", nullptr, '\0', true},
+    {"allow-battery", nullptr, '\0', true},
 }};
 
 int refuse(const std::string &reason) {
@@ -59,6 +63,9 @@ bool isUpdateCommand(int argc, char **argv) {
         }
         for (const OptionRow &row : kOptions) {
             const std::string option = std::string("--") + row.name;
+            if (row.shared) {
+                continue;
+            }
             if (argument == option ||
                 (row.valueName != nullptr && argument.rfind(option + "=", 0) == 0)) {
                 return true;
@@ -128,6 +135,7 @@ std::optional<int> readUpdateCommand(int argc, char **argv, UpdateCommand &comma
     }
     command.edc = !given("no-edc");
     command.yes = given("yes");
+    command.overrides = {given("allow-usb-bridge"), given("allow-battery")};
     if (given("on-error")) {
         const std::string onError = value("on-error");
         if (onError != "ask" && onError != "stop") {

@@ -3,7 +3,7 @@
 // The shell's update command:
 //
 //   cdrw-fwupdate --update FILE --unit ADDRESS [--bus scsi|atapi] [--variant N] [--no-edc]
-//                 [--yes] [--on-error ask|stop]
+//                 [--yes] [--on-error ask|stop] [--allow-usb-bridge] [--allow-battery]
 //
 // Its options stand for what the window's user picks: the file in the chooser, the line in the
 // unit list, the bus box, the variant (which only the build sets) and the Create EDC box, each
@@ -15,6 +15,7 @@
 
 #include "aspi/DriveCommands.h"
 #include "units/FirmwareVariants.h"
+#include "update/UpdateChecks.h"
 
 namespace console {
 
@@ -25,9 +26,10 @@ struct UpdateCommand {
     std::string unit;           // the unit's address as its line shows it: "0:7:3"
     int bus = aspi::kBusAtapi;  // the bus box's selection after start-up
     int variant = units::kDefaultFirmwareVariant;
-    bool edc = true;                 // " Create  EDC" is checked by default
-    bool yes = false;                // the transfer is confirmed without asking
-    std::optional<OnError> onError;  // none: ask on a terminal, stop elsewhere
+    bool edc = true;                   // " Create  EDC" is checked by default
+    bool yes = false;                  // the transfer is confirmed without asking
+    std::optional<OnError> onError;    // none: ask on a terminal, stop elsewhere
+    update::CheckOverrides overrides;  // the checks before the first block turned off
 };
 
 // True when the command line holds one of the update command's options before a lone "--": the

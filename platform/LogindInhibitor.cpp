@@ -84,3 +84,29 @@ LogindInhibitor::~LogindInhibitor() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+std::string logindProblem(const std::string &busAddress) {
+    const auto deadline = busRequestDeadline();
+    BusConnection bus(busAddress.empty() ? systemBusAddress() : busAddress, "system bus", deadline);
+    if (!bus.ready()) {
+        return bus.problem();
+    }
+    if (!bus.passesDescriptors()) {
+        return "the system bus at " + bus.entry() + " passes no descriptors";
+    }
+    const BusMessage call = bus.methodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                           "org.freedesktop.DBus", "GetNameOwner");
+    if (!call || sd_bus_message_append(call.get(), "s", "org.freedesktop.login1") < 0) {
+        return "cannot make the request";
+    }
+    const BusReply reply = bus.call(call, deadline);
+    if (reply.message) {
+        return {};
+    }
+    return reply.errorName == "org.freedesktop.DBus.Error.NameHasNoOwner" ? "logind is not running"
+                                                                          : reply.problem;
+}
+
+}  // namespace platform

@@ -41,4 +41,9 @@ class LogindInhibitor {
     std::string m_locks;
 };
 
+// Whether an update could take the logind inhibitor, without taking it: logind owns its name on
+// the bus at `busAddress` (empty: the system bus) and the bus passes descriptors. Empty when it
+// could; otherwise why not, in a few words. Under the same deadline as the inhibitor.
+std::string logindProblem(const std::string &busAddress);
+
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/PowerSupply.h"
 #include "platform/UpdateGuard.h"
 
 namespace platform {
@@ -47,6 +48,9 @@ class Host {
     // nothing is held then (the unit hold is let go).
     virtual std::unique_ptr<UpdateGuard> takeUpdateGuard(const std::string &why,
                                                          std::unique_ptr<UnitHold> unitHold) = 0;
+    // The computer's power supply, asked of the system (platform/UPowerState.h) by the hosts of
+    // the window and the shell, under the guard's deadline. This one does not ask: NotAsked.
+    virtual PowerState powerState() { return {}; }
 };
 
 // The host in force. Before any host is installed this is a host that writes message boxes to

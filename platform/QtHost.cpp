@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "platform/SystemUpdateGuard.h"
+#include "platform/UPowerState.h"
 
 namespace platform {
 
@@ -72,6 +73,10 @@ void QtHost::exitProcess(int status) {
 std::unique_ptr<UpdateGuard> QtHost::takeUpdateGuard(const std::string &why,
                                                      std::unique_ptr<UnitHold> unitHold) {
     return takeSystemUpdateGuard(m_guardSettings, why, std::move(unitHold));
+}
+
+PowerState QtHost::powerState() {
+    return readUPowerState(m_guardSettings.busAddress);
 }
 
 }  // namespace platform

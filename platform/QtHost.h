@@ -30,6 +30,8 @@ class QtHost : public Host {
     void exitProcess(int status) override;
     std::unique_ptr<UpdateGuard> takeUpdateGuard(const std::string &why,
                                                  std::unique_ptr<UnitHold> unitHold) override;
+    // Asks UPower on the guard's system bus.
+    PowerState powerState() override;
 
   private:
     UpdateGuardSettings m_guardSettings;

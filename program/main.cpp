@@ -14,6 +14,7 @@
 #include "app/DisplayOpening.h"
 #include "app/ProgramWindows.h"
 #include "app/StartupNotices.h"
+#include "console/CheckCommand.h"
 #include "console/ConsoleUpdate.h"
 #include "console/UpdateCommand.h"
 #include "platform/QtHost.h"
@@ -26,11 +27,15 @@ int main(int argc, char **argv) {
     platform::openClosedStandardStreams();
     // The EDC trace writes to standard output; a reader that has gone must not end an update.
     std::signal(SIGPIPE, SIG_IGN);
+    if (console::isCheckCommand(argc, argv) && !app::asksForHelp(argc, argv)) {
+        return console::runCheckCommand(argc, argv);
+    }
     // --help anywhere answers with the usage, an update's command line too.
     if (console::isUpdateCommand(argc, argv) && !app::asksForHelp(argc, argv)) {
         return console::runUpdateCommand(argc, argv);
     }
-    if (const auto status = app::answerCommandLine(argc, argv, CDRW_MANAGER_FOLDER)) {
+    update::CheckOverrides overrides;
+    if (const auto status = app::answerCommandLine(argc, argv, CDRW_MANAGER_FOLDER, overrides)) {
         return *status;
     }
     // Without a display the program says so and ends here, status 1.
@@ -50,6 +55,8 @@ int main(int argc, char **argv) {
         ProgramWindows windows;
         mainWindow = &windows.MainForm;
         windows.MainForm.setJournal(&journal);
+        windows.MainForm.state.AllowUsbBridge = overrides.allowUsbBridge;
+        windows.MainForm.state.AllowBattery = overrides.allowBattery;
         windows.MainForm.show();
         QTimer::singleShot(0, &windows.MainForm,
                            [&windows] { app::showStartupNotices(windows.MainForm); });

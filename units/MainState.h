@@ -53,6 +53,11 @@ struct MainState {
     // refuse to act meanwhile (see update::UpdateClick).
     bool UpdateRunning = false;
 
+    // The checks before the first block that the user turned off at start (--allow-usb-bridge,
+    // --allow-battery; see update/UpdateChecks.h).
+    bool AllowUsbBridge = false;
+    bool AllowBattery = false;
+
     // Set once the start-up notices were shown (app/StartupNotices.h): once per start.
     bool StartupNoticesShown = false;
 

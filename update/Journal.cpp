@@ -200,6 +200,10 @@ void UpdateRecord::begin(const UpdateFacts &facts) {
     const ProcessStamp process = stampOf(::getpid());
     char edc[11];
     std::snprintf(edc, sizeof edc, "0x%08x", facts.edc);
+    QJsonObject transport{{"kind", QString::fromStdString(facts.transport)}};
+    if (!facts.usbId.empty()) {
+        transport.insert("usb_id", QString::fromStdString(facts.usbId));
+    }
     write(QJsonObject{
         {"event", "begin"},
         {"started", QString::fromStdString(journalTime())},
@@ -213,6 +217,8 @@ void UpdateRecord::begin(const UpdateFacts &facts) {
         {"file", fileJson(facts.filePath, facts.fileSha256)},
         {"image", imageJson(facts.imageLength, sha256Hex(facts.image, facts.imageLength), edc)},
         {"blocks", QJsonObject{{"count", static_cast<qint64>(facts.blockCount)}}},
+        {"transport", transport},
+        {"power", QString::fromStdString(facts.power)},
     });
 }
 

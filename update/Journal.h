@@ -118,6 +118,11 @@ struct UpdateFacts {
     std::uint32_t edc = 0;
     std::uint32_t blockCount = 0;
     long long keeperPid = 0;  // 0: no keeper
+    // How the unit is attached ("ata", "usb", "scsi", "unknown") with, for usb, the bridge's id;
+    // and the power supply right before the first block ("mains", "battery 80 %", "unknown").
+    std::string transport = "unknown";
+    std::string usbId;
+    std::string power = "not asked";
 };
 
 // The journal's record of one update, written as the update goes. Records nothing without a

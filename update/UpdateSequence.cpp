@@ -2,9 +2,11 @@
 // SPDX-FileCopyrightText: The cdrw-fwupdate developers
 #include "update/UpdateSequence.h"
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "aspi/DriveCommands.h"
 #include "aspi/UnitHold.h"
@@ -16,6 +18,7 @@
 #include "units/FirmwareVariants.h"
 #include "units/UnitLine.h"
 #include "update/Journal.h"
+#include "update/UpdateChecks.h"
 #include "update/UpdateTrace.h"
 
 namespace update {
@@ -154,6 +157,63 @@ std::string trimmed(const char *entry, std::size_t width) {
     return text;
 }
 
+// The checks before the first block of update/UpdateChecks.h, on the selected unit, run when the
+// update starts and again right before the first block: says a refusal, and once per update a
+// notice or that the power supply could not be asked. Returns false when a check refuses.
+class BeforeFirstBlock {
+  public:
+    BeforeFirstBlock(units::MainState &state, UpdateWindows &windows, std::string unitAddress)
+        : m_state(state), m_windows(windows), m_unitAddress(std::move(unitAddress)) {}
+
+    bool pass() {
+        const CheckOverrides overrides{m_state.AllowUsbBridge, m_state.AllowBattery};
+        m_transport = m_state.aspi.unitTransport(m_state.SelectedAdapter, m_state.SelectedTarget);
+        const Check transport = transportCheck(m_transport, m_unitAddress, overrides);
+        if (transport.result == CheckResult::Refuse) {
+            m_windows.sayRefusal(transport.reason);
+            return false;
+        }
+        // A system that could not tell at the start (no UPower, a bus that does not answer) is
+        // not asked again: that would only hold the first block up for the deadline once more.
+        if (m_power.source != platform::PowerState::Source::Unknown) {
+            m_power = platform::host().powerState();
+        }
+        const Check power = powerCheck(m_power, overrides);
+        if (power.result == CheckResult::Refuse) {
+            m_windows.sayRefusal(power.reason);
+            return false;
+        }
+        if (m_power.source == platform::PowerState::Source::Unknown && !m_saidUnknown) {
+            m_saidUnknown = true;
+            std::fprintf(stderr,
+                         "cdrw-fwupdate: the power supply is not checked (%s); keep the computer "
+                         "on the mains until the update has finished\n",
+                         m_power.problem.c_str());
+        }
+        if (m_power.source == platform::PowerState::Source::Battery && !m_saidBattery) {
+            m_saidBattery = true;
+            m_windows.sayNotice(power.reason);
+        }
+        return true;
+    }
+
+    // What the latest pass found, for the journal.
+    void describe(UpdateFacts &facts) const {
+        facts.transport = aspi::transportName(m_transport.kind);
+        facts.usbId = aspi::usbIdText(m_transport);
+        facts.power = powerText(m_power);
+    }
+
+  private:
+    units::MainState &m_state;
+    UpdateWindows &m_windows;
+    std::string m_unitAddress;
+    aspi::TransportInfo m_transport;
+    platform::PowerState m_power;
+    bool m_saidUnknown = false;
+    bool m_saidBattery = false;
+};
+
 // What the journal records of the update about to send its first block.
 UpdateFacts journalFacts(const units::MainState &state, const UpdateWindows &windows,
                          const std::string &unitLine, const image::HexFileFacts &hexFile,
@@ -181,6 +241,14 @@ UpdateFacts journalFacts(const units::MainState &state, const UpdateWindows &win
 }
 
 }  // namespace
+
+void UpdateWindows::sayRefusal(const std::string &text) {
+    platform::messageBox(text, std::nullopt, platform::Icon::Warning);
+}
+
+void UpdateWindows::sayNotice(const std::string &text) {
+    platform::messageBox(text, std::nullopt, platform::Icon::Information);
+}
 
 std::string finalResultText(std::uint32_t ignoredBlocks, std::uint32_t blockCount) {
     if (ignoredBlocks == 0) {
@@ -247,6 +315,11 @@ UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows, const
         return UpdateOutcome::NoUnitSelected;
     }
 
+    BeforeFirstBlock checks(state, windows, line.substr(0, line.find(' ')));
+    if (!checks.pass()) {
+        return UpdateOutcome::Refused;
+    }
+
     std::string fileName;
     if (!windows.chooseFirmwareFile(fileName)) {
         return UpdateOutcome::Cancelled;
@@ -270,6 +343,10 @@ UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows, const
     const bool withEdc = windows.createEdc();
     if (!windows.confirmTransfer()) {
         return UpdateOutcome::NotConfirmed;
+    }
+    // The battery may have run down, or the mains gone, while the image was built and confirmed.
+    if (!checks.pass()) {
+        return UpdateOutcome::Refused;
     }
     {
         // The unit first: when another program has it, nothing else is taken. A manager that
@@ -300,10 +377,11 @@ UpdateOutcome UpdateClick(units::MainState &state, UpdateWindows &windows, const
         UpdateRecord record(journal);
         UpdateTrace trace;
         if (journal != nullptr) {
-            const UpdateFacts facts =
+            UpdateFacts facts =
                 journalFacts(state, windows, line, hexFile, withEdc,
                              journal->context(state.aspi.simulated(), state.aspi.simulatedBoot()),
                              guard->keeperProcess());
+            checks.describe(facts);
             record.begin(facts);
             trace.begin(journal, record.updateId(), facts);
         }

@@ -11,6 +11,10 @@
 // is sent. When the holder is this program's keeper of an update of the unit that ended moments
 // ago (platform/UpdateKeeper.h), the message says so and how long to wait.
 //
+// When the update starts and again right before the first block it runs the checks of
+// update/UpdateChecks.h (a unit behind a USB bridge, a low battery) and asks its face to say a
+// refusal, or what the user should know.
+//
 // The sequence reaches its face (the main window, or the shell's update) only through
 // UpdateWindows and the host only through platform::host(), so it runs in tests with scripted
 // answers and a recording sleep.
@@ -79,12 +83,20 @@ class UpdateWindows {
     // (the shell) is told the result instead, without a question.
     virtual bool asksFinalQuestion() const { return true; }
     virtual void releaseControls() {}
+    // Says why a check before the first block (update/UpdateChecks.h) refuses the update, and
+    // what to do: a warning box by default (a line in the shell, whose host writes boxes so).
+    virtual void sayRefusal(const std::string &text);
+    // Says what a check found that lets the update go on but the user should know (a battery
+    // that is not low): an information box with OK by default.
+    virtual void sayNotice(const std::string &text);
 };
 
 // How a run ended (Yes at the final question ends the process instead).
 enum class UpdateOutcome {
     AlreadyRunning,  // called while an update runs: nothing was done
     NoUnitSelected,
+    Refused,       // a check before the first block refused: the unit hangs on a USB bridge, or the
+                   // battery is low (said); nothing was sent
     Cancelled,     // the chooser was not closed with OK
     NameRefused,   // the name does not begin with the variant's code
     FileProblem,   // a file could not be opened, read or written, or the HEX file was refused

@@ -41,8 +41,7 @@ std::string tracePath(const std::string &journalPath, const std::string &id) {
     return traceFolder(journalPath) + "/" + id + ".jsonl";
 }
 
-void UpdateTrace::begin(const Journal *journal, const std::string &id, const UpdateFacts &facts,
-                        const std::string &transport) {
+void UpdateTrace::begin(const Journal *journal, const std::string &id, const UpdateFacts &facts) {
     m_path.clear();
     m_count = 0;
     if (journal == nullptr || id.empty()) {
@@ -51,8 +50,8 @@ void UpdateTrace::begin(const Journal *journal, const std::string &id, const Upd
     m_path = tracePath(journal->settings().path, id);
     m_start = Clock::now();
     QJsonObject unit = unitJson(facts.unitAddress, facts.vendor, facts.product, facts.revision);
-    if (!transport.empty()) {
-        unit.insert("transport", QString::fromStdString(transport));
+    if (!facts.transport.empty() && facts.transport != "unknown") {
+        unit.insert("transport", QString::fromStdString(facts.transport));
     }
     // The file's name only: its folder may name the user, and a replay needs only the name.
     const std::string name = facts.filePath.substr(facts.filePath.rfind('/') + 1);

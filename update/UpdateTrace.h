@@ -51,9 +51,8 @@ class UpdateTrace {
 
     // Starts the trace of update `id` in the journal's folder: writes its first line, then removes
     // all but the newest kKeptTraces traces there. Without a journal or an id nothing is traced.
-    // `transport` is the unit's (empty: unknown, and left out).
-    void begin(const Journal *journal, const std::string &id, const UpdateFacts &facts,
-               const std::string &transport = {});
+    // The unit's transport is left out when it is unknown.
+    void begin(const Journal *journal, const std::string &id, const UpdateFacts &facts);
 
     // One command sent: `sent` as the manager completed it (a record whose SRB_Cmd is not
     // SC_EXEC_SCSI_CMD was never handed over, and is not traced), its data at `data`, handed over

@@ -14,6 +14,9 @@
 //   uint32_t GetScanReport(aspi::ScanReport *)
 //                                        what the latest enumeration found, for an empty unit
 //                                        list (aspi/ScanReport.h)
+//   uint32_t GetUnitTransport(uint8_t HaId, uint8_t Target, uint8_t Lun, aspi::UnitTransport *)
+//                                        how the unit is attached: ATA, USB (with the bridge's
+//                                        ids), SCSI (aspi/UnitTransport.h)
 #include <cstdint>
 #include <mutex>
 
@@ -51,4 +54,10 @@ extern "C" __attribute__((visibility("default"))) std::uint32_t GetScanReport(
     aspi::ScanReport *report) {
     const std::lock_guard<std::mutex> hold(g_lock);
     return sg::moduleManager().scanReport(report);
+}
+
+extern "C" __attribute__((visibility("default"))) std::uint32_t GetUnitTransport(
+    std::uint8_t HaId, std::uint8_t Target, std::uint8_t Lun, aspi::UnitTransport *record) {
+    const std::lock_guard<std::mutex> hold(g_lock);
+    return sg::moduleManager().unitTransport(HaId, Target, Lun, record);
 }

@@ -178,6 +178,25 @@ std::uint32_t SgManager::scanReport(aspi::ScanReport *report) {
     return aspi::SS_COMP;
 }
 
+std::uint32_t SgManager::unitTransport(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                                       aspi::UnitTransport *record) {
+    if (record == nullptr || record->RecordSize != sizeof(aspi::UnitTransport)) {
+        return aspi::SS_INVALID_SRB;
+    }
+    std::uint8_t status = aspi::SS_COMP;
+    const ScsiDevice *unit = unitAt(adapter, target, lun, status);
+    if (unit == nullptr) {
+        return status;
+    }
+    aspi::UnitTransport found{};
+    found.RecordSize = sizeof(found);
+    found.Kind = static_cast<std::uint8_t>(unit->transport.kind);
+    found.UsbVendor = unit->transport.usbVendor;
+    found.UsbProduct = unit->transport.usbProduct;
+    *record = found;
+    return aspi::SS_COMP;
+}
+
 const ScsiDevice *SgManager::unitAt(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
                                     std::uint8_t &status) {
     if (!m_enumerated) {

@@ -67,6 +67,13 @@ class SgManager {
     // SS_INVALID_SRB, writing nothing, for a null record or one of another size.
     std::uint32_t scanReport(aspi::ScanReport *report);
 
+    // Fills `record` (aspi/UnitTransport.h) with how the unit at (adapter, target, LUN) is
+    // attached, as the latest enumeration read it from sysfs. Returns SS_COMP; SS_INVALID_HA or
+    // SS_NO_DEVICE for an address without a unit, SS_INVALID_SRB for a null record or one of
+    // another size, writing nothing then.
+    std::uint32_t unitTransport(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                                aspi::UnitTransport *record);
+
   private:
     std::uint8_t hostAdapterInquiry(aspi::SRB_HAInquiry &record);
     std::uint8_t deviceType(aspi::SRB_GDEVBlock &record);

@@ -93,7 +93,70 @@ std::string blockDeviceName(const fs::path &device) {
     return entries->path().filename().string();
 }
 
+// A folder name made of `prefix` and a decimal number: "ata3", "host0".
+bool isNumbered(const std::string &name, std::string_view prefix) {
+    return name.size() > prefix.size() && name.rfind(prefix, 0) == 0 &&
+           parseNumber(std::string_view(name).substr(prefix.size())).has_value();
+}
+
+// A four-digit hexadecimal USB id attribute ("152d"); nullopt for anything else.
+std::optional<std::uint16_t> usbId(const fs::path &file) {
+    const std::optional<std::string> text = readAttribute(file);
+    if (!text) {
+        return std::nullopt;
+    }
+    const std::string_view digits = firstLine(*text);
+    unsigned value = 0;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (error != std::errc() || end != digits.data() + digits.size() || digits.empty() ||
+        value > 0xFFFF) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
 }  // namespace
+
+aspi::TransportInfo transportOf(const fs::path &deviceFolder) {
+    bool host = false;
+    bool ata = false;
+    bool usb = false;
+    bool usbDevice = false;  // the nearest USB device above the host was found
+    aspi::TransportInfo info;
+    std::error_code error;
+    for (fs::path folder = deviceFolder.parent_path();
+         folder.has_relative_path() && folder.filename() != "devices";
+         folder = folder.parent_path()) {
+        const std::string name = folder.filename().string();
+        if (isNumbered(name, "host")) {
+            host = true;
+            // The mass-storage drivers make the host on the bridge's USB interface.
+            const std::string driver =
+                fs::read_symlink(folder.parent_path() / "driver", error).filename().string();
+            usb = usb || driver == "usb-storage" || driver == "uas";
+        }
+        ata = ata || isNumbered(name, "ata");
+        if (host && !usbDevice) {
+            const auto vendor = usbId(folder / "idVendor");
+            const auto product = usbId(folder / "idProduct");
+            if (vendor && product) {
+                usb = usbDevice = true;
+                info.usbVendor = *vendor;
+                info.usbProduct = *product;
+            }
+        }
+    }
+    if (usb) {
+        info.kind = aspi::Transport::Usb;
+        return info;
+    }
+    info = {};
+    info.kind = ata    ? aspi::Transport::Ata
+                : host ? aspi::Transport::Scsi
+                       : aspi::Transport::Unknown;
+    return info;
+}
 
 std::optional<ScsiDevice> deviceFromTexts(std::string name, std::string_view address,
                                           std::optional<std::string_view> typeText) {
@@ -135,6 +198,7 @@ std::vector<ScsiDevice> scanScsiGeneric(const fs::path &sysfsRoot) {
         if (auto device = deviceFromTexts(entry.path().filename().string(),
                                           target.filename().string(), type)) {
             device->blockName = blockDeviceName(target);
+            device->transport = transportOf(target);
             devices.push_back(std::move(*device));
         }
     }

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "aspi/UnitTransport.h"
+
 namespace sg {
 
 inline constexpr int kTypeCdDvd = 5;
@@ -22,8 +24,9 @@ struct ScsiDevice {
     int channel = 0;
     int id = 0;
     int lun = 0;
-    int type = kTypeUnknown;  // peripheral device type; 5 is a CD/DVD unit
-    std::string blockName;    // "sr0": its block device node, empty when it has none
+    int type = kTypeUnknown;        // peripheral device type; 5 is a CD/DVD unit
+    std::string blockName;          // "sr0": its block device node, empty when it has none
+    aspi::TransportInfo transport;  // how it is attached (transportOf)
 };
 
 // Lists <sysfsRoot>/class/scsi_generic. Each entry's address comes from the name of the folder
@@ -33,6 +36,13 @@ struct ScsiDevice {
 // list when the folder does not exist, that is when the generic driver is not loaded. The order
 // is the order of the entries' numbers (sg0, sg1, ..., sg10).
 std::vector<ScsiDevice> scanScsiGeneric(const std::filesystem::path &sysfsRoot);
+
+// How the SCSI device whose folder in the device tree is `deviceFolder` (the canonical path,
+// ".../host2/target2:0:0/2:0:0:0") is attached, from the folders above it: behind a USB device (a
+// folder with idVendor and idProduct, whose ids are taken; or a host made by usb-storage or uas)
+// it is Usb; on a port of the ATA layer (an "ataN" folder) Ata; any other SCSI host ("hostN":
+// a SCSI or SAS adapter, virtio-scsi, iSCSI, a target loopback) Scsi; Unknown without a host.
+aspi::TransportInfo transportOf(const std::filesystem::path &deviceFolder);
 
 // True when <sysfsRoot>/class/scsi_generic can be listed, that is when the generic driver is
 // loaded (with or without devices).

@@ -224,6 +224,30 @@ bool hasUnit(const BusDescription &bus, std::uint8_t adapter, std::uint8_t targe
     });
 }
 
+// "ata", "scsi", "unknown" or "usb <vvvv>:<pppp>".
+aspi::TransportInfo readTransport(Cursor &cursor) {
+    const std::string kind = cursor.word("transport");
+    for (const auto known :
+         {aspi::Transport::Ata, aspi::Transport::Scsi, aspi::Transport::Unknown}) {
+        if (kind == aspi::transportName(known)) {
+            return {known, 0, 0};
+        }
+    }
+    if (kind != "usb") {
+        throw LineError("unknown transport \"" + kind + "\" (expected ata, scsi, usb or unknown)");
+    }
+    const std::string id = cursor.word("USB id");
+    const std::size_t colon = id.find(':');
+    if (id.size() != 9 || colon != 4 ||
+        id.find_first_not_of("0123456789abcdefABCDEF:") != std::string::npos ||
+        id.find(':', 5) != std::string::npos) {
+        throw LineError("usb takes the bridge's id as vvvv:pppp in hexadecimal, such as 152d:0578");
+    }
+    return {aspi::Transport::Usb,
+            static_cast<std::uint16_t>(std::stoul(id.substr(0, 4), nullptr, 16)),
+            static_cast<std::uint16_t>(std::stoul(id.substr(5), nullptr, 16))};
+}
+
 void parseUnit(Cursor &cursor, BusDescription &bus) {
     UnitDescription unit;
     std::tie(unit.adapter, unit.target) = readAddress(cursor, bus);
@@ -246,6 +270,8 @@ void parseUnit(Cursor &cursor, BusDescription &bus) {
             unit.blockMilliseconds = cursor.number("blocktime", kMaxBlockMilliseconds);
         } else if (key == "held") {
             unit.heldElsewhere = true;
+        } else if (key == "transport") {
+            unit.transport = readTransport(cursor);
         } else {
             throw LineError("unknown unit keyword \"" + key + "\"");
         }

@@ -13,6 +13,7 @@
 //       <count> inquiries are answered, later ones fail.
 //   unit <adapter> <target> [type <n>] [vendor "<8 bytes>"] [product "<16>"] [revision "<4>"]
 //        [newrevision "<4>"] [blocktime <milliseconds>] [held]
+//        [transport ata | scsi | unknown | usb <vvvv>:<pppp>]
 //       A unit at LUN 0 of a declared adapter. Peripheral device type n (default 5, CD). Each
 //       text fills its INQUIRY field from the start; bytes not given are NUL. "newrevision": the
 //       revision the unit reports once it has stored a complete download and has been switched
@@ -38,6 +39,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "aspi/UnitTransport.h"
 
 namespace sim {
 
@@ -65,6 +68,7 @@ struct UnitDescription {
     std::optional<std::array<std::uint8_t, kRevisionLength>> newRevision;
     unsigned blockMilliseconds = 0;  // how long each WRITE BUFFER takes
     bool heldElsewhere = false;      // in use by another program: the hold answers 0xE5
+    aspi::TransportInfo transport{aspi::Transport::Ata, 0, 0};
 };
 
 struct BlockFailure {

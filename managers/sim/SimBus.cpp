@@ -199,6 +199,23 @@ std::uint32_t SimBus::releaseUnit(std::uint8_t adapter, std::uint8_t target, std
     return status;
 }
 
+std::uint32_t SimBus::unitTransport(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                                    aspi::UnitTransport *record) {
+    if (record == nullptr || record->RecordSize != sizeof(aspi::UnitTransport)) {
+        return aspi::SS_INVALID_SRB;
+    }
+    std::uint8_t status = aspi::SS_COMP;
+    const SimUnit *found = unitAt(adapter, target, lun, status);
+    if (found == nullptr) {
+        return status;
+    }
+    const aspi::TransportInfo &transport = found->description().transport;
+    *record =
+        aspi::UnitTransport{sizeof(aspi::UnitTransport), static_cast<std::uint8_t>(transport.kind),
+                            0, transport.usbVendor, transport.usbProduct};
+    return aspi::SS_COMP;
+}
+
 void SimBus::handle(void *record) {
     auto *header = static_cast<aspi::SRB_Header *>(record);
     switch (header->SRB_Cmd) {

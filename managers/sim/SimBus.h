@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "aspi/AspiRecords.h"
+#include "aspi/UnitTransport.h"
 #include "managers/sim/BusFile.h"
 #include "managers/sim/SimUnit.h"
 
@@ -70,6 +71,13 @@ class SimBus {
     // without it. Release: SS_COMP for any unit, held or not.
     std::uint32_t holdUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
     std::uint32_t releaseUnit(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
+
+    // How the unit is attached (GetUnitTransport, aspi/UnitTransport.h), from its description.
+    // SS_COMP; SS_INVALID_HA or SS_NO_DEVICE for an address without a unit, SS_INVALID_SRB for a
+    // null record or one of another size, writing nothing then. Nothing is logged: the unit hears
+    // nothing of it.
+    std::uint32_t unitTransport(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                                aspi::UnitTransport *record);
 
   private:
     struct Adapter {

@@ -13,6 +13,8 @@
 //   uint32_t ReleaseUnitForUpdate(uint8_t HaId, uint8_t Target, uint8_t Lun)
 //                                         0x01; 0xE5 for a unit the bus file marks "held" or
 //                                         that this or another process holds
+// and the units' transport, from the bus file:
+//   uint32_t GetUnitTransport(uint8_t HaId, uint8_t Target, uint8_t Lun, aspi::UnitTransport *)
 // and one that tells the program it runs on a simulated machine, and which boot of it:
 //   uint32_t SimulatedMachineBoot(char *buffer, uint32_t size)
 //                                         copies the boot id, NUL-terminated and cut to fit,
@@ -135,6 +137,12 @@ extern "C" __attribute__((visibility("default"))) std::uint32_t ReleaseUnitForUp
     return bus().releaseUnit(HaId, Target, Lun);
 }
 #endif
+
+extern "C" __attribute__((visibility("default"))) std::uint32_t GetUnitTransport(
+    std::uint8_t HaId, std::uint8_t Target, std::uint8_t Lun, aspi::UnitTransport *record) {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    return bus().unitTransport(HaId, Target, Lun, record);
+}
 
 extern "C" __attribute__((visibility("default"))) std::uint32_t SimulatedMachineBoot(
     char *buffer, std::uint32_t size) {

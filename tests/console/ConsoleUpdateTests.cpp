@@ -98,6 +98,8 @@ class Child {
             ::setenv("XDG_STATE_HOME", folder.c_str(), 1);
             ::unsetenv("DISPLAY");
             ::unsetenv("WAYLAND_DISPLAY");
+            // No system bus: no UPower and no logind, whatever the machine has.
+            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + folder + "/no-bus").c_str(), 1);
             ::setenv("QT_QPA_PLATFORM", "xcb", 1);
             for (const auto &[name, value] : environment) {
                 ::setenv(name.c_str(), value.c_str(), 1);
@@ -412,6 +414,37 @@ TEST_F(ConsoleUpdate, AnswersChecksAndStatusAsAPersonOrAScriptMeetsThem) {
          {"1 CD/DVD unit was found that an update holds", "Wait a minute"},
          {},
          "held"},
+        {"a unit behind a USB bridge: refused before anything is written",
+         false,
+         false,
+         " transport usb 152d:0578",
+         {kUpdate, kUnit, "--yes"},
+         {},
+         1,
+         0,
+         false,
+         {"The unit 0:7:3 is attached through a USB bridge (152d:0578). Bridges often cut"}},
+        {"a unit behind a USB bridge, the check turned off",
+         true,
+         false,
+         " transport usb 152d:0578",
+         {kUpdate, kUnit, "--yes", "--allow-usb-bridge"},
+         {},
+         0,
+         3,
+         true,
+         {"The USB bridge check is off (--allow-usb-bridge)"}},
+        {"--check of a unit behind a USB bridge",
+         false,
+         false,
+         " transport usb 152d:0578",
+         {"--check", kUnit, "lix1.hex"},
+         {},
+         1,
+         0,
+         false,
+         {"refuse  transport  The unit 0:7:3 is attached", "ok      file       The file lix1.hex",
+          "Not ready: an update of 0:7:3 would be refused.\n"}},
         {"a usage fault",
          false,
          false,

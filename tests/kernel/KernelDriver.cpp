@@ -34,6 +34,7 @@
 //           failure past the list is answered with retry
 //   LINE    the line of the unit list selected for that update, from 1 (default 1)
 //   --without-hold  the manager's unit hold is not bound, as with a manager without it
+//   --allow-usb-bridge  a unit behind a USB bridge is updated, as the program's option allows
 //   --wait-ms=N     the update's 70 s wait lasts N ms (default 0), standing for the store time
 //   --blocks=N      the firmware file makes an image of N blocks (default 3, at most 80)
 //   --occupy=NODE   instead of all else: opens the block device NODE read-write, exclusive and
@@ -51,6 +52,7 @@
 //                     ANSWER 1 retry
 //                     TTY Update completed. Shutdown PC.
 //                     PROGRAM-EXIT 0                 (its exit status, 128 + N for signal N)
+//                     SIDE-FILES none                (or written: lix1.bin or lix1.asc exists)
 // Without --run the driver only scans.
 #include <fcntl.h>
 #include <pty.h>
@@ -65,6 +67,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -162,6 +165,7 @@ Run parseRun(std::string_view text) {
 struct Options {
     std::vector<Run> runs;
     bool withoutHold = false;
+    bool allowUsbBridge = false;
     unsigned waitMilliseconds = 0;
     unsigned blocks = kFirmwareBlocks;
     std::string occupy;
@@ -183,6 +187,8 @@ Options parseOptions(int argc, char **argv) {
         const std::string_view argument = argv[i];
         if (argument == "--without-hold") {
             options.withoutHold = true;
+        } else if (argument == "--allow-usb-bridge") {
+            options.allowUsbBridge = true;
         } else if (argument.substr(0, 10) == "--wait-ms=") {
             options.waitMilliseconds = numberOption(argument, 10, 70000);
         } else if (argument.substr(0, 9) == "--blocks=") {
@@ -283,6 +289,11 @@ Options parseOptions(int argc, char **argv) {
     ::waitpid(child, &status, 0);
     std::printf("PROGRAM-EXIT %d\n",
                 WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    std::error_code error;
+    std::printf("SIDE-FILES %s\n", std::filesystem::exists("lix1.bin", error) ||
+                                           std::filesystem::exists("lix1.asc", error)
+                                       ? "written"
+                                       : "none");
     std::exit(0);
 }
 
@@ -438,6 +449,8 @@ const char *outcomeName(update::UpdateOutcome outcome) {
     switch (outcome) {
         case update::UpdateOutcome::AlreadyRunning:
             return "already-running";
+        case update::UpdateOutcome::Refused:
+            return "refused";
         case update::UpdateOutcome::NoUnitSelected:
             return "no-unit-selected";
         case update::UpdateOutcome::Cancelled:
@@ -482,6 +495,10 @@ int main(int argc, char **argv) {
     if (argc > 2 && std::string_view(argv[1]) == "--at-terminal") {
         printIdentity();
         writeFirmwareFile(kFirmwareBlocks);
+        // What an earlier pass left beside it must not read as this program's side files.
+        std::error_code error;
+        std::filesystem::remove("lix1.bin", error);
+        std::filesystem::remove("lix1.asc", error);
         atTerminal(argv + 2);
     }
     const Options options = parseOptions(argc, argv);
@@ -510,6 +527,7 @@ int main(int argc, char **argv) {
                                            std::chrono::steady_clock::now() - scanStart)
                                            .count()));
     state.BlockSize = update::kBlockSize;
+    state.AllowUsbBridge = options.allowUsbBridge;
 
     if (windows.lines.empty()) {
         std::printf(state.AdapterCount == 0 ? "NO-ADAPTER\n" : "NO-UNIT\n");

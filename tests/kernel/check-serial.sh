@@ -315,6 +315,32 @@ check_identity() {
   has_line "GUEST DRIVER-EXIT 0" || fail "the driver ended with a failure status"
 }
 
+# A pass of the buses guest in which the program listed the units as JSON: each unit's transport
+# in the list's order (virtio-scsi, libata, USB), the USB unit with its bridge's id.
+check_list_pass() {
+  check_identity
+  [ "$expect" = unit ] || return 0
+  has_line "PROGRAM-EXIT 0" || fail "--list ended with status $(sed -n 's/^PROGRAM-EXIT //p' "$log"), not 0"
+  local kinds
+  kinds=$(sed -n 's/^TTY *"transport": "\([a-z]*\)",\{0,1\}$/\1/p' "$log" | tr '\n' ' ')
+  [ "$kinds" = "scsi ata usb " ] || fail "--list --json gave the transports '$kinds', not 'scsi ata usb'"
+  grep -qE '^TTY *"usb_id": "[0-9a-f]{4}:[0-9a-f]{4}",?$' "$log" ||
+    fail "--list --json gave no usb_id for the USB unit"
+}
+
+# A pass of the buses guest in which the program was asked to update the unit behind the USB
+# bridge: refused with status 1 and the bridge named, no side file written, no WRITE BUFFER sent.
+check_bridge_pass() {
+  check_identity
+  [ "$expect" = unit ] || return 0
+  has_line "PROGRAM-EXIT 1" || fail "the update of the USB unit ended with status $(sed -n 's/^PROGRAM-EXIT //p' "$log"), not 1"
+  grep -qE '^TTY The unit 2:7:0 is attached through a USB bridge \([0-9a-f]{4}:[0-9a-f]{4}\)\. ' "$log" ||
+    fail "the program did not refuse the unit behind the USB bridge, naming the bridge"
+  has_line "SIDE-FILES none" || fail "the refused update wrote its side files"
+  grep -qE '^GUEST KCMD [0-9:]+ 3b ' "$log" && fail "a WRITE BUFFER reached a unit in the refused update"
+  return 0
+}
+
 # The checks of a pass in which the program itself updated the unit from a shell, with --yes, on
 # a terminal where the driver retried each failed block: the unit received what a driver's run in
 # the ATAPI form (the window's default) sends, every failure was shown with the error dialog's
@@ -467,7 +493,11 @@ for ((pass = 1; pass <= passes; pass++)); do
   grep -qx "GUEST PASS-END $pass" "$pass_log" || fail "pass $pass did not end"
   log=$pass_log where="pass $pass: "
   injected_dialogs=0
-  if grep -qE '^GUEST PASS [0-9]+ (.* )?program( |$)' "$log"; then
+  if grep -qE '^GUEST PASS [0-9]+ program --list' "$log"; then
+    check_list_pass
+  elif grep -qE '^GUEST PASS [0-9]+ program --update=[^ ]* --unit=2:7:0' "$log"; then
+    check_bridge_pass
+  elif grep -qE '^GUEST PASS [0-9]+ (.* )?program( |$)' "$log"; then
     check_program_pass
   else
     check_pass

@@ -83,10 +83,14 @@ readonly kBusDevices=(
 )
 # QEMU's record of what its units received and answered.
 readonly kBusTraces=(scsi_req_parsed scsi_req_build_sense ide_atapi_cmd)
-# One pass: an update aimed at each listed unit, the SCSI form for the units of the test's
-# vendor and the ATAPI form for the IDE unit (line 2).
+# The passes: an update aimed at each listed unit, the SCSI form for the units of the test's
+# vendor and the ATAPI form for the IDE unit (line 2), the USB unit's with its bridge check off;
+# the program's list as JSON, with each unit's transport; the program's update of the USB unit,
+# which it refuses.
 readonly kBusPasses=(
-  '--run=scsi:retry,retry,stop@1 --run=atapi@2 --run=scsi:retry,retry,stop@3'
+  '--allow-usb-bridge --run=scsi:retry,retry,stop@1 --run=atapi@2 --run=scsi:retry,retry,stop@3'
+  'program --list --json'
+  'program --update=lix1.hex --unit=2:7:0 --yes'
 )
 
 if [ $# -lt 6 ]; then

@@ -149,3 +149,49 @@ TEST(SgSysfsScan, ReadsAddressTypeAndOrder) {
     EXPECT_EQ((std::vector<int>{last.host, last.channel, last.id, last.lun, last.type}),
               (std::vector<int>{1, 2, 3, 4, 5}));
 }
+
+// How a unit is attached, from the folders above it in the device tree and what the manager
+// answers through its entry point.
+TEST_F(SgEnumeration, TellsEachUnitsTransportFromItsDevicePath) {
+    const struct {
+        const char *parents;
+        aspi::Transport kind;
+        std::uint16_t vendor, product;
+    } rows[] = {
+        {"pci0000:00/0000:00:01.1/ata2/host1/target1:0:0", aspi::Transport::Ata, 0, 0},
+        {"pci0000:00/0000:00:04.0/virtio1/host2/target2:0:0", aspi::Transport::Scsi, 0, 0},
+        {"platform/host5/session1/target5:0:0", aspi::Transport::Scsi, 0, 0},
+        {"pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0", aspi::Transport::Usb, 0x152d,
+         0x0578},
+        {"platform/target7:0:0", aspi::Transport::Unknown, 0, 0},
+    };
+    int host = 1;
+    for (const auto &row : rows) {
+        const std::string address = std::to_string(host) + ":0:0:0";
+        std::string parents = row.parents;
+        parents.replace(parents.rfind("target") + 6, 1, std::to_string(host));
+        sysfs.addDevice(host, address, 5, "", parents);
+        ++host;
+    }
+    const auto usb = sysfs.root() / "devices" / "pci0000:00/0000:00:14.0/usb2";
+    std::ofstream(usb / "idVendor") << "1d6b\n";  // the root hub: not the bridge
+    std::ofstream(usb / "idProduct") << "0002\n";
+    std::ofstream(usb / "2-1" / "idVendor") << "152d\n";
+    std::ofstream(usb / "2-1" / "idProduct") << "0578\n";
+    ASSERT_EQ(manager.supportInfo(), 0x0105u);
+    for (std::uint8_t adapter = 0; adapter < std::size(rows); ++adapter) {
+        SCOPED_TRACE(rows[adapter].parents);
+        aspi::UnitTransport record{};
+        record.RecordSize = sizeof(record);
+        ASSERT_EQ(manager.unitTransport(adapter, 0, 0, &record), aspi::SS_COMP);
+        EXPECT_EQ(record.Kind, static_cast<std::uint8_t>(rows[adapter].kind));
+        EXPECT_EQ(record.UsbVendor, rows[adapter].vendor);
+        EXPECT_EQ(record.UsbProduct, rows[adapter].product);
+    }
+    aspi::UnitTransport record{};
+    record.RecordSize = sizeof(record);
+    EXPECT_EQ(manager.unitTransport(0, 1, 0, &record), aspi::SS_NO_DEVICE);
+    EXPECT_EQ(manager.unitTransport(9, 0, 0, &record), aspi::SS_INVALID_HA);
+    record.RecordSize = 4;
+    EXPECT_EQ(manager.unitTransport(0, 0, 0, &record), aspi::SS_INVALID_SRB);
+}

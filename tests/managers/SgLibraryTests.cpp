@@ -65,6 +65,11 @@ TEST(SgLibrary, LoadsByNameAndAnswersOnThisMachine) {
     EXPECT_EQ(report(nullptr), aspi::SS_INVALID_SRB);
     record.ReportSize = sizeof(record);
     EXPECT_EQ(report(&record), aspi::SS_COMP);
+    // The units' transport, for an address without a unit.
+    auto transport = reinterpret_cast<aspi::GetUnitTransportFn>(dlsym(handle, "GetUnitTransport"));
+    ASSERT_NE(transport, nullptr);
+    aspi::UnitTransport attached{sizeof(aspi::UnitTransport), 0, 0, 0, 0};
+    EXPECT_EQ(transport(count, 0, 0, &attached), aspi::SS_INVALID_HA);
 }
 
 // The whole path down to the real seam, on a device node that is a plain file: the open works,

@@ -47,11 +47,13 @@ class FakeSysfs {
     void loadDriver() { fs::create_directories(root() / "class" / "scsi_generic"); }
 
     // Adds sg<number> for the device at the given address; a negative type writes no attribute;
-    // `block` names its block device ("sr0"), none when empty.
-    void addDevice(int number, const std::string &address, int type,
-                   const std::string &block = "") {
+    // `block` names its block device ("sr0"), none when empty. `parents` is the device's path
+    // under devices/ above its own folder ("pci0000:00/0000:00:01.1/ata2/host1/target1:0:0").
+    void addDevice(int number, const std::string &address, int type, const std::string &block = "",
+                   const std::string &parents = "") {
         loadDriver();
-        const fs::path device = root() / "devices" / "platform" / ("target" + address) / address;
+        const fs::path device = root() / "devices" /
+                                (parents.empty() ? "platform/target" + address : parents) / address;
         fs::create_directories(device);
         if (!block.empty()) {
             fs::create_directories(device / "block" / block);

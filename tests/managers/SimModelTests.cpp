@@ -98,7 +98,7 @@ TEST(BusFile, TextsKeepEveryByteAndShortTextsEndInNuls) {
         "adapter 1 id 7 fails\n"
         "unit 0 6 type 0 vendor \"V\\0K \\x7f\\xE9\\\\\\\"\" product \"# not a comment\" "
         "revision \"\"\r\n"
-        "unit 1 0 blocktime 250 held\n");
+        "unit 1 0 blocktime 250 held transport usb 152D:0578\n");
     ASSERT_TRUE(parsed.bus) << parsed.error << " at line " << parsed.errorLine;
     const sim::BusDescription &bus = *parsed.bus;
     EXPECT_EQ(bus.adapters[0].ownId, 12);
@@ -114,6 +114,8 @@ TEST(BusFile, TextsKeepEveryByteAndShortTextsEndInNuls) {
     EXPECT_EQ(bus.units[1].blockMilliseconds, 250u);
     EXPECT_FALSE(bus.units[0].heldElsewhere);
     EXPECT_TRUE(bus.units[1].heldElsewhere);
+    EXPECT_EQ(bus.units[0].transport.kind, aspi::Transport::Ata);
+    EXPECT_EQ(aspi::usbIdText(bus.units[1].transport), "152d:0578");
 }
 
 TEST(BusFile, FaultsNameTheirLine) {
@@ -141,6 +143,9 @@ TEST(BusFile, FaultsNameTheirLine) {
         {"adapter 0 id 7\nunit 0 1 type\n", 2, "missing"},
         {"adapter 0 id 7\nunit 0 1 blocktime 60001\n", 2, "larger than 60000"},
         {"adapter 0 id 7\nunit 0 1\nunit 0 1\n", 3, "already declared"},
+        {"adapter 0 id 7\nunit 0 1 transport firewire\n", 2, "unknown transport"},
+        {"adapter 0 id 7\nunit 0 1 transport usb 152d0578\n", 2, "vvvv:pppp"},
+        {"adapter 0 id 7\nunit 0 1 transport usb 152d:05g8\n", 2, "vvvv:pppp"},
         {"adapter 0 id 7\nfail 0 1 offset 0\n", 2, "no unit"},
         {"adapter 0 id 7\nunit 0 1\nfail 0 1 attempts 2\n", 3, "offset"},
         {"adapter 0 id 7\nunit 0 1\nfail 0 1 offset 0 sense 70 00\n", 3, "18 are needed"},

@@ -193,6 +193,8 @@ TEST_P(JournalLines, BeginBlocksAndEnd) {
             << "the bytes the unit received";
     }
     EXPECT_EQ(begin["blocks"].toObject()["count"], 3);
+    EXPECT_EQ(begin["transport"].toObject(), (QJsonObject{{"kind", "ata"}}));
+    EXPECT_EQ(begin["power"], "not asked");
 
     for (int number = 1; number <= row.blockLines; ++number) {
         const QJsonObject &block = lines[number];
@@ -518,7 +520,8 @@ TEST_F(Journaled, HistoryAndListReadBack) {
                     {"revision", "1.10"},
                     {"line", "0:7:3         VEK            CDRW 8432            1.10"},
                     {"eligible", true},
-                    {"simulated", true}}};
+                    {"simulated", true},
+                    {"transport", "ata"}}};
     EXPECT_EQ(jsonArray(listText), listed) << listText;
 
     image_test::writeFile(trace, "{}\n");

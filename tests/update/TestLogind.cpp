@@ -5,7 +5,9 @@
 // two requests of its manager that the program and `systemd-inhibit --list` make; Inhibit answers
 // with the write end of a pipe and notes when that end is closed everywhere (the inhibitor let
 // go). As the portal it owns org.freedesktop.portal.Desktop; Inhibit answers with a request
-// object, whose Close it notes. One line on standard output for each thing it sees:
+// object, whose Close it notes. With --upower it is UPower too: org.freedesktop.UPower answers
+// the properties OnBattery and, on its display device, Percentage (battery:N, or mains). One line
+// on standard output for each thing it sees:
 //
 //   ready
 //   inhibit what=<what> who=<who> why=<why> mode=<mode>
@@ -13,8 +15,9 @@
 //   released what=<what>
 //   portal-inhibit window=<window> flags=<flags> reason=<reason>
 //   portal-closed <request path>
+//   upower-get <property>
 //
-// usage: cdrw-test-logind ADDRESS [--refuse-keys]
+// usage: cdrw-test-logind ADDRESS [--refuse-keys] [--upower=battery:N|mains]
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,6 +28,7 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -180,6 +184,39 @@ class Portal : public QDBusVirtualObject {
     int m_requests = 0;
 };
 
+// UPower's manager object and its display device, below it: Properties.Get of OnBattery and
+// Percentage.
+class UPower : public QDBusVirtualObject {
+  public:
+    explicit UPower(double batteryPercentage) : m_percentage(batteryPercentage) {}
+
+    QString introspect(const QString &) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override {
+        const QList<QVariant> args = message.arguments();
+        if (message.member() != QLatin1String("Get") || args.size() != 2) {
+            return false;
+        }
+        const QString name = args[1].toString();
+        say(QStringLiteral("upower-get ") + name);
+        QVariant value;
+        if (name == QLatin1String("OnBattery")) {
+            value = m_percentage >= 0;
+        } else if (name == QLatin1String("Percentage")) {
+            value = m_percentage >= 0 ? m_percentage : 100.0;
+        } else {
+            connection.send(message.createErrorReply(
+                QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"), QStringLiteral("no")));
+            return true;
+        }
+        connection.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
+        return true;
+    }
+
+  private:
+    double m_percentage;  // negative: on the mains
+};
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -192,8 +229,24 @@ int main(int argc, char **argv) {
     qDBusRegisterMetaType<QList<Inhibitor>>();
     QDBusConnection bus =
         QDBusConnection::connectToBus(QString::fromLocal8Bit(argv[1]), QStringLiteral("logind"));
-    Manager manager(argc > 2 && QLatin1String(argv[2]) == QLatin1String("--refuse-keys"));
+    bool refuseKeys = false;
+    QString upower;
+    for (int i = 2; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        refuseKeys = refuseKeys || argument == QLatin1String("--refuse-keys");
+        if (argument.startsWith(QLatin1String("--upower="))) {
+            upower = argument.mid(9);
+        }
+    }
+    Manager manager(refuseKeys);
     Portal portal;
+    UPower power(upower.startsWith(QLatin1String("battery:")) ? upower.mid(8).toDouble() : -1);
+    if (!upower.isEmpty() && (!bus.registerVirtualObject(QStringLiteral("/org/freedesktop/UPower"),
+                                                         &power, QDBusConnection::SubPath) ||
+                              !bus.registerService(QStringLiteral("org.freedesktop.UPower")))) {
+        std::fprintf(stderr, "cdrw-test-logind: %s\n", qPrintable(bus.lastError().message()));
+        return 1;
+    }
     for (const auto &[path, object, service] :
          {std::tuple<const char *, QDBusVirtualObject *, const char *>{
               "/org/freedesktop/login1", &manager, "org.freedesktop.login1"},

@@ -635,11 +635,13 @@ TEST_F(UpdateGuard, NothingTheGuardMeetsHoldsTheUpdateUp) {
             << "Qt D-Bus still answers";
         EXPECT_EQ(copy.process.exitStatus(), QProcess::NormalExit) << "no abort";
         EXPECT_EQ(copy.process.exitCode(), 0);
-        // The guard's one line, and nothing else but the offscreen platform's own note.
+        // The guard's one line and the unchecked power supply's, and nothing else but the
+        // offscreen platform's own note.
         const QString errors =
             QString::fromLocal8Bit(copy.process.readAllStandardError())
                 .remove(QStringLiteral("This plugin does not support raise()\n"));
-        EXPECT_EQ(errors.count(QLatin1Char('\n')), 1) << errors.toStdString();
+        EXPECT_EQ(errors.count(QLatin1Char('\n')), 2) << errors.toStdString();
+        EXPECT_TRUE(errors.contains(QLatin1String("the power supply is not checked")));
         EXPECT_TRUE(errors.contains(QLatin1String(row.said))) << errors.toStdString();
     }
 }
@@ -675,4 +677,67 @@ TEST_F(UpdateGuard, KilledBetweenBlocksTheKeeperHoldsTheInhibitorForItsTime) {
     EXPECT_LE(held, kKeeperMilliseconds + 2000) << "held on too long";
     EXPECT_TRUE(waitUntil([&] { return !running(keepers[0]); }, 1000)) << "the keeper ended";
     EXPECT_LT(copy.blocksSent(), 3u);
+}
+
+// The power supply, asked of a UPower stand-in on the guard's bus by the program's own host: on
+// battery below the floor the update is refused in one box with the percentage before the chooser
+// (nothing written, nothing sent); above it the update goes ahead after one box that says so; on
+// the mains nothing is said. Asked when the update starts and again before the first block.
+// --check says the same of each machine, sending, holding and writing nothing.
+TEST_F(UpdateGuard, PowerSupplyIsAskedOfUPowerBeforeAnythingIsWritten) {
+    pickFile("lix1.hex", kDataLength);
+    const struct {
+        const char *upower;
+        UpdateOutcome outcome;
+        std::size_t blocks;
+        const char *box;  // the one box before the final question; none: null
+        const char *ready;
+    } rows[] = {
+        {"battery:10", UpdateOutcome::Refused, 0, "BOX The computer runs on battery at 10 %.",
+         "\"ready\": false"},
+        {"battery:25", UpdateOutcome::Declined, 3, "BOX The computer runs on battery at 25 %.",
+         "\"ready\": true"},
+        {"battery:80", UpdateOutcome::Declined, 3, "BOX The computer runs on battery at 80 %.",
+         "\"ready\": true"},
+        {"mains", UpdateOutcome::Declined, 3, nullptr, "\"ready\": true"},
+    };
+    std::ofstream("bus.txt") << kBus;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.upower);
+        std::filesystem::remove("lix1.bin");
+        testing_support::TestBus bus({QStringLiteral("--upower=") + QLatin1String(row.upower)});
+        ASSERT_FALSE(bus.address().empty());
+        QProcess check;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("CDRW_SIM_BUS"), QStringLiteral("bus.txt"));
+        environment.insert(QStringLiteral("CDRW_SIM_LOG"), QStringLiteral("check.log"));
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                           QString::fromStdString(bus.address()));
+        check.setProcessEnvironment(environment);
+        check.start(QStringLiteral(CDRW_PROGRAM),
+                    {QStringLiteral("--check"), QStringLiteral("--unit=0:7:2"),
+                     QStringLiteral("--json"), QStringLiteral("lix1.hex")});
+        ASSERT_TRUE(check.waitForFinished(10000));
+        const QString report = QString::fromUtf8(check.readAllStandardOutput());
+        EXPECT_TRUE(report.contains(QLatin1String(row.ready))) << report.toStdString();
+        EXPECT_EQ(check.exitCode(), row.blocks > 0 ? 0 : 1);
+        const std::string checkLog = image_test::readFile("check.log");
+        EXPECT_EQ(checkLog.find("HOLD"), std::string::npos) << checkLog;
+        EXPECT_EQ(checkLog.find("cdb=3b"), std::string::npos) << checkLog;
+        EXPECT_FALSE(std::filesystem::exists("lix1.bin"));
+        CopyOptions options;
+        options.busAddress = bus.address();
+        Copy copy(bench.dir(), row.upower, kBus, options);
+        const QString printed = copy.finish();
+        EXPECT_TRUE(printed.contains(outcomeLine(row.outcome))) << printed.toStdString();
+        EXPECT_EQ(copy.blocksSent(), row.blocks);
+        EXPECT_EQ(std::filesystem::exists("lix1.bin"), row.blocks > 0);
+        EXPECT_EQ(printed.count(QStringLiteral("BOX The computer runs on battery")),
+                  row.box != nullptr ? 1 : 0)
+            << printed.toStdString();
+        if (row.box != nullptr) {
+            EXPECT_TRUE(printed.contains(QLatin1String(row.box))) << printed.toStdString();
+        }
+        EXPECT_EQ(bus.waitForLine(QStringLiteral("upower-get OnBattery"), 0).isEmpty(), false);
+    }
 }

@@ -23,6 +23,7 @@
 #include <filesystem>
 
 #include "app/ProgramWindows.h"
+#include "app/StartupNotices.h"
 #include "platform/QtHost.h"
 #include "platform/SystemUpdateGuard.h"
 #include "tests/support/GuiSupport.h"
@@ -392,4 +393,47 @@ fail 0 3 offset 0 attempts 1 sense 70 00 05 00 00 00 00 0a 00 00 00 00 24 00 00 
     }
     const QString text = program.CMD_Error_Form.Memo1->toPlainText();
     EXPECT_TRUE(text.contains(QStringLiteral("Invalid field in CDB"))) << text.toStdString();
+}
+
+// A unit behind a USB bridge in the rehearsal: the window refuses it in one warning box that
+// names the bridge, before the chooser opens; with the check turned off at start the start-up
+// says so once and the chooser opens (and is cancelled here).
+TEST_F(UpdateWindows, UnitBehindAUsbBridgeIsRefusedBeforeTheChooser) {
+    bench.useBus(
+        "adapter 0 id 7\nunit 0 3 vendor \"VEK     \" product \"CDRW 8432       \" "
+        "revision \"1.10\" transport usb 152d:0578\n");
+    for (const bool allowed : {false, true}) {
+        SCOPED_TRACE(allowed ? "--allow-usb-bridge" : "checked");
+        host.boxes.clear();
+        Program program;
+        program.MainForm.state.AllowUsbBridge = allowed;
+        // The start-up says once that the check is off.
+        app::showStartupNotices(program.MainForm);
+        app::showStartupNotices(program.MainForm);
+        bool chooserShown = false;
+        QTimer chooserWatch;
+        QObject::connect(&chooserWatch, &QTimer::timeout, [&program, &chooserShown] {
+            if (program.OpenFileDialog.isVisible()) {
+                chooserShown = true;
+                program.OpenFileDialog.Cancel->click();
+            }
+        });
+        chooserWatch.start(20);
+        program.MainForm.UpdateClick();
+        EXPECT_EQ(chooserShown, allowed);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        if (allowed) {
+            EXPECT_EQ(host.boxes[0].icon, platform::Icon::Information);
+            EXPECT_EQ(host.boxes[0].text.rfind("The USB bridge check is off", 0), 0u);
+        } else {
+            EXPECT_EQ(host.boxes[0].icon, platform::Icon::Warning);
+            EXPECT_EQ(host.boxes[0].text.rfind("The unit 0:7:3 is attached through a USB bridge "
+                                               "(152d:0578). Bridges often cut or drop firmware "
+                                               "download commands",
+                                               0),
+                      0u)
+                << host.boxes[0].text;
+        }
+        EXPECT_TRUE(sentBlocks(bench).empty());
+    }
 }
