@@ -137,8 +137,8 @@ std::vector<Check> runChecks(const CheckCommand &command, const ConsoleSettings 
                           eligible ? std::string("The unit may take this build's firmware.")
                                    : "This program sends firmware only to units whose vendor is " +
                                          std::string(vendor != nullptr ? vendor : "") + "."});
-        const bool storing =
-            platform::UpdateKeeper::keepsUnitOfEndedUpdate(aspi::ManagerUnitHold::nameOf(a, t));
+        const bool storing = platform::UpdateKeeper::keepsUnitOfEndedUpdate(
+            aspi::ManagerUnitHold::nameOf(state.aspi, a, t));
         checks.push_back({"hold", storing ? CheckResult::Refuse : CheckResult::Ok,
                           storing ? update::kUnitStoringText
                                   : "No other update of this program holds the unit."});
