@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: The cdrw-fwupdate developers
 #include "app/CommandLine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -196,13 +197,13 @@ int outputWritten() {
 
 }  // namespace
 
-bool asksForHelp(int argc, char **argv) {
+bool givenBeforeEnd(int argc, char **argv, std::initializer_list<std::string_view> options) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--") {
             return false;
         }
-        if (argument == "-h" || argument == "--help") {
+        if (std::find(options.begin(), options.end(), argument) != options.end()) {
             return true;
         }
     }

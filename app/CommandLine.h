@@ -4,7 +4,9 @@
 // and no manager is loaded but for --list.
 #pragma once
 
+#include <initializer_list>
 #include <optional>
+#include <string_view>
 
 #include "update/UpdateChecks.h"
 
@@ -23,8 +25,13 @@ namespace app {
 std::optional<int> answerCommandLine(int argc, char **argv, const char *managerFolder,
                                      update::CheckOverrides &overrides);
 
+// Whether one of `options` comes before a lone "--".
+bool givenBeforeEnd(int argc, char **argv, std::initializer_list<std::string_view> options);
+
 // Whether -h or --help comes before a lone "--": the usage is then printed whatever else the
 // command line holds, an update's options too.
-bool asksForHelp(int argc, char **argv);
+inline bool asksForHelp(int argc, char **argv) {
+    return givenBeforeEnd(argc, argv, {"-h", "--help"});
+}
 
 }  // namespace app

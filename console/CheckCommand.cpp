@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "aspi/LowMemory.h"
 #include "aspi/UnitHold.h"
 #include "image/DownloadImage.h"
@@ -162,16 +163,7 @@ std::vector<Check> runChecks(const CheckCommand &command, const ConsoleSettings 
 }  // namespace
 
 bool isCheckCommand(int argc, char **argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--") {
-            return false;
-        }
-        if (argument == "--check") {
-            return true;
-        }
-    }
-    return false;
+    return app::givenBeforeEnd(argc, argv, {"--check"});
 }
 
 int runCheckCommand(int argc, char **argv, const ConsoleSettings &settings) {
